@@ -1,0 +1,89 @@
+#include "VarniskApplication.h"
+
+#include "Varnisk.h"
+#include "WorkerThread.h"
+
+#include <QCommandLineParser>
+#include <QFileOpenEvent>
+#include <QMessageBox>
+#include <QBitmap>
+#include <QPixmap>
+#include <QSplashScreen>
+
+VarniskApplication::VarniskApplication(int& argc, char** argv)
+    : QApplication(argc, argv), workerThread(new WorkerThread(this))
+{
+    {
+        const QPixmap pixmap(QStringLiteral(":/Varnisk/Resources/splash.jpg"));
+        QSplashScreen splash(pixmap);
+        splash.setMask(pixmap.mask());
+        splash.show();
+        // Let the splash screen paint before the fixed wait.
+        processEvents();
+        QThread::msleep(1500);
+        splash.close();
+    }
+    mainWindow = createWindow();
+    workerThread->start(QThread::InheritPriority);
+}
+
+VarniskApplication::~VarniskApplication()
+{
+    workerThread->stop();
+    workerThread->wait();
+    delete workerThread;
+}
+
+bool VarniskApplication::parseCommandLine(const QStringList& arguments, QStringList& fileNames)
+{
+    QCommandLineParser parser;
+    if (!parser.parse(arguments))
+        return false;
+    fileNames = parser.positionalArguments();
+    return true;
+}
+
+int VarniskApplication::run(const QStringList& arguments)
+{
+    QStringList fileNames;
+    if (!parseCommandLine(arguments, fileNames)) {
+        QMessageBox::critical(activeWindow(), QStringLiteral("Varnisk"),
+                              QStringLiteral("Invalid command line option(s)!"), QMessageBox::Ok,
+                              QMessageBox::NoButton);
+        return -1;
+    }
+    for (const QString& name : fileNames)
+        requestOpen(name);
+    return exec();
+}
+
+void VarniskApplication::requestOpen(const QString& filename)
+{
+    workerThread->enqueue(filename);
+}
+
+void VarniskApplication::open(QString filename)
+{
+    Varnisk* window = mainWindow.data();
+    mainWindow.clear();
+    if (window == nullptr)
+        window = createWindow();
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    window->openFile(filename);
+}
+
+bool VarniskApplication::event(QEvent* event)
+{
+    if (event->type() == QEvent::FileOpen)
+        workerThread->enqueue(static_cast<QFileOpenEvent*>(event)->file());
+    return QApplication::event(event);
+}
+
+Varnisk* VarniskApplication::createWindow()
+{
+    auto* window = new Varnisk(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    return window;
+}

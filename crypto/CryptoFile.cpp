@@ -1,0 +1,151 @@
+#include "CryptoFile.h"
+
+#include "EncryptedStream.h"
+#include "SecureStringHolder.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <exception>
+
+#include <openssl/crypto.h>
+
+namespace {
+
+using Outcome = CryptoFile::Outcome;
+using Result = CryptoFile::Result;
+
+Result outcomeOf(int decryptResult)
+{
+    switch (decryptResult) {
+    case DecryptOk:
+        return {Outcome::Success, {}};
+    case DecryptVersionTooOld:
+        return {Outcome::VersionTooOld, {}};
+    case DecryptVersionTooNew:
+        return {Outcome::VersionTooNew, {}};
+    default:
+        return {Outcome::WrongPassword, {}};
+    }
+}
+
+bool openTarget(QSaveFile& file)
+{
+    if (!CryptoFile::isWritableTarget(file.fileName()))
+        return false;
+    return file.open(QIODevice::WriteOnly);
+}
+
+Result commit(QSaveFile& file)
+{
+    if (file.commit())
+        return {Outcome::Success, {}};
+    return {Outcome::SaveFailed, file.errorString()};
+}
+
+} // namespace
+
+bool CryptoFile::sameFile(const QString& first, const QString& second)
+{
+    const QFileInfo a(first);
+    const QFileInfo b(second);
+    if (!a.exists() || !b.exists())
+        return a.absoluteFilePath() == b.absoluteFilePath();
+    return a.canonicalFilePath() == b.canonicalFilePath();
+}
+
+bool CryptoFile::isWritableTarget(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isDir())
+        return false;
+    if (info.exists())
+        return info.isWritable() && QFileInfo(info.absolutePath()).isWritable();
+    const QFileInfo dir(info.absolutePath());
+    return dir.isDir() && dir.isWritable();
+}
+
+Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& target,
+                           const SecureStringHolder& password)
+{
+    QSaveFile file(target);
+    if (!openTarget(file))
+        return {Outcome::CannotWrite, {}};
+    QDataStream input(&source);
+    input.setByteOrder(QDataStream::LittleEndian);
+    QDataStream output(&file);
+    output.setByteOrder(QDataStream::LittleEndian);
+    try {
+        encryptStream(input, length, output, password);
+    } catch (const std::exception& error) {
+        file.cancelWriting();
+        return {Outcome::Failed, QString::fromUtf8(error.what())};
+    } catch (...) {
+        file.cancelWriting();
+        return {Outcome::UnknownError, {}};
+    }
+    return commit(file);
+}
+
+Result CryptoFile::decrypt(QIODevice& source, const QString& target,
+                           const SecureStringHolder& password)
+{
+    QSaveFile file(target);
+    if (!openTarget(file))
+        return {Outcome::CannotWrite, {}};
+    QDataStream input(&source);
+    input.setByteOrder(QDataStream::LittleEndian);
+    QDataStream output(&file);
+    output.setByteOrder(QDataStream::LittleEndian);
+    Result result;
+    try {
+        result = outcomeOf(decryptStream(input, output, password));
+    } catch (const std::exception& error) {
+        result = {Outcome::Failed, QString::fromUtf8(error.what())};
+    } catch (...) {
+        result = {Outcome::UnknownError, {}};
+    }
+    if (!result.ok()) {
+        // Unverified plaintext never reaches the target's path.
+        file.cancelWriting();
+        return result;
+    }
+    return commit(file);
+}
+
+Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain,
+                           const SecureStringHolder& password)
+{
+    QByteArray buffer;
+    QDataStream input(&source);
+    input.setByteOrder(QDataStream::LittleEndian);
+    QDataStream output(&buffer, QIODevice::WriteOnly);
+    Result result;
+    try {
+        result = outcomeOf(decryptStream(input, output, password));
+    } catch (const std::exception& error) {
+        result = {Outcome::Failed, QString::fromUtf8(error.what())};
+    } catch (...) {
+        result = {Outcome::UnknownError, {}};
+    }
+    if (result.ok())
+        plain.swap(buffer);
+    else if (!buffer.isEmpty())
+        OPENSSL_cleanse(buffer.data(), static_cast<std::size_t>(buffer.size()));
+    return result;
+}
+
+Result CryptoFile::write(const QByteArray& data, const QString& target)
+{
+    QSaveFile file(target);
+    if (!openTarget(file))
+        return {Outcome::CannotWrite, {}};
+    if (file.write(data) != data.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return {Outcome::SaveFailed, why};
+    }
+    return commit(file);
+}

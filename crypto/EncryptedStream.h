@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QtGlobal>
+
+class QDataStream;
+class SecureStringHolder;
+
+// The one container of every encrypted file (.stxt, .sdat, .simg):
+//   byte 0: format version (5 written, 4 and 5 read), byte 1: minor version (1, ignored),
+//   16 bytes salt, then AES-256-CBC of: total T (8 bytes LE) = K + L, K random prefix bytes
+//   (the first is K - 1), L data bytes, SHA-256 of prefix and data. Key and IV are 48 bytes of
+//   PBKDF2-HMAC-SHA1(password, salt, 1000). Version 4 has no padding and may carry trailing
+//   bytes after the digest.
+// Both functions stream in 4096-byte chunks with fixed memory and throw std::runtime_error
+// with a fixed lower-case message on hard failures.
+
+enum DecryptResult {
+    DecryptOk = 0,
+    DecryptIntegrityFailure = 1,
+    DecryptVersionTooOld = 2,
+    DecryptVersionTooNew = 3,
+};
+
+// Writes the whole stream for the `length` bytes that `input` delivers. Part of the stream may
+// already be in `output` when it throws.
+void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
+                   const SecureStringHolder& password);
+
+// Returns a DecryptResult. The data go to `output` as they are decrypted, so `output` holds a
+// verified plaintext only when the result is DecryptOk.
+int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHolder& password);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QByteArray>
+
+// Recognises the image inside a decrypted .simg file from its first bytes.
+class ImageFormat
+{
+public:
+    const char* extension; // ".gif", ".jpg", ".png"
+    const char* filter;    // untranslated file-dialog filter
+
+    // The first format whose signature the data start with, or null.
+    static const ImageFormat* detect(const QByteArray& data);
+};

@@ -1,0 +1,185 @@
+#include "Varnisk.h"
+
+#include "About.h"
+#include "FindDialog.h"
+#include "Ui_VarniskClass.h"
+#include "VarniskApplication.h"
+#include "WindowSystem.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFontMetricsF>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTextCursor>
+
+#include <cmath>
+
+Varnisk::Varnisk(VarniskApplication* application)
+    : QMainWindow(nullptr), ui(std::make_unique<Ui::VarniskClass>()),
+      windowSystem(WindowSystem::create()), openPasswordDialog(&openPassword, this),
+      decryptPasswordDialog(&decryptPassword, this),
+      saveAsPasswordDialog(&saveAsPassword, this),
+      encryptPasswordDialog(&encryptPassword, this)
+{
+    ui->setupUi(this);
+
+    ui->toolBar->setMovable(false);
+    ui->toolBar->setIconSize(QSize(20, 20));
+    ui->toolBar->addAction(ui->action_New);
+    ui->toolBar->addAction(ui->action_Open);
+    ui->toolBar->addAction(ui->action_Save);
+    ui->toolBar->addSeparator();
+    ui->toolBar->addAction(ui->action_Find);
+    ui->toolBar->addSeparator();
+    ui->toolBar->addAction(ui->action_Type_Selection);
+    ui->toolBar->addAction(ui->action_Type_Selection_TAB);
+    ui->toolBar->addAction(ui->action_Type_Selection_ENTER);
+
+    // "Lucida Console" is rarely installed on Linux; the hint makes the substitute monospaced.
+    QFont font(QStringLiteral("Lucida Console"), 9);
+    font.setStyleHint(QFont::TypeWriter);
+    ui->seTextEdit->setFont(font);
+    averageCharWidth = QFontMetricsF(ui->seTextEdit->font()).averageCharWidth();
+
+    QObject* quitContext = application != nullptr ? static_cast<QObject*>(application) : qApp;
+    connect(ui->action_New, &QAction::triggered, this, &Varnisk::aNew);
+    connect(ui->action_Open, &QAction::triggered, this, &Varnisk::aOpen);
+    connect(ui->action_Save, &QAction::triggered, this, &Varnisk::aSave);
+    connect(ui->action_Save_As, &QAction::triggered, this, &Varnisk::aSaveAs);
+    connect(ui->action_Close, &QAction::triggered, this, &Varnisk::close);
+    connect(ui->action_Settings, &QAction::triggered, this, &Varnisk::aSettings);
+    connect(ui->action_Quit, &QAction::triggered, quitContext, &QApplication::closeAllWindows);
+    connect(ui->action_Line_Wrap, &QAction::triggered, this, &Varnisk::aLineWrap);
+    connect(ui->action_Tab_Width, &QAction::triggered, this, &Varnisk::aTabWidth);
+    connect(ui->action_Find, &QAction::triggered, this, &Varnisk::aFind);
+    connect(ui->action_Encrypt, &QAction::triggered, this, &Varnisk::aEncrypt);
+    connect(ui->action_Decrypt, &QAction::triggered, this, &Varnisk::aDecrypt);
+    connect(ui->action_Type_Selection, &QAction::triggered, this, &Varnisk::aTypeSelection);
+    connect(ui->action_Type_Selection_TAB, &QAction::triggered, this,
+            &Varnisk::aTypeSelectionTab);
+    connect(ui->action_Type_Selection_ENTER, &QAction::triggered, this,
+            &Varnisk::aTypeSelectionEnter);
+    connect(ui->action_About, &QAction::triggered, this, &Varnisk::aAbout);
+    connect(ui->seTextEdit, &QPlainTextEdit::modificationChanged, this,
+            &Varnisk::textModificationChanged);
+    connect(ui->seTextEdit, &QPlainTextEdit::selectionChanged, this,
+            &Varnisk::textSelectionChanged);
+    connect(&openPasswordDialog, &QDialog::finished, this, &Varnisk::openSecretsContinued);
+    connect(&saveAsPasswordDialog, &QDialog::finished, this, &Varnisk::saveSecretsAsContinued);
+    connect(&decryptPasswordDialog, &QDialog::finished, this, &Varnisk::decryptFileContinued);
+    connect(&encryptPasswordDialog, &QDialog::finished, this, &Varnisk::encryptFileContinued);
+
+    readSettings();
+    startNewDocument();
+}
+
+Varnisk::~Varnisk()
+{
+    delete findDialog;
+    delete ui->seTextEdit;
+}
+
+void Varnisk::aSettings()
+{
+    const QString dir = QFileDialog::getExistingDirectory(
+        this, tr("Select Secrets Directory"), secretsPath,
+        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (!dir.isEmpty())
+        secretsPath = dir;
+}
+
+void Varnisk::aLineWrap()
+{
+    ui->seTextEdit->setLineWrapMode(ui->action_Line_Wrap->isChecked()
+                                        ? QPlainTextEdit::WidgetWidth
+                                        : QPlainTextEdit::NoWrap);
+}
+
+void Varnisk::aTabWidth()
+{
+    tabWidth = QInputDialog::getInt(this, QStringLiteral("Varnisk"), tr("Tabulator Width:"),
+                                    tabWidth, 1, 20, 1);
+    applyTabWidth();
+}
+
+void Varnisk::applyTabWidth()
+{
+    ui->seTextEdit->setTabStopDistance(
+        static_cast<qreal>(std::lround(tabWidth * averageCharWidth)));
+}
+
+void Varnisk::aFind()
+{
+    if (findDialog == nullptr) {
+        findDialog = new FindDialog(this);
+        connect(findDialog, &FindDialog::findNext, this, &Varnisk::findNext);
+    }
+    findDialog->show();
+    findDialog->raise();
+    findDialog->activateWindow();
+}
+
+void Varnisk::findNext()
+{
+    const QString text = findDialog->searchText();
+    QPlainTextEdit* editor = ui->seTextEdit;
+    // The editor never matches an empty text (nor one spanning a line break), so both count as
+    // not found instead of searching forever.
+    if (!text.isEmpty()) {
+        if (editor->find(text, QTextDocument::FindCaseSensitively))
+            return;
+        const QTextCursor before = editor->textCursor();
+        editor->moveCursor(QTextCursor::Start, QTextCursor::MoveAnchor);
+        if (editor->find(text, QTextDocument::FindCaseSensitively))
+            return;
+        editor->setTextCursor(before);
+    }
+    information(tr("Searched text not found!"));
+}
+
+void Varnisk::aAbout()
+{
+    About about(this);
+    about.exec();
+}
+
+void Varnisk::textModificationChanged(bool change)
+{
+    QString title = QStringLiteral("Varnisk - ");
+    title += documentName.isEmpty() ? tr("NoName") : documentName;
+    if (change)
+        title += QLatin1Char('*');
+    setWindowTitle(title);
+}
+
+void Varnisk::closeEvent(QCloseEvent* event)
+{
+    // A window whose operation still waits for a password stays open: closing it would drop
+    // that operation (a Save As among them) half-way.
+    if (passwordDialogOpen() || maybeSave() == QMessageBox::Cancel) {
+        event->ignore();
+        return;
+    }
+    writeSettings();
+    event->accept();
+}
+
+bool Varnisk::passwordDialogOpen() const
+{
+    return openPasswordDialog.isVisible() || decryptPasswordDialog.isVisible() ||
+           saveAsPasswordDialog.isVisible() || encryptPasswordDialog.isVisible();
+}
+
+void Varnisk::critical(const QString& text)
+{
+    QMessageBox::critical(this, QStringLiteral("Varnisk"), text, QMessageBox::Ok,
+                          QMessageBox::NoButton);
+}
+
+void Varnisk::information(const QString& text)
+{
+    QMessageBox::information(this, QStringLiteral("Varnisk"), text, QMessageBox::Ok,
+                             QMessageBox::NoButton);
+}

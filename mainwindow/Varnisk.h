@@ -1,0 +1,120 @@
+#pragma once
+
+#include "CryptoFile.h"
+#include "PasswordConfirmDialog.h"
+#include "PasswordDialog.h"
+#include "SecureStringHolder.h"
+#include "TypeSelectionKey.h"
+
+#include <QMainWindow>
+#include <QString>
+
+#include <memory>
+
+class FindDialog;
+class VarniskApplication;
+class WindowSystem;
+class QCloseEvent;
+class QFile;
+
+namespace Ui {
+class VarniskClass;
+}
+
+// The editor window: one secrets document in a plain-text editor, the actions that open, save,
+// encrypt and decrypt files, and Type Selection into the window behind.
+class Varnisk : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit Varnisk(VarniskApplication* application);
+    ~Varnisk() override;
+
+    // Opens a file that came from outside the menus (command line, system) by its suffix.
+    void openFile(const QString& fileName);
+    // First half of decrypting an encrypted data file or image.
+    void decryptFile(const QString& fileName);
+
+    // Replaces the window-system layer Type Selection uses (tests use a recording one).
+    void setWindowSystem(std::unique_ptr<WindowSystem> system);
+
+private slots:
+    void aNew();
+    void aOpen();
+    void aSave();
+    void aSaveAs();
+    void aSettings();
+    void aLineWrap();
+    void aTabWidth();
+    void aFind();
+    void aEncrypt();
+    void aDecrypt();
+    void aTypeSelection();
+    void aTypeSelectionTab();
+    void aTypeSelectionEnter();
+    void aAbout();
+    void findNext();
+    void textModificationChanged(bool change);
+    void textSelectionChanged();
+
+public slots:
+    void openSecretsContinued(int result);
+    void saveSecretsAsContinued(int result);
+    void decryptFileContinued(int result);
+    void encryptFileContinued(int result);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    int maybeSave();
+    bool saveAsAndWait();
+    void startNewDocument();
+    void openSecrets(const QString& path);
+    void readSettings();
+    void writeSettings();
+    void applyTabWidth();
+    void typeSelection(TypeSelectionKey key);
+
+    bool passwordDialogOpen() const;
+    QString askSaveFileName(const QString& caption, const QString& proposal,
+                            const QString& filter, const QString& defaultSuffix);
+    QString decryptedStem() const;
+    void decryptData(QFile& input);
+    void decryptImage(QFile& input);
+    bool refuseSameFile(const QString& source, const QString& target);
+    void reportDecryptFailure(const CryptoFile::Result& result);
+    void critical(const QString& text);
+    void information(const QString& text);
+
+    std::unique_ptr<Ui::VarniskClass> ui;
+    QString secretsPath;
+    QString documentDir;
+    QString documentName;
+    int tabWidth = 4;
+    double averageCharWidth = 0.0;
+
+    FindDialog* findDialog = nullptr;
+    bool ignoreSelectionChange = false;
+    std::unique_ptr<WindowSystem> windowSystem;
+
+    SecureStringHolder documentPassword;
+
+    SecureStringHolder openPassword;
+    PasswordDialog openPasswordDialog;
+    QString openFileName;
+
+    SecureStringHolder decryptPassword;
+    PasswordDialog decryptPasswordDialog;
+    QString decryptFileName;
+
+    SecureStringHolder saveAsPassword;
+    PasswordConfirmDialog saveAsPasswordDialog;
+    QString saveAsFileName;
+
+    SecureStringHolder encryptPassword;
+    PasswordConfirmDialog encryptPasswordDialog;
+    QString encryptTarget;
+    QString encryptSource;
+};

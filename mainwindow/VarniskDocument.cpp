@@ -1,0 +1,222 @@
+// The secrets document's life cycle: New, Open, Save, Save As and the "Save changes?" question.
+#include "Varnisk.h"
+
+#include "CryptoFile.h"
+#include "Ui_VarniskClass.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <openssl/crypto.h>
+
+namespace {
+void wipe(QByteArray& bytes)
+{
+    if (!bytes.isEmpty())
+        OPENSSL_cleanse(bytes.data(), static_cast<std::size_t>(bytes.size()));
+}
+} // namespace
+
+int Varnisk::maybeSave()
+{
+    for (;;) {
+        if (!ui->seTextEdit->document()->isModified())
+            return QMessageBox::No;
+        const int answer = QMessageBox::question(
+            this, QStringLiteral("Varnisk"), tr("Save changes?"),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        if (answer != QMessageBox::Yes)
+            return answer;
+        if (documentDir.isEmpty() || documentName.isEmpty()) {
+            // An unnamed document needs a name and a password first; whoever asked waits for
+            // that to finish, and a cancelled step cancels the whole action.
+            if (!saveAsAndWait())
+                return QMessageBox::Cancel;
+        } else {
+            aSave();
+        }
+    }
+}
+
+bool Varnisk::saveAsAndWait()
+{
+    const QString path = askSaveFileName(tr("Select stxt-File..."), secretsPath,
+                                         tr("stxt-File (*.stxt)"), QStringLiteral("stxt"));
+    if (path.isEmpty())
+        return false;
+    ui->statusBar->showMessage(tr("Saving: ") + QFileInfo(path).fileName(), 0);
+    saveAsFileName = path;
+    // finished(int) runs saveSecretsAsContinued, which writes the document, before exec returns.
+    return saveAsPasswordDialog.exec() == QDialog::Accepted;
+}
+
+void Varnisk::aNew()
+{
+    if (maybeSave() == QMessageBox::Cancel)
+        return;
+    startNewDocument();
+}
+
+void Varnisk::startNewDocument()
+{
+    secureClear(documentPassword.string());
+    documentName.clear();
+    documentDir.clear();
+    ui->seTextEdit->clear();
+    ui->seTextEdit->document()->setModified(false);
+    textModificationChanged(false);
+}
+
+void Varnisk::aOpen()
+{
+    if (maybeSave() == QMessageBox::Cancel)
+        return;
+    const QString path = QFileDialog::getOpenFileName(this, tr("Select stxt-File..."),
+                                                      secretsPath, tr("stxt-File (*.stxt)"));
+    if (QFile::exists(path))
+        openSecrets(path);
+}
+
+void Varnisk::openSecrets(const QString& path)
+{
+    ui->statusBar->showMessage(tr("Opening: ") + QFileInfo(path).fileName(), 0);
+    openFileName = path;
+    openPasswordDialog.open();
+}
+
+void Varnisk::openSecretsContinued(int result)
+{
+    if (result == QDialog::Accepted) {
+        QFile file(openFileName);
+        if (!file.open(QIODevice::ReadOnly)) {
+            critical(tr("File could not be opened for reading!"));
+        } else {
+            QByteArray plain;
+            const CryptoFile::Result read = CryptoFile::decrypt(file, plain, openPassword);
+            file.close();
+            if (read.ok()) {
+                // The text ends at the first zero byte, as a C string would.
+                ui->seTextEdit->setPlainText(QString::fromUtf8(plain.constData()));
+                wipe(plain);
+                secureClear(documentPassword.string());
+                documentPassword.string() = openPassword.string();
+                const QFileInfo info(openFileName);
+                documentName = info.fileName();
+                documentDir = info.absolutePath();
+                ui->seTextEdit->document()->setModified(false);
+                textModificationChanged(false);
+            } else {
+                reportDecryptFailure(read);
+            }
+        }
+    }
+    openPasswordDialog.clear();
+    ui->statusBar->showMessage(QString(), 0);
+}
+
+void Varnisk::aSave()
+{
+    if (documentDir.isEmpty() || documentName.isEmpty()) {
+        aSaveAs();
+        return;
+    }
+    const QString path = QDir::cleanPath(documentDir + QDir::separator() + documentName);
+    QByteArray text = ui->seTextEdit->toPlainText().toUtf8();
+    QBuffer source(&text);
+    source.open(QIODevice::ReadOnly);
+    const CryptoFile::Result written =
+        CryptoFile::encrypt(source, static_cast<quint64>(text.size()), path, documentPassword);
+    source.close();
+    wipe(text);
+    switch (written.outcome) {
+    case CryptoFile::Outcome::Success:
+        ui->seTextEdit->document()->setModified(false);
+        textModificationChanged(false);
+        break;
+    case CryptoFile::Outcome::CannotWrite:
+        critical(tr("File could not be opened for writing!"));
+        break;
+    case CryptoFile::Outcome::UnknownError:
+        critical(tr("Unknown error occurred!"));
+        break;
+    default:
+        critical(tr("Error writing File!\nError-Message: ") + written.detail);
+        break;
+    }
+}
+
+void Varnisk::aSaveAs()
+{
+    const QString path = askSaveFileName(tr("Select stxt-File..."), secretsPath,
+                                         tr("stxt-File (*.stxt)"), QStringLiteral("stxt"));
+    if (path.isEmpty())
+        return;
+    ui->statusBar->showMessage(tr("Saving: ") + QFileInfo(path).fileName(), 0);
+    saveAsFileName = path;
+    saveAsPasswordDialog.open();
+}
+
+void Varnisk::saveSecretsAsContinued(int result)
+{
+    if (result == QDialog::Accepted) {
+        secureClear(documentPassword.string());
+        documentPassword.string() = saveAsPassword.string();
+        const QFileInfo info(saveAsFileName);
+        documentName = info.fileName();
+        documentDir = info.absolutePath();
+        aSave();
+    }
+    saveAsPasswordDialog.clear();
+    ui->statusBar->showMessage(QString(), 0);
+}
+
+QString Varnisk::askSaveFileName(const QString& caption, const QString& proposal,
+                                 const QString& filter, const QString& defaultSuffix)
+{
+    QFileDialog dialog(this, caption, proposal, filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    // A name typed without a suffix gets the one the filter stands for, so the file can be
+    // found again by the Open dialog's filter and opened by its type.
+    if (!defaultSuffix.isEmpty())
+        dialog.setDefaultSuffix(defaultSuffix);
+    if (QFileInfo(proposal).isDir())
+        dialog.setDirectory(proposal);
+    else if (!proposal.isEmpty())
+        dialog.selectFile(proposal);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+void Varnisk::reportDecryptFailure(const CryptoFile::Result& result)
+{
+    switch (result.outcome) {
+    case CryptoFile::Outcome::WrongPassword:
+        critical(tr("Wrong password!"));
+        break;
+    case CryptoFile::Outcome::VersionTooOld:
+        critical(tr("File-Version < 4!"));
+        break;
+    case CryptoFile::Outcome::VersionTooNew:
+        critical(tr("File-Version > 5: this file was written by a newer version of Varnisk!"));
+        break;
+    case CryptoFile::Outcome::CannotWrite:
+        critical(tr("File could not be opened for writing!"));
+        break;
+    case CryptoFile::Outcome::SaveFailed:
+        critical(tr("Error saving file!"));
+        break;
+    case CryptoFile::Outcome::Failed:
+        critical(tr("Wrong password or corrupted File!\nError-Message: ") + result.detail);
+        break;
+    case CryptoFile::Outcome::UnknownError:
+    case CryptoFile::Outcome::Success:
+        critical(tr("Unknown error occurred!"));
+        break;
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QVector>
+#include <QtGlobal>
+
+#include <memory>
+
+// The window-system operations Type Selection needs, so its logic runs against any
+// implementation: X11 in the program, a recording one in the tests.
+class WindowSystem
+{
+public:
+    using Window = quintptr; // 0 is "no window"
+
+    // One synthesised keyboard event. `unit` is a UTF-16 code unit typed as a character;
+    // `key` is a named key (TAB, ENTER) when `unit` is 0.
+    struct KeyRecord
+    {
+        enum Key : quint8 { NoNamedKey = 0, Tab = 9, Return = 13 };
+        quint16 unit = 0;
+        Key key = NoNamedKey;
+        bool keyUp = false;
+        quintptr extraInfo = 0;
+    };
+
+    virtual ~WindowSystem() = default;
+
+    // The layer for the running session: X11 when the application runs on xcb, otherwise one
+    // that finds no window (so Type Selection reports that instead of crashing).
+    static std::unique_ptr<WindowSystem> create();
+
+    // The top-level window directly below `window` in the stacking order, or 0.
+    virtual Window nextWindow(Window window) = 0;
+    // The parent (or owner) of `window`, or 0 at the top.
+    virtual Window parentWindow(Window window) = 0;
+    virtual bool isWindowVisible(Window window) = 0;
+    virtual void showWindow(Window window) = 0;
+    // Gives `window` the keyboard focus; sendInput() then types only into this window.
+    virtual bool setForegroundWindow(Window window) = 0;
+    virtual void sleep(int milliseconds) = 0;
+    virtual quintptr messageExtraInfo() = 0;
+    // Delivers the records in order as one batch; returns how many were really delivered.
+    // The records come as down/up pairs; an implementation delivers all of them or none.
+    virtual int sendInput(const QVector<KeyRecord>& records) = 0;
+};

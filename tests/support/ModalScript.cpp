@@ -1,0 +1,189 @@
+#include "ModalScript.h"
+
+#include "TestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+QWidget* currentModal()
+{
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal->isVisible() ? modal : nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->isModal())
+            return widget;
+    }
+    return nullptr;
+}
+
+QString describe(QWidget* widget)
+{
+    if (auto* box = qobject_cast<QMessageBox*>(widget))
+        return QStringLiteral("message box: ") + box->text();
+    return QString::fromLatin1(widget->metaObject()->className()) + QStringLiteral(" ") +
+           widget->objectName();
+}
+
+void clickOk(QWidget* dialog)
+{
+    auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("bOk"));
+    if (ok != nullptr)
+        QTest::mouseClick(ok, Qt::LeftButton);
+    else
+        qWarning("no bOk in %s", qPrintable(describe(dialog)));
+}
+
+} // namespace
+
+void typeText(QWidget* widget, const QString& text)
+{
+    widget->setFocus();
+    // One event per code point, as a keyboard delivers them.
+    const QVector<uint> points = text.toUcs4();
+    for (uint point : points) {
+        const QString character = QString::fromUcs4(&point, 1);
+        const int key = point < 0x80 ? static_cast<int>(QChar(point).toUpper().unicode()) : 0;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, character);
+        QApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, character);
+        QApplication::sendEvent(widget, &release);
+    }
+}
+
+ModalScript::ModalScript()
+{
+    connect(&timer, &QTimer::timeout, this, &ModalScript::poll);
+    timer.start(10);
+}
+
+ModalScript::~ModalScript() = default;
+
+ModalScript& ModalScript::then(Step step)
+{
+    steps.push_back(std::move(step));
+    return *this;
+}
+
+ModalScript& ModalScript::chooseFile(const QString& path)
+{
+    return then([path](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        if (dialog == nullptr) {
+            qWarning("expected a file dialog, got %s", qPrintable(describe(widget)));
+            static_cast<QDialog*>(widget)->reject();
+            return;
+        }
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
+ModalScript& ModalScript::cancel()
+{
+    return then([](QWidget* widget) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget))
+            dialog->reject();
+        else
+            widget->close();
+    });
+}
+
+ModalScript& ModalScript::password(const QByteArray& utf8)
+{
+    return then([utf8](QWidget* dialog) {
+        typeText(dialog->findChild<QWidget*>(QStringLiteral("slePassword")),
+                 QString::fromUtf8(utf8));
+        clickOk(dialog);
+    });
+}
+
+ModalScript& ModalScript::passwords(const QByteArray& first, const QByteArray& second)
+{
+    return then([first, second](QWidget* dialog) {
+        typeText(dialog->findChild<QWidget*>(QStringLiteral("slePassword")),
+                 QString::fromUtf8(first));
+        typeText(dialog->findChild<QWidget*>(QStringLiteral("sleConfirm")),
+                 QString::fromUtf8(second));
+        clickOk(dialog);
+    });
+}
+
+ModalScript& ModalScript::message(QString* text)
+{
+    return then([this, text](QWidget* widget) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr) {
+            qWarning("expected a message box, got %s", qPrintable(describe(widget)));
+            static_cast<QDialog*>(widget)->reject();
+            return;
+        }
+        messages << box->text();
+        if (text != nullptr)
+            *text = box->text();
+        box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->accept();
+    });
+}
+
+ModalScript& ModalScript::answer(int button)
+{
+    return then([this, button](QWidget* widget) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box == nullptr || box->button(QMessageBox::StandardButton(button)) == nullptr) {
+            qWarning("expected a message box with that button, got %s",
+                     qPrintable(describe(widget)));
+            static_cast<QDialog*>(widget)->reject();
+            return;
+        }
+        messages << box->text();
+        box->button(QMessageBox::StandardButton(button))->click();
+    });
+}
+
+ModalScript& ModalScript::noteProposal(QString* path, QString* filter)
+{
+    return then([path, filter](QWidget* widget) {
+        auto* dialog = qobject_cast<QFileDialog*>(widget);
+        if (dialog == nullptr) {
+            qWarning("expected a file dialog, got %s", qPrintable(describe(widget)));
+            static_cast<QDialog*>(widget)->reject();
+            return;
+        }
+        const QStringList selected = dialog->selectedFiles();
+        *path = selected.isEmpty() ? dialog->directory().absolutePath() : selected.first();
+        if (filter != nullptr)
+            *filter = dialog->nameFilters().join(QStringLiteral(";;"));
+        dialog->reject();
+    });
+}
+
+bool ModalScript::waitUntilDone(int timeoutMs)
+{
+    return TestSupport::waitFor([this]() { return done(); }, timeoutMs);
+}
+
+void ModalScript::poll()
+{
+    if (last && !last->isVisible())
+        last.clear();
+    QWidget* modal = currentModal();
+    if (modal == nullptr || modal == last)
+        return;
+    last = modal;
+    if (steps.empty()) {
+        unexpected << describe(modal);
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        return;
+    }
+    Step step = std::move(steps.front());
+    steps.pop_front();
+    step(modal);
+}

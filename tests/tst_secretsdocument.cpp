@@ -1,0 +1,581 @@
+// Secrets documents end to end: New, Open, Save, Save As and the "Save changes?" question,
+// driven through the real dialogs on real files.
+#include "CryptoFile.h"
+#include "ModalScript.h"
+#include "SecureStringHolder.h"
+#include "TestSupport.h"
+#include "Varnisk.h"
+
+#include <QAction>
+#include <QBuffer>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+const QString wrongPasswordPrefix = QStringLiteral("Wrong password or corrupted File!\nError-Message: ");
+
+void setPassword(SecureStringHolder& holder, const QByteArray& utf8)
+{
+    holder.string().assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+// Writes a document the way another Varnisk would.
+void writeDocument(const QString& path, const QByteArray& text, const QByteArray& password)
+{
+    SecureStringHolder holder;
+    setPassword(holder, password);
+    QByteArray copy = text;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    QVERIFY(CryptoFile::encrypt(buffer, static_cast<quint64>(text.size()), path, holder).ok());
+}
+
+QByteArray readDocument(const QString& path, const QByteArray& password, bool* ok)
+{
+    SecureStringHolder holder;
+    setPassword(holder, password);
+    QFile file(path);
+    QByteArray plain;
+    *ok = file.open(QIODevice::ReadOnly) && CryptoFile::decrypt(file, plain, holder).ok();
+    return plain;
+}
+
+} // namespace
+
+class tst_SecretsDocument : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void saveAndOpenRoundTrip_data();
+    void saveAndOpenRoundTrip();
+    void saveOnNamedDocumentWritesAtOnce();
+    void openFailures_data();
+    void openFailures();
+    void wrongPasswordKeepsDocument();
+    void zeroByteCutsText();
+    void unwritableTargetKeepsEverything();
+    void failedWriteKeepsOldDocument();
+    void cancelSteps_data();
+    void cancelSteps();
+    void newAsksOnlyWhenModified();
+    void saveChangesYesOnNamedSavesThenProceeds();
+    void saveChangesYesOnUnnamedRunsSaveAs();
+    void saveChangesYesOnUnnamedCancelled_data();
+    void saveChangesYesOnUnnamedCancelled();
+    void closeWithYesOnUnnamedSavesFirst();
+    void failedSaveAsksAgain();
+    void directoryNamedLikeDocument();
+    void typedNameGetsSuffix();
+
+private:
+    std::unique_ptr<Varnisk> makeWindow();
+    void saveAs(Varnisk& window, const QString& path, const QByteArray& password);
+    QStringList open(Varnisk& window, const QString& path, const QByteArray& password);
+    static QPlainTextEdit* editor(Varnisk& window);
+    static void checkDialogsCleared(Varnisk& window);
+    static void trigger(Varnisk& window, const char* action);
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<QTemporaryDir> settingsDir;
+};
+
+void tst_SecretsDocument::initTestCase()
+{
+    // A test below provokes a failed write through the file-size limit.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void tst_SecretsDocument::init()
+{
+    settingsDir = std::make_unique<QTemporaryDir>();
+    TestSupport::isolateSettings(*settingsDir);
+    dir = std::make_unique<QTemporaryDir>();
+}
+
+void tst_SecretsDocument::cleanup()
+{
+    dir.reset();
+    settingsDir.reset();
+}
+
+std::unique_ptr<Varnisk> tst_SecretsDocument::makeWindow()
+{
+    auto window = std::make_unique<Varnisk>(nullptr);
+    window->show();
+    return window;
+}
+
+QPlainTextEdit* tst_SecretsDocument::editor(Varnisk& window)
+{
+    return window.findChild<QPlainTextEdit*>(QStringLiteral("seTextEdit"));
+}
+
+void tst_SecretsDocument::trigger(Varnisk& window, const char* action)
+{
+    window.findChild<QAction*>(QString::fromLatin1(action))->trigger();
+}
+
+void tst_SecretsDocument::checkDialogsCleared(Varnisk& window)
+{
+    for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
+        if (field->objectName() == QLatin1String("slePassword") ||
+            field->objectName() == QLatin1String("sleConfirm"))
+            QVERIFY2(field->text().isEmpty(), "a password field was not cleared");
+    }
+    QVERIFY(window.statusBar()->currentMessage().isEmpty());
+}
+
+void tst_SecretsDocument::saveAs(Varnisk& window, const QString& path, const QByteArray& password)
+{
+    ModalScript script;
+    script.chooseFile(path).passwords(password, password);
+    trigger(window, "action_Save_As");
+    QVERIFY(script.waitUntilDone());
+    QVERIFY(TestSupport::waitFor([&]() { return window.statusBar()->currentMessage().isEmpty(); }));
+    QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join(QLatin1Char('|'))));
+}
+
+QStringList tst_SecretsDocument::open(Varnisk& window, const QString& path,
+                                      const QByteArray& password)
+{
+    ModalScript script;
+    script.password(password);
+    window.openFile(path);
+    script.waitUntilDone();
+    // Any message box that follows is answered and reported.
+    QStringList messages;
+    for (int i = 0; i < 5; ++i) {
+        ModalScript more;
+        QString text;
+        more.message(&text);
+        if (!more.waitUntilDone(300))
+            break;
+        messages << text;
+    }
+    return messages;
+}
+
+void tst_SecretsDocument::saveAndOpenRoundTrip_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("password");
+    QTest::newRow("empty document") << QString() << QByteArray("pw");
+    QTest::newRow("utf-8 text") << QStringLiteral("Grüße, 密码 €😀\nsecond line\ttab")
+                                << QByteArray("short");
+    QTest::newRow("password longer than 15 bytes")
+        << QStringLiteral("bank: 1234") << QByteArray("correct horse battery staple");
+    QTest::newRow("non-ascii password") << QStringLiteral("mail: x") << QByteArray("ä€😀pass");
+    QTest::newRow("empty password") << QStringLiteral("no password") << QByteArray();
+}
+
+void tst_SecretsDocument::saveAndOpenRoundTrip()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, password);
+    const QString path = dir->filePath(QStringLiteral("secrets.stxt"));
+    {
+        auto window = makeWindow();
+        editor(*window)->setPlainText(text);
+        editor(*window)->document()->setModified(true);
+        saveAs(*window, path, password);
+        QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - secrets.stxt"));
+        QVERIFY(!editor(*window)->document()->isModified());
+        checkDialogsCleared(*window);
+    }
+    // The bytes on disk: the editor's UTF-8 text under that password, sized as the format says.
+    bool ok = false;
+    QCOMPARE(readDocument(path, password, &ok), text.toUtf8());
+    QVERIFY(ok);
+    const qint64 size = QFileInfo(path).size();
+    const qint64 length = text.toUtf8().size();
+    bool sizeFits = false;
+    for (int prefix = 1; prefix <= 32; ++prefix)
+        sizeFits = sizeFits || size == 18 + 16 * ((40 + prefix + length) / 16 + 1);
+    QVERIFY2(sizeFits, qPrintable(QString::number(size)));
+
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, password), QStringList());
+    QCOMPARE(editor(*window)->toPlainText(), text);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - secrets.stxt"));
+    checkDialogsCleared(*window);
+
+    // New empties the document and forgets its name.
+    trigger(*window, "action_New");
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - NoName"));
+    QVERIFY(editor(*window)->toPlainText().isEmpty());
+}
+
+void tst_SecretsDocument::saveOnNamedDocumentWritesAtOnce()
+{
+    const QString path = dir->filePath(QStringLiteral("doc.stxt"));
+    writeDocument(path, "old", "pw");
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList());
+    editor(*window)->setPlainText(QStringLiteral("new text"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt*"));
+    ModalScript script; // no dialog may appear
+    trigger(*window, "action_Save");
+    QTest::qWait(50);
+    QVERIFY(script.unexpected.isEmpty());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt"));
+    QVERIFY(window->statusBar()->currentMessage().isEmpty());
+    bool ok = false;
+    QCOMPARE(readDocument(path, "pw", &ok), QByteArray("new text"));
+    QVERIFY(ok);
+}
+
+void tst_SecretsDocument::openFailures_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty file") << QByteArray() << "File-Version < 4!";
+    QTest::newRow("version 3") << QByteArray("\x03\x01", 2) + QByteArray(64, 'x')
+                               << "File-Version < 4!";
+    QTest::newRow("version 6") << QByteArray("\x06\x01", 2) + QByteArray(64, 'x')
+                               << "File-Version > 5: this file was written by a newer version "
+                                  "of Varnisk!";
+    QTest::newRow("truncated in salt") << QByteArray("\x05\x01", 2) + QByteArray(7, 'x')
+                                       << wrongPasswordPrefix + "unexpected end of input";
+    QTest::newRow("partial block") << QByteArray("\x05\x01", 2) + QByteArray(16 + 40, 'x')
+                                   << wrongPasswordPrefix + "error decrypting final block";
+}
+
+void tst_SecretsDocument::openFailures()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    const QString path = dir->filePath(QStringLiteral("bad.stxt"));
+    TestSupport::writeFile(path, content);
+    auto window = makeWindow();
+    editor(*window)->setPlainText(QStringLiteral("kept"));
+    editor(*window)->document()->setModified(false);
+    QCOMPARE(open(*window, path, "pw"), QStringList({message}));
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("kept"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - NoName"));
+    checkDialogsCleared(*window);
+}
+
+void tst_SecretsDocument::wrongPasswordKeepsDocument()
+{
+    const QString path = dir->filePath(QStringLiteral("doc.stxt"));
+    writeDocument(path, QByteArray(5000, 's'), "right");
+    const QByteArray before = TestSupport::readFile(path);
+    auto window = makeWindow();
+    editor(*window)->setPlainText(QStringLiteral("kept"));
+    editor(*window)->document()->setModified(false);
+    const QStringList messages = open(*window, path, "wrong");
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages.first() == QLatin1String("Wrong password!") ||
+                 messages.first().startsWith(wrongPasswordPrefix),
+             qPrintable(messages.first()));
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("kept"));
+    checkDialogsCleared(*window);
+    QCOMPARE(TestSupport::readFile(path), before);
+
+    // A tampered body never opens either.
+    QByteArray tampered = before;
+    tampered[tampered.size() - 40] = static_cast<char>(tampered[tampered.size() - 40] ^ 0x01);
+    TestSupport::writeFile(path, tampered);
+    const QStringList again = open(*window, path, "right");
+    QCOMPARE(again.size(), 1);
+    QVERIFY2(again.first() == QLatin1String("Wrong password!") ||
+                 again.first().startsWith(wrongPasswordPrefix),
+             qPrintable(again.first()));
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("kept"));
+}
+
+void tst_SecretsDocument::zeroByteCutsText()
+{
+    const QString path = dir->filePath(QStringLiteral("zero.stxt"));
+    writeDocument(path, QByteArray("before\0after", 12), "pw");
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList());
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("before"));
+}
+
+void tst_SecretsDocument::unwritableTargetKeepsEverything()
+{
+    // A directory that does not exist cannot take the temporary file, for root too.
+    const QString path = dir->filePath(QStringLiteral("missing/doc.stxt"));
+    auto window = makeWindow();
+    editor(*window)->setPlainText(QStringLiteral("text"));
+    ModalScript script;
+    QString message;
+    script.then([path](QWidget* widget) {
+              // The file dialog refuses names in missing folders; set the name directly.
+              static_cast<QFileDialog*>(widget)->selectFile(path);
+              static_cast<QDialog*>(widget)->accept();
+          })
+        .passwords("pw", "pw")
+        .message(&message);
+    trigger(*window, "action_Save_As");
+    if (!script.waitUntilDone(3000))
+        QSKIP("the file dialog does not accept a name in a missing folder");
+    QCOMPARE(message, QStringLiteral("File could not be opened for writing!"));
+    QVERIFY(editor(*window)->document()->isModified());
+    QVERIFY(!QFileInfo::exists(path));
+
+    if (geteuid() != 0) {
+        const QString readOnly = dir->filePath(QStringLiteral("ro.stxt"));
+        writeDocument(readOnly, "original", "pw");
+        QFile::setPermissions(readOnly, QFileDevice::ReadOwner);
+        const QByteArray before = TestSupport::readFile(readOnly);
+        auto other = makeWindow();
+        QCOMPARE(open(*other, readOnly, "pw"), QStringList());
+        editor(*other)->setPlainText(QStringLiteral("changed"));
+        ModalScript save;
+        save.message(&message);
+        trigger(*other, "action_Save");
+        QVERIFY(save.done());
+        QCOMPARE(message, QStringLiteral("File could not be opened for writing!"));
+        QCOMPARE(TestSupport::readFile(readOnly), before);
+    }
+}
+
+void tst_SecretsDocument::failedWriteKeepsOldDocument()
+{
+    const QString path = dir->filePath(QStringLiteral("doc.stxt"));
+    writeDocument(path, "the only copy", "pw");
+    const QByteArray before = TestSupport::readFile(path);
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList());
+    editor(*window)->setPlainText(QString(200000, QLatin1Char('x')));
+
+    // Writes beyond 64 KiB fail, as on a full disk.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 65536;
+    setrlimit(RLIMIT_FSIZE, &small);
+    ModalScript script;
+    QString message;
+    script.message(&message);
+    trigger(*window, "action_Save");
+    setrlimit(RLIMIT_FSIZE, &old);
+
+    QVERIFY(script.done());
+    QVERIFY2(message.startsWith(QLatin1String("Error writing File!\nError-Message: ")),
+             qPrintable(message));
+    QCOMPARE(TestSupport::readFile(path), before);
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList({"doc.stxt"}));
+    QVERIFY(editor(*window)->document()->isModified());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt*"));
+}
+
+void tst_SecretsDocument::cancelSteps_data()
+{
+    QTest::addColumn<QString>("flow");
+    QTest::newRow("Save As: file dialog") << "saveas-file";
+    QTest::newRow("Save As: password dialog") << "saveas-password";
+    QTest::newRow("Open: file dialog") << "open-file";
+    QTest::newRow("Open: password dialog") << "open-password";
+}
+
+void tst_SecretsDocument::cancelSteps()
+{
+    QFETCH(QString, flow);
+    const QString path = dir->filePath(QStringLiteral("doc.stxt"));
+    writeDocument(path, "on disk", "pw");
+    const QByteArray before = TestSupport::readFile(path);
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList());
+    editor(*window)->setPlainText(QStringLiteral("edited"));
+    ModalScript script;
+    if (flow == QLatin1String("saveas-file")) {
+        script.cancel();
+        trigger(*window, "action_Save_As");
+    } else if (flow == QLatin1String("saveas-password")) {
+        script.chooseFile(dir->filePath(QStringLiteral("other.stxt"))).cancel();
+        trigger(*window, "action_Save_As");
+    } else if (flow == QLatin1String("open-file")) {
+        script.answer(QMessageBox::No).cancel();
+        trigger(*window, "action_Open");
+    } else {
+        script.answer(QMessageBox::No).chooseFile(path).cancel();
+        trigger(*window, "action_Open");
+    }
+    QVERIFY(script.waitUntilDone());
+    QTest::qWait(50);
+    QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join(QLatin1Char('|'))));
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("edited"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt*"));
+    QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("other.stxt"))));
+    QCOMPARE(TestSupport::readFile(path), before);
+    checkDialogsCleared(*window);
+
+    // The document's own password is still the one it was opened with.
+    trigger(*window, "action_Save");
+    bool ok = false;
+    QCOMPARE(readDocument(path, "pw", &ok), QByteArray("edited"));
+    QVERIFY(ok);
+}
+
+void tst_SecretsDocument::newAsksOnlyWhenModified()
+{
+    auto window = makeWindow();
+    ModalScript none;
+    trigger(*window, "action_New"); // not modified: no question
+    QTest::qWait(30);
+    QVERIFY(none.unexpected.isEmpty());
+
+    editor(*window)->setPlainText(QStringLiteral("draft"));
+    ModalScript cancel;
+    cancel.answer(QMessageBox::Cancel);
+    trigger(*window, "action_New");
+    QVERIFY(cancel.done());
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("draft"));
+
+    ModalScript discard;
+    discard.answer(QMessageBox::No);
+    trigger(*window, "action_New");
+    QVERIFY(discard.done());
+    QVERIFY(editor(*window)->toPlainText().isEmpty());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - NoName"));
+}
+
+void tst_SecretsDocument::saveChangesYesOnNamedSavesThenProceeds()
+{
+    const QString path = dir->filePath(QStringLiteral("doc.stxt"));
+    writeDocument(path, "v1", "pw");
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList());
+    editor(*window)->setPlainText(QStringLiteral("v2"));
+    ModalScript script;
+    script.answer(QMessageBox::Yes);
+    trigger(*window, "action_New");
+    QVERIFY(script.done());
+    QVERIFY(editor(*window)->toPlainText().isEmpty());
+    bool ok = false;
+    QCOMPARE(readDocument(path, "pw", &ok), QByteArray("v2"));
+    QVERIFY(ok);
+}
+
+void tst_SecretsDocument::saveChangesYesOnUnnamedRunsSaveAs()
+{
+    const QString path = dir->filePath(QStringLiteral("fresh.stxt"));
+    auto window = makeWindow();
+    editor(*window)->setPlainText(QStringLiteral("never saved before"));
+    ModalScript script;
+    script.answer(QMessageBox::Yes).chooseFile(path).passwords("secret pw", "secret pw");
+    trigger(*window, "action_New");
+    QVERIFY(script.waitUntilDone());
+    QTest::qWait(50);
+    QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join(QLatin1Char('|'))));
+    bool ok = false;
+    QCOMPARE(readDocument(path, "secret pw", &ok), QByteArray("never saved before"));
+    QVERIFY(ok);
+    // New went on once the document was safe.
+    QVERIFY(editor(*window)->toPlainText().isEmpty());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - NoName"));
+    checkDialogsCleared(*window);
+}
+
+void tst_SecretsDocument::saveChangesYesOnUnnamedCancelled_data()
+{
+    QTest::addColumn<bool>("atPassword");
+    QTest::newRow("file dialog cancelled") << false;
+    QTest::newRow("password dialog cancelled") << true;
+}
+
+void tst_SecretsDocument::saveChangesYesOnUnnamedCancelled()
+{
+    QFETCH(bool, atPassword);
+    const QString path = dir->filePath(QStringLiteral("fresh.stxt"));
+    auto window = makeWindow();
+    editor(*window)->setPlainText(QStringLiteral("draft"));
+    ModalScript script;
+    script.answer(QMessageBox::Yes);
+    if (atPassword)
+        script.chooseFile(path);
+    script.cancel();
+    trigger(*window, "action_New");
+    QVERIFY(script.waitUntilDone());
+    QTest::qWait(50);
+    QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join(QLatin1Char('|'))));
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("draft"));
+    QVERIFY(editor(*window)->document()->isModified());
+    QVERIFY(!QFileInfo::exists(path));
+    checkDialogsCleared(*window);
+}
+
+void tst_SecretsDocument::closeWithYesOnUnnamedSavesFirst()
+{
+    const QString path = dir->filePath(QStringLiteral("closing.stxt"));
+    auto window = makeWindow();
+    editor(*window)->setPlainText(QStringLiteral("keep me"));
+    ModalScript script;
+    script.answer(QMessageBox::Yes).chooseFile(path).passwords("pw", "pw");
+    QVERIFY(window->close());
+    QVERIFY(script.done());
+    bool ok = false;
+    QCOMPARE(readDocument(path, "pw", &ok), QByteArray("keep me"));
+    QVERIFY(ok);
+
+    // Cancelling the password keeps the window open.
+    auto other = makeWindow();
+    editor(*other)->setPlainText(QStringLiteral("keep me too"));
+    ModalScript cancel;
+    cancel.answer(QMessageBox::Yes).chooseFile(dir->filePath(QStringLiteral("x.stxt"))).cancel();
+    QVERIFY(!other->close());
+    QVERIFY(cancel.done());
+    QVERIFY(other->isVisible());
+    QCOMPARE(editor(*other)->toPlainText(), QStringLiteral("keep me too"));
+}
+
+void tst_SecretsDocument::failedSaveAsksAgain()
+{
+    const QString path = dir->filePath(QStringLiteral("doc.stxt"));
+    writeDocument(path, "v1", "pw");
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList());
+    editor(*window)->setPlainText(QStringLiteral("v2"));
+    // Replace the file by a directory: the save cannot replace it.
+    QFile::remove(path);
+    QDir().mkdir(path);
+    ModalScript script;
+    QString failure;
+    script.answer(QMessageBox::Yes).message(&failure).answer(QMessageBox::Cancel);
+    trigger(*window, "action_New");
+    QVERIFY(script.done());
+    QCOMPARE(failure, QStringLiteral("File could not be opened for writing!"));
+    QCOMPARE(script.messages,
+             QStringList({"Save changes?", failure, "Save changes?"}));
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("v2"));
+}
+
+void tst_SecretsDocument::directoryNamedLikeDocument()
+{
+    const QString path = dir->filePath(QStringLiteral("x.stxt"));
+    QDir().mkdir(path);
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList({"File could not be opened for reading!"}));
+    checkDialogsCleared(*window);
+}
+
+void tst_SecretsDocument::typedNameGetsSuffix()
+{
+    auto window = makeWindow();
+    editor(*window)->setPlainText(QStringLiteral("t"));
+    saveAs(*window, dir->filePath(QStringLiteral("nosuffix")), "pw");
+    QVERIFY(QFileInfo::exists(dir->filePath(QStringLiteral("nosuffix.stxt"))));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - nosuffix.stxt"));
+}
+
+QTEST_MAIN(tst_SecretsDocument)
+#include "tst_secretsdocument.moc"

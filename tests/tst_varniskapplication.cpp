@@ -1,0 +1,226 @@
+// The application shell: command line, open requests through the worker thread, and the
+// windows they go to.
+#include "ModalScript.h"
+#include "TestSupport.h"
+#include "Varnisk.h"
+#include "VarniskApplication.h"
+#include "WorkerThread.h"
+
+#include <QFileOpenEvent>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_VarniskApplication : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit tst_VarniskApplication(VarniskApplication* application) : application(application)
+    {
+    }
+
+private slots:
+    void initTestCase();
+    void commandLine_data();
+    void commandLine();
+    void optionsRejected();
+    void requestsGoToWindowsInOrder();
+    void closedStartupWindowGetsNewWindow();
+    void fileOpenEventIsQueued();
+    void workerKeepsOrderOfManyNames();
+    void workerStopsWithNamesQueued();
+
+private:
+    QList<Varnisk*> visibleWindows() const;
+    QStringList answerMessages(int count);
+
+    VarniskApplication* application;
+    QPointer<Varnisk> startupWindow;
+};
+
+void tst_VarniskApplication::initTestCase()
+{
+    const QList<Varnisk*> windows = visibleWindows();
+    QCOMPARE(windows.size(), 1);
+    startupWindow = windows.first();
+    QCOMPARE(startupWindow->windowTitle(), QStringLiteral("Varnisk - NoName"));
+    QVERIFY(startupWindow->testAttribute(Qt::WA_DeleteOnClose));
+}
+
+QList<Varnisk*> tst_VarniskApplication::visibleWindows() const
+{
+    QList<Varnisk*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<Varnisk*>(widget); window && window->isVisible())
+            windows << window;
+    }
+    return windows;
+}
+
+QStringList tst_VarniskApplication::answerMessages(int count)
+{
+    QStringList texts;
+    for (int i = 0; i < count; ++i) {
+        ModalScript script;
+        QString text;
+        script.message(&text);
+        if (!script.waitUntilDone(5000))
+            break;
+        texts << text;
+    }
+    return texts;
+}
+
+void tst_VarniskApplication::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("no arguments") << QStringList{"varnisk"} << true << QStringList{};
+    QTest::newRow("two names") << QStringList{"varnisk", "a.stxt", "dir/b.sdat"} << true
+                               << QStringList{"a.stxt", "dir/b.sdat"};
+    QTest::newRow("help") << QStringList{"varnisk", "--help"} << false << QStringList{};
+    QTest::newRow("short option") << QStringList{"varnisk", "-h"} << false << QStringList{};
+    QTest::newRow("option beside names")
+        << QStringList{"varnisk", "a.stxt", "--version", "b.stxt"} << false << QStringList{};
+    QTest::newRow("double dash then dashed name")
+        << QStringList{"varnisk", "--", "-odd.stxt"} << true << QStringList{"-odd.stxt"};
+    QTest::newRow("lone dash") << QStringList{"varnisk", "-"} << true << QStringList{"-"};
+}
+
+void tst_VarniskApplication::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, valid);
+    QFETCH(QStringList, files);
+    QStringList parsed;
+    QCOMPARE(VarniskApplication::parseCommandLine(arguments, parsed), valid);
+    if (valid)
+        QCOMPARE(parsed, files);
+}
+
+void tst_VarniskApplication::optionsRejected()
+{
+    ModalScript script;
+    QString text;
+    script.message(&text);
+    QCOMPARE(application->run({"varnisk", "a.stxt", "--help"}), -1);
+    QVERIFY(script.done());
+    QCOMPARE(text, QStringLiteral("Invalid command line option(s)!"));
+    // Nothing was queued: no window opens anything afterwards.
+    QTest::qWait(100);
+    QCOMPARE(visibleWindows().size(), 1);
+}
+
+void tst_VarniskApplication::requestsGoToWindowsInOrder()
+{
+    QTemporaryDir dir;
+    const QStringList names = {dir.filePath("first.stxt"), dir.filePath("second.sdat"),
+                               dir.filePath("third.txt")};
+    TestSupport::writeFile(names[2], "plain");
+    for (const QString& name : names)
+        application->requestOpen(name);
+
+    // Each request is carried out in its own window, in order; the first in the start-up one.
+    const QStringList texts = answerMessages(3);
+    QCOMPARE(texts, QStringList({"File does not exsist!", "File does not exsist!",
+                                 "File type not supported!"}));
+    const QList<Varnisk*> windows = visibleWindows();
+    QCOMPARE(windows.size(), 3);
+    QVERIFY(windows.contains(startupWindow.data()));
+    for (Varnisk* window : windows) {
+        QVERIFY(window->testAttribute(Qt::WA_DeleteOnClose));
+        if (window != startupWindow)
+            window->close();
+    }
+    QVERIFY(TestSupport::waitFor([this]() { return visibleWindows().size() == 1; }));
+}
+
+void tst_VarniskApplication::closedStartupWindowGetsNewWindow()
+{
+    // The start-up window was used by the first request above; close all and start again.
+    QVERIFY(startupWindow);
+    startupWindow->close();
+    QVERIFY(TestSupport::waitFor([this]() { return startupWindow.isNull(); }));
+    QVERIFY(visibleWindows().isEmpty());
+    application->requestOpen(QStringLiteral("/nonexistent/x.stxt"));
+    QCOMPARE(answerMessages(1), QStringList({"File does not exsist!"}));
+    QCOMPARE(visibleWindows().size(), 1);
+    startupWindow = visibleWindows().first();
+}
+
+void tst_VarniskApplication::fileOpenEventIsQueued()
+{
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("sent.simg"));
+    TestSupport::writeFile(name, "x");
+    QFileOpenEvent event(name);
+    QApplication::sendEvent(application, &event);
+    // A later request gets a window of its own, which opens the decryption dialog.
+    QVERIFY(TestSupport::waitFor([this]() { return visibleWindows().size() == 2; }));
+    Varnisk* fresh = nullptr;
+    for (Varnisk* window : visibleWindows()) {
+        if (window != startupWindow)
+            fresh = window;
+    }
+    QVERIFY(fresh != nullptr);
+    QVERIFY(TestSupport::waitFor([fresh]() {
+        return fresh->statusBar()->currentMessage() == QLatin1String("Decrypting: sent.simg");
+    }));
+    ModalScript script;
+    script.cancel();
+    QVERIFY(script.waitUntilDone());
+    fresh->close();
+}
+
+void tst_VarniskApplication::workerKeepsOrderOfManyNames()
+{
+    WorkerThread worker(application);
+    QObject::disconnect(&worker, &WorkerThread::open, application, nullptr);
+    QSignalSpy spy(&worker, &WorkerThread::open);
+    worker.start();
+    QStringList names;
+    for (int i = 0; i < 2000; ++i) {
+        names << QStringLiteral("file%1.stxt").arg(i);
+        worker.enqueue(names.last());
+    }
+    QVERIFY(TestSupport::waitFor([&]() { return spy.count() == names.size(); }, 30000));
+    QStringList received;
+    for (const QList<QVariant>& arguments : spy)
+        received << arguments.first().toString();
+    QCOMPARE(received, names);
+    worker.stop();
+    QVERIFY(worker.wait(10000));
+}
+
+void tst_VarniskApplication::workerStopsWithNamesQueued()
+{
+    WorkerThread worker(application);
+    QObject::disconnect(&worker, &WorkerThread::open, application, nullptr);
+    for (int i = 0; i < 10000; ++i)
+        worker.enqueue(QStringLiteral("queued%1").arg(i));
+    worker.stop();
+    worker.start();
+    QVERIFY2(worker.wait(10000), "the worker did not end with names still queued");
+
+    WorkerThread idle(application);
+    idle.start();
+    QTest::qWait(20);
+    idle.stop();
+    QVERIFY2(idle.wait(10000), "an idle worker was not woken by the shutdown");
+}
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir settings;
+    TestSupport::isolateSettings(settings);
+    VarniskApplication application(argc, argv);
+    tst_VarniskApplication test(&application);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_varniskapplication.moc"
