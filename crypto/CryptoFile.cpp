@@ -35,7 +35,13 @@ bool openTarget(QSaveFile& file)
 {
     if (!CryptoFile::isWritableTarget(file.fileName()))
         return false;
-    return file.open(QIODevice::WriteOnly);
+    const bool replacing = QFileInfo::exists(file.fileName());
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // A replaced file keeps its mode; a new one, often a decrypted secret, is for its owner only.
+    if (!replacing)
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return true;
 }
 
 Result commit(QSaveFile& file)

@@ -1,0 +1,669 @@
+// drawimages: draws every image that the program compiles in (splash screen, window icon and the
+// action icons) and writes them into the folder named on the command line. The images are ours
+// alone and are re-rendered from this code rather than edited by hand, so that the set stays
+// coherent: one palette, one stroke width, one padlock.
+
+#include "Version.h"
+
+#include <QDir>
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRadialGradient>
+#include <QTextStream>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+// The palette, shared by every image.
+const QColor ink(0x2b, 0x36, 0x4a);         // outlines and dark details
+const QColor paper(0xff, 0xff, 0xff);       // pages and key faces
+const QColor paperShade(0xd9, 0xe1, 0xec);  // folded corners, key sides
+const QColor blue(0x35, 0x74, 0xc4);        // primary colour
+const QColor blueLight(0xcd, 0xe3, 0xf8);   // glass, light blue areas
+const QColor gold(0xf2, 0xb1, 0x2e);        // padlocks, pencil
+const QColor goldShade(0xd8, 0x93, 0x16);   // the padlock's lower band
+const QColor steel(0xa9, 0xb6, 0xc8);       // shackles, disk shutter
+const QColor folderBack(0xe3, 0xa6, 0x4a);  // folder back and tab
+const QColor folderFront(0xf7, 0xcb, 0x6e); // folder front
+
+// Every icon is drawn on a 32-unit grid with this outline width; icons of other sizes scale the
+// grid, so their outlines scale with them. Only the splash screen, which shows the emblem many
+// times larger, thins it for a while (LineWidthScope).
+qreal stroke = 2.0;
+
+// Sets a different outline width for as long as it lives.
+class LineWidthScope
+{
+public:
+    explicit LineWidthScope(qreal width) : previous(stroke) { stroke = width; }
+    ~LineWidthScope() { stroke = previous; }
+    LineWidthScope(const LineWidthScope&) = delete;
+    LineWidthScope& operator=(const LineWidthScope&) = delete;
+
+private:
+    const qreal previous;
+};
+
+QPen outlinePen(const QColor& color = ink, qreal width = stroke)
+{
+    return QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+QImage transparentCanvas(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    return image;
+}
+
+// Sets up a painter for an icon of the given pixel size drawn on the 32-unit grid.
+void beginIcon(QPainter& painter, int pixels)
+{
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.scale(pixels / 32.0, pixels / 32.0);
+}
+
+void fillAndOutline(QPainter& painter, const QPainterPath& path, const QColor& fill)
+{
+    painter.setPen(outlinePen());
+    painter.setBrush(fill);
+    painter.drawPath(path);
+}
+
+// A line drawn as a coloured band with an ink edge, so that it keeps its outline like the filled
+// shapes do.
+void drawBand(QPainter& painter, const QPainterPath& path, qreal width, const QColor& fill)
+{
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(outlinePen(ink, width + 2 * stroke));
+    painter.drawPath(path);
+    painter.setPen(outlinePen(fill, width));
+    painter.drawPath(path);
+}
+
+// Erases a transparent margin around a shape that is about to be drawn over another one, so the
+// two stay apart even at 20 pixels and on any background.
+void cutGap(QPainter& painter, const QPainterPath& path, qreal width, bool filled)
+{
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_Clear);
+    painter.setPen(QPen(Qt::black, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(filled ? QBrush(Qt::black) : QBrush(Qt::NoBrush));
+    painter.drawPath(path);
+    painter.restore();
+}
+
+QPainterPath roundedRect(const QRectF& rect, qreal radius)
+{
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    return path;
+}
+
+// Text as a path centred on the given point: glyphs as outlines centre exactly, whatever the font
+// metrics say about ascent and descent.
+QPainterPath centredText(const QString& text, const QFont& font, const QPointF& centre)
+{
+    QPainterPath path;
+    path.addText(0, 0, font, text);
+    const QRectF bounds = path.boundingRect();
+    return path.translated(centre - bounds.center());
+}
+
+QFont boldFont(qreal pixelSize)
+{
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(qRound(pixelSize));
+    font.setBold(true);
+    return font;
+}
+
+// --- Shared motifs -------------------------------------------------------------------------------
+
+// A sheet of paper with a folded top-right corner; optional text lines for the logo.
+void drawPage(QPainter& painter, const QRectF& rect, qreal fold, int textLines)
+{
+    QPainterPath sheet;
+    sheet.moveTo(rect.topLeft());
+    sheet.lineTo(rect.right() - fold, rect.top());
+    sheet.lineTo(rect.right(), rect.top() + fold);
+    sheet.lineTo(rect.bottomRight());
+    sheet.lineTo(rect.bottomLeft());
+    sheet.closeSubpath();
+    fillAndOutline(painter, sheet, paper);
+
+    QPainterPath corner;
+    corner.moveTo(rect.right() - fold, rect.top());
+    corner.lineTo(rect.right() - fold, rect.top() + fold);
+    corner.lineTo(rect.right(), rect.top() + fold);
+    corner.closeSubpath();
+    fillAndOutline(painter, corner, paperShade);
+
+    painter.setPen(outlinePen(steel, stroke));
+    const qreal left = rect.left() + 4;
+    for (int line = 0; line < textLines; ++line) {
+        const qreal y = rect.top() + fold + 4 + line * 4;
+        const qreal right = rect.right() - (line % 2 == 0 ? 4 : 7);
+        painter.drawLine(QPointF(left, y), QPointF(right, y));
+    }
+}
+
+// The padlock that marks everything secret, as shapes: the shackle as a centre line drawn as a
+// band, and the case. `body` is the case; the shackle rises above it, lifted and swung free on the
+// left when `open`.
+struct Padlock
+{
+    QRectF body;
+    QPainterPath shackle;
+    qreal shackleWidth;
+    QPainterPath lockCase;
+};
+
+Padlock padlockShape(const QRectF& body, bool open)
+{
+    const qreal inset = body.width() * 0.25;
+    const qreal legLeft = body.left() + inset;
+    const qreal legRight = body.right() - inset;
+    const qreal radius = (legRight - legLeft) / 2;
+    const qreal lift = open ? body.height() * 0.25 : 0;
+    const qreal archBottom = body.top() - body.height() * 0.2 - lift;
+
+    Padlock lock{body, QPainterPath(), body.width() * 0.13, roundedRect(body, body.width() * 0.12)};
+    lock.shackle.moveTo(legRight, body.top() + 1);
+    lock.shackle.lineTo(legRight, archBottom);
+    lock.shackle.arcTo(QRectF(legLeft, archBottom - radius, 2 * radius, 2 * radius), 0, 180);
+    lock.shackle.lineTo(legLeft, open ? archBottom : body.top() + 1);
+    return lock;
+}
+
+// Clears a margin of `gap` around the padlock before it is drawn over another shape, and the
+// inside of the shackle too: a sliver of what lies behind would only look like a stray mark.
+void cutPadlockGap(QPainter& painter, const Padlock& lock, qreal gap)
+{
+    QPainterPath loop = lock.shackle;
+    loop.closeSubpath();
+    cutGap(painter, loop, lock.shackleWidth + 2 * stroke + 2 * gap, true);
+    cutGap(painter, lock.lockCase, stroke + 2 * gap, true);
+}
+
+void drawPadlock(QPainter& painter, const Padlock& lock)
+{
+    drawBand(painter, lock.shackle, lock.shackleWidth, steel);
+    fillAndOutline(painter, lock.lockCase, gold);
+
+    // A darker lower band gives the case some body without adding lines.
+    const QRectF& body = lock.body;
+    painter.save();
+    painter.setClipPath(lock.lockCase);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(goldShade);
+    painter.drawRect(
+        QRectF(body.left(), body.center().y() + body.height() * 0.22, body.width(), body.height()));
+    painter.restore();
+    painter.setPen(outlinePen());
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(lock.lockCase);
+
+    // Keyhole: a round head and a tapering slot.
+    const QPointF head(body.center().x(), body.top() + body.height() * 0.42);
+    const qreal headRadius = body.width() * 0.1;
+    QPainterPath keyhole;
+    keyhole.addEllipse(head, headRadius, headRadius);
+    QPainterPath slot;
+    slot.moveTo(head.x() - headRadius * 0.55, head.y());
+    slot.lineTo(head.x() + headRadius * 0.55, head.y());
+    slot.lineTo(head.x() + headRadius * 0.85, head.y() + body.height() * 0.3);
+    slot.lineTo(head.x() - headRadius * 0.85, head.y() + body.height() * 0.3);
+    slot.closeSubpath();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.drawPath(keyhole.united(slot));
+}
+
+// The back of a folder with its tab, spanning `rect`.
+void drawFolderBack(QPainter& painter, const QRectF& rect)
+{
+    QPainterPath back;
+    back.moveTo(rect.left(), rect.bottom());
+    back.lineTo(rect.left(), rect.top());
+    back.lineTo(rect.left() + 9, rect.top());
+    back.lineTo(rect.left() + 12, rect.top() + 3);
+    back.lineTo(rect.right(), rect.top() + 3);
+    back.lineTo(rect.right(), rect.bottom());
+    back.closeSubpath();
+    fillAndOutline(painter, back, folderBack);
+}
+
+// A floppy disk filling the 32-unit grid's box (4, 4)–(28, 28), before any transform.
+void drawDisk(QPainter& painter)
+{
+    QPainterPath body;
+    body.moveTo(6, 4);
+    body.lineTo(24, 4);
+    body.lineTo(28, 8);
+    body.lineTo(28, 26);
+    body.quadTo(28, 28, 26, 28);
+    body.lineTo(6, 28);
+    body.quadTo(4, 28, 4, 26);
+    body.lineTo(4, 6);
+    body.quadTo(4, 4, 6, 4);
+    body.closeSubpath();
+    fillAndOutline(painter, body, blue);
+
+    // Metal shutter with its window.
+    fillAndOutline(painter, roundedRect(QRectF(10, 4, 12, 8), 0.5), steel);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.drawRect(QRectF(17, 6, 3, 4));
+
+    // Label.
+    fillAndOutline(painter, roundedRect(QRectF(8, 16, 16, 12), 1), paper);
+}
+
+// A key cap seen slightly from the front: white top face on a steel base, with a bold legend.
+void drawKeycap(QPainter& painter, const QRectF& rect, const QString& legend)
+{
+    fillAndOutline(painter, roundedRect(rect, 4), steel);
+    const QRectF face(rect.left() + 2.5, rect.top() + 2, rect.width() - 5, rect.height() - 7);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(paper);
+    painter.drawPath(roundedRect(face, 2.5));
+    if (!legend.isEmpty()) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ink);
+        painter.drawPath(centredText(legend, boldFont(face.height() * 1.25), face.center()));
+    }
+}
+
+// The key cap shared by the three Type Selection icons, drawn in the upper left so that a sign can
+// sit at the lower right.
+void drawTypingKey(QPainter& painter)
+{
+    drawKeycap(painter, QRectF(2, 2, 22, 22), QStringLiteral("a"));
+}
+
+// A sign at the lower right of a key cap, in blue, kept apart from the key by a gap.
+void drawKeySign(QPainter& painter, const QPainterPath& sign, qreal width)
+{
+    cutGap(painter, sign, width + 4, false);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(blue, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPath(sign);
+}
+
+// An arrow head pointing right with its tip at `tip`.
+QPainterPath arrowHead(const QPointF& tip, qreal size)
+{
+    QPainterPath head;
+    head.moveTo(tip + QPointF(-size, -size));
+    head.lineTo(tip);
+    head.lineTo(tip + QPointF(-size, size));
+    return head;
+}
+
+// --- The images ----------------------------------------------------------------------------------
+
+QImage drawNew()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    drawPage(painter, QRectF(6, 3, 20, 26), 7, 0);
+    return image;
+}
+
+QImage drawOpen()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    drawFolderBack(painter, QRectF(3, 6, 23, 21));
+
+    // A sheet standing in the opened folder.
+    fillAndOutline(painter, roundedRect(QRectF(7, 11, 16, 12), 0.5), paper);
+
+    // The front flap, tilted open towards the viewer.
+    QPainterPath front;
+    front.moveTo(3, 27);
+    front.lineTo(8, 15);
+    front.lineTo(30, 15);
+    front.lineTo(25, 27);
+    front.closeSubpath();
+    fillAndOutline(painter, front, folderFront);
+    return image;
+}
+
+QImage drawSave()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    drawDisk(painter);
+    return image;
+}
+
+QImage drawSaveAs()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    painter.save();
+    painter.translate(-2, -2);
+    painter.scale(0.9, 0.9);
+    drawDisk(painter);
+    painter.restore();
+
+    // A pencil writing towards the lower left, laid across the disk's corner.
+    painter.translate(22.5, 22.5);
+    painter.rotate(45);
+    QPainterPath outline;
+    outline.addRect(QRectF(-3.2, -11, 6.4, 15));
+    cutGap(painter, outline, 2 * stroke + 3, true);
+    fillAndOutline(painter, roundedRect(QRectF(-3.2, -12, 6.4, 4), 1), steel);
+    fillAndOutline(painter, roundedRect(QRectF(-3.2, -8, 6.4, 12), 0.3), gold);
+    QPainterPath tip;
+    tip.moveTo(-3.2, 4);
+    tip.lineTo(3.2, 4);
+    tip.lineTo(0, 10);
+    tip.closeSubpath();
+    fillAndOutline(painter, tip, paper);
+    QPainterPath lead;
+    lead.moveTo(-1.1, 7.9);
+    lead.lineTo(1.1, 7.9);
+    lead.lineTo(0, 10);
+    lead.closeSubpath();
+    painter.setBrush(ink);
+    painter.drawPath(lead);
+    return image;
+}
+
+QImage drawSecretsFolder()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    drawFolderBack(painter, QRectF(2, 5, 26, 20));
+    fillAndOutline(painter, roundedRect(QRectF(2, 11, 26, 14), 0.5), folderFront);
+
+    const Padlock lock = padlockShape(QRectF(17, 19, 13, 11), false);
+    cutPadlockGap(painter, lock, 1.5);
+    drawPadlock(painter, lock);
+    return image;
+}
+
+QImage drawFind()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+
+    QPainterPath handle;
+    handle.moveTo(19.5, 19.5);
+    handle.lineTo(27.5, 27.5);
+    drawBand(painter, handle, 4, blue);
+
+    QPainterPath lens;
+    lens.addEllipse(QPointF(13, 13), 9, 9);
+    painter.setPen(QPen(ink, stroke * 1.5));
+    painter.setBrush(blueLight);
+    painter.drawPath(lens);
+
+    // A glint on the glass.
+    painter.setPen(QPen(paper, stroke, Qt::SolidLine, Qt::RoundCap));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawArc(QRectF(7.5, 7.5, 11, 11), 100 * 16, 70 * 16);
+    return image;
+}
+
+QImage drawHelp()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    QPainterPath circle;
+    circle.addEllipse(QPointF(16, 16), 13, 13);
+    fillAndOutline(painter, circle, blue);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(paper);
+    painter.drawPath(centredText(QStringLiteral("?"), boldFont(21), QPointF(16, 16)));
+    return image;
+}
+
+QImage drawType()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    drawTypingKey(painter);
+
+    // A text cursor (I-beam) where the typed letter lands.
+    QPainterPath cursor;
+    cursor.moveTo(27, 15);
+    cursor.lineTo(27, 29);
+    cursor.moveTo(24.5, 15);
+    cursor.lineTo(29.5, 15);
+    cursor.moveTo(24.5, 29);
+    cursor.lineTo(29.5, 29);
+    drawKeySign(painter, cursor, 2.5);
+    return image;
+}
+
+QImage drawTypeTab()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    drawTypingKey(painter);
+
+    // Tab: an arrow running into a bar, →|.
+    QPainterPath sign;
+    sign.moveTo(15, 25);
+    sign.lineTo(27, 25);
+    sign.addPath(arrowHead(QPointF(27, 25), 4));
+    sign.moveTo(30, 20);
+    sign.lineTo(30, 30);
+    drawKeySign(painter, sign, 2.5);
+    return image;
+}
+
+QImage drawTypeReturn()
+{
+    QImage image = transparentCanvas(32, 32);
+    QPainter painter(&image);
+    beginIcon(painter, 32);
+    drawTypingKey(painter);
+
+    // Return: down from the right, then left into an arrow head, ↵.
+    QPainterPath sign;
+    sign.moveTo(29, 16);
+    sign.lineTo(29, 26);
+    sign.lineTo(17, 26);
+    QPainterPath head;
+    head.moveTo(21, 22);
+    head.lineTo(17, 26);
+    head.lineTo(21, 30);
+    sign.addPath(head);
+    drawKeySign(painter, sign, 2.5);
+    return image;
+}
+
+// Encrypt and Decrypt are 28 pixels wide: the padlock is drawn on the 32-unit grid and scaled.
+QImage drawEncrypt()
+{
+    QImage image = transparentCanvas(28, 28);
+    QPainter painter(&image);
+    beginIcon(painter, 28);
+    drawPadlock(painter, padlockShape(QRectF(6, 16, 20, 14), false));
+    return image;
+}
+
+QImage drawDecrypt()
+{
+    QImage image = transparentCanvas(28, 28);
+    QPainter painter(&image);
+    beginIcon(painter, 28);
+    drawPadlock(painter, padlockShape(QRectF(6, 16, 20, 14), true));
+    return image;
+}
+
+// The program's emblem: a written page guarded by the padlock. Drawn on the 32-unit grid.
+void drawEmblem(QPainter& painter)
+{
+    drawPage(painter, QRectF(3, 1, 20, 27), 6, 4);
+    const Padlock lock = padlockShape(QRectF(16, 19, 14, 11), false);
+    cutPadlockGap(painter, lock, 1.25);
+    drawPadlock(painter, lock);
+}
+
+QImage drawLogo()
+{
+    QImage image = transparentCanvas(48, 48);
+    QPainter painter(&image);
+    beginIcon(painter, 48);
+    drawEmblem(painter);
+    return image;
+}
+
+// The emblem at splash size, on its own transparent layer so that its gaps show the ground.
+QImage splashEmblem()
+{
+    constexpr int scale = 7;
+    QImage layer = transparentCanvas(32 * scale, 32 * scale);
+    QPainter painter(&layer);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
+    const LineWidthScope thinLines(0.9);
+    drawEmblem(painter);
+    return layer;
+}
+
+// A blurred dark copy of a layer's silhouette; shrinking and enlarging it smoothly is blur enough.
+QImage softShadow(const QImage& layer)
+{
+    QImage shadow = layer;
+    QPainter painter(&shadow);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(shadow.rect(), QColor(0, 0, 0, 90));
+    painter.end();
+    return shadow.scaled(layer.size() / 10, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .scaled(layer.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage drawSplash()
+{
+    const QSize size(550, 383);
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+
+    const QPointF emblemCentre(140, 184);
+
+    // A calm night-blue ground, lighter where the emblem stands.
+    QLinearGradient ground(0, 0, size.width(), size.height());
+    ground.setColorAt(0, QColor(0x1f, 0x2f, 0x4b));
+    ground.setColorAt(1, QColor(0x12, 0x1c, 0x2e));
+    painter.fillRect(image.rect(), ground);
+    QRadialGradient glow(emblemCentre, 230);
+    glow.setColorAt(0, QColor(0x4a, 0x7d, 0xc0, 110));
+    glow.setColorAt(1, QColor(0x4a, 0x7d, 0xc0, 0));
+    painter.fillRect(image.rect(), glow);
+
+    // Faint rings around the emblem, like the tumblers of a lock.
+    painter.setBrush(Qt::NoBrush);
+    for (int ring = 0; ring < 4; ++ring) {
+        painter.setPen(QPen(QColor(255, 255, 255, 18 - ring * 3), 1.5));
+        const qreal radius = 130 + ring * 38;
+        painter.drawEllipse(emblemCentre, radius, radius);
+    }
+
+    const QImage emblem = splashEmblem();
+    const QPointF emblemAt = emblemCentre - QPointF(emblem.width(), emblem.height()) / 2;
+    painter.drawImage(emblemAt + QPointF(0, 8), softShadow(emblem));
+    painter.drawImage(emblemAt, emblem);
+
+    const qreal textLeft = 286;
+    QFont nameFont(QStringLiteral("DejaVu Sans"));
+    nameFont.setPixelSize(52);
+    nameFont.setBold(true);
+    nameFont.setLetterSpacing(QFont::AbsoluteSpacing, 1);
+    painter.setFont(nameFont);
+    painter.setPen(paper);
+    painter.drawText(QPointF(textLeft, 176), QStringLiteral("Varnisk"));
+
+    painter.setPen(QPen(gold, 3, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(textLeft + 2, 198), QPointF(textLeft + 62, 198));
+
+    QFont taglineFont(QStringLiteral("DejaVu Sans"));
+    taglineFont.setPixelSize(22);
+    painter.setFont(taglineFont);
+    painter.setPen(blueLight);
+    painter.drawText(QPointF(textLeft, 234), QStringLiteral("Secrets editor"));
+
+    QFont versionFont(QStringLiteral("DejaVu Sans"));
+    versionFont.setPixelSize(16);
+    painter.setFont(versionFont);
+    painter.setPen(QColor(0x9f, 0xb3, 0xcf));
+    painter.drawText(QPointF(textLeft, 264), QStringLiteral("Version %1.%2")
+                                                 .arg(static_cast<int>(Version::major))
+                                                 .arg(static_cast<int>(Version::minor)));
+    return image;
+}
+
+struct ImageFile
+{
+    const char* name;
+    std::function<QImage()> draw;
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QGuiApplication app(argc, argv);
+    QTextStream err(stderr);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() != 2) {
+        err << "usage: drawimages <output folder>\n";
+        return 2;
+    }
+    const QDir output(arguments.at(1));
+    if (!QDir().mkpath(output.absolutePath())) {
+        err << "cannot create " << output.absolutePath() << "\n";
+        return 1;
+    }
+
+    const std::vector<ImageFile> images = {
+        {"splash.jpg", drawSplash},
+        {"logo48.png", drawLogo},
+        {"new32.png", drawNew},
+        {"open32.png", drawOpen},
+        {"save32.png", drawSave},
+        {"saveAs32.png", drawSaveAs},
+        {"secretsFolder32.png", drawSecretsFolder},
+        {"find32.png", drawFind},
+        {"help32.png", drawHelp},
+        {"type32.png", drawType},
+        {"typeTab32.png", drawTypeTab},
+        {"typeReturn32.png", drawTypeReturn},
+        {"encrypt32.png", drawEncrypt},
+        {"decrypt32.png", drawDecrypt},
+    };
+    for (const ImageFile& file : images) {
+        const QString path = output.filePath(QString::fromLatin1(file.name));
+        const QImage image = file.draw();
+        const int quality = path.endsWith(QLatin1String(".jpg")) ? 92 : -1;
+        if (!image.save(path, nullptr, quality)) {
+            err << "cannot write " << path << "\n";
+            return 1;
+        }
+    }
+    return 0;
+}
