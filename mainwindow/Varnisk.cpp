@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -37,10 +39,7 @@ Varnisk::Varnisk(VarniskApplication* application)
     ui->toolBar->addAction(ui->action_Type_Selection_TAB);
     ui->toolBar->addAction(ui->action_Type_Selection_ENTER);
 
-    // "Lucida Console" is rarely installed on Linux; the hint makes the substitute monospaced.
-    QFont font(QStringLiteral("Lucida Console"), 9);
-    font.setStyleHint(QFont::TypeWriter);
-    ui->seTextEdit->setFont(font);
+    ui->seTextEdit->setFont(editorFont());
     averageCharWidth = QFontMetricsF(ui->seTextEdit->font()).averageCharWidth();
 
     QObject* quitContext = application != nullptr ? static_cast<QObject*>(application) : qApp;
@@ -73,6 +72,22 @@ Varnisk::Varnisk(VarniskApplication* application)
 
     readSettings();
     startNewDocument();
+}
+
+QFont Varnisk::editorFont()
+{
+    // "Lucida Console" is rarely installed on Linux; the substitute must be monospaced too.
+    const QStringList families = {QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
+                                  QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")};
+    for (const QString& family : families) {
+        QFont font(family, 9);
+        font.setStyleHint(QFont::TypeWriter);
+        if (QFontInfo(font).fixedPitch())
+            return font;
+    }
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(9);
+    return font;
 }
 
 Varnisk::~Varnisk()

@@ -6,6 +6,7 @@
 #include "SecureStringHolder.h"
 #include "TypeSelectionKey.h"
 
+#include <QFont>
 #include <QMainWindow>
 #include <QString>
 
@@ -68,6 +69,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    static QFont editorFont();
     int maybeSave();
     bool saveAsAndWait();
     void startNewDocument();

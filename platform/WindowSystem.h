@@ -16,7 +16,12 @@ public:
     // `key` is a named key (TAB, ENTER) when `unit` is 0.
     struct KeyRecord
     {
-        enum Key : quint8 { NoNamedKey = 0, Tab = 9, Return = 13 };
+        enum Key : quint8
+        {
+            NoNamedKey = 0,
+            Tab = 9,
+            Return = 13
+        };
         quint16 unit = 0;
         Key key = NoNamedKey;
         bool keyUp = false;

@@ -89,7 +89,6 @@ private:
     std::unique_ptr<Varnisk> makeWindow();
     static void trigger(Varnisk& window, const char* action);
     static void checkCleared(Varnisk& window);
-    QStringList drain();
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<QTemporaryDir> settingsDir;
@@ -133,21 +132,6 @@ void tst_FileEncryption::checkCleared(Varnisk& window)
             QVERIFY2(field->text().isEmpty(), "a password field was not cleared");
     }
     QVERIFY(window.statusBar()->currentMessage().isEmpty());
-}
-
-// Answers the message boxes that are still coming and returns their texts.
-QStringList tst_FileEncryption::drain()
-{
-    QStringList texts;
-    for (int i = 0; i < 5; ++i) {
-        ModalScript more;
-        QString text;
-        more.message(&text);
-        if (!more.waitUntilDone(300))
-            break;
-        texts << text;
-    }
-    return texts;
 }
 
 void tst_FileEncryption::encryptProposesSecretsDirectory()
@@ -208,7 +192,7 @@ void tst_FileEncryption::encryptRoundTrip()
             // Qt's own dialog asks before replacing; answer through the accept path.
             auto* dialog = static_cast<QFileDialog*>(widget);
             dialog->setOption(QFileDialog::DontConfirmOverwrite);
-            dialog->selectFile(output);
+            ModalScript::enterFileName(dialog, output);
             static_cast<QDialog*>(dialog)->accept();
         })
         .message(&message);
@@ -232,7 +216,7 @@ void tst_FileEncryption::encryptRefusesSameFile()
         .then([link](QWidget* widget) {
             auto* dialog = static_cast<QFileDialog*>(widget);
             dialog->setOption(QFileDialog::DontConfirmOverwrite);
-            dialog->selectFile(link);
+            ModalScript::enterFileName(dialog, link);
             static_cast<QDialog*>(dialog)->accept();
         })
         .message(&message);
@@ -286,7 +270,7 @@ void tst_FileEncryption::decryptProposesStemAndRefusesSelf()
         .then([encrypted](QWidget* widget) {
             auto* dialog = static_cast<QFileDialog*>(widget);
             dialog->setOption(QFileDialog::DontConfirmOverwrite);
-            dialog->selectFile(encrypted);
+            ModalScript::enterFileName(dialog, encrypted);
             static_cast<QDialog*>(dialog)->accept();
         })
         .message(&message);
@@ -329,7 +313,7 @@ void tst_FileEncryption::decryptDataFailuresKeepTarget()
         .then([target](QWidget* widget) {
             auto* dialog = static_cast<QFileDialog*>(widget);
             dialog->setOption(QFileDialog::DontConfirmOverwrite);
-            dialog->selectFile(target);
+            ModalScript::enterFileName(dialog, target);
             static_cast<QDialog*>(dialog)->accept();
         })
         .message(&message);

@@ -6,7 +6,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -43,6 +45,17 @@ void clickOk(QWidget* dialog)
 
 } // namespace
 
+void ModalScript::enterFileName(QFileDialog* dialog, const QString& path)
+{
+    // selectFile() leaves the name field alone while it has the focus, as a user would type.
+    const QFileInfo info(path);
+    dialog->setDirectory(info.absolutePath());
+    if (auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        field->setText(info.fileName());
+    else
+        dialog->selectFile(path);
+}
+
 void typeText(QWidget* widget, const QString& text)
 {
     widget->setFocus();
@@ -58,13 +71,26 @@ void typeText(QWidget* widget, const QString& text)
     }
 }
 
+namespace {
+// Only the newest script answers, so a test can keep an older one for its record.
+QList<ModalScript*>& liveScripts()
+{
+    static QList<ModalScript*> scripts;
+    return scripts;
+}
+} // namespace
+
 ModalScript::ModalScript()
 {
+    liveScripts().append(this);
     connect(&timer, &QTimer::timeout, this, &ModalScript::poll);
     timer.start(10);
 }
 
-ModalScript::~ModalScript() = default;
+ModalScript::~ModalScript()
+{
+    liveScripts().removeAll(this);
+}
 
 ModalScript& ModalScript::then(Step step)
 {
@@ -81,7 +107,10 @@ ModalScript& ModalScript::chooseFile(const QString& path)
             static_cast<QDialog*>(widget)->reject();
             return;
         }
-        dialog->selectFile(path);
+        if (dialog->fileMode() == QFileDialog::Directory)
+            dialog->setDirectory(path);
+        else
+            enterFileName(dialog, path);
         static_cast<QDialog*>(dialog)->accept();
     });
 }
@@ -171,6 +200,8 @@ bool ModalScript::waitUntilDone(int timeoutMs)
 
 void ModalScript::poll()
 {
+    if (liveScripts().last() != this)
+        return;
     if (last && !last->isVisible())
         last.clear();
     QWidget* modal = currentModal();
@@ -179,11 +210,21 @@ void ModalScript::poll()
     last = modal;
     if (steps.empty()) {
         unexpected << describe(modal);
+        if (auto* box = qobject_cast<QMessageBox*>(modal))
+            unexpectedMessages << box->text();
         if (auto* dialog = qobject_cast<QDialog*>(modal))
             dialog->reject();
         return;
     }
+    // The step runs from its own timer event: what it sets off (a continuation that shows a
+    // message box) may wait in a nested event loop, where this poll must go on answering.
     Step step = std::move(steps.front());
     steps.pop_front();
-    step(modal);
+    ++running;
+    QPointer<QWidget> target(modal);
+    QTimer::singleShot(0, this, [this, step, target]() {
+        if (target)
+            step(target);
+        --running;
+    });
 }

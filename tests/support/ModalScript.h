@@ -9,8 +9,10 @@
 #include <deque>
 #include <functional>
 
+class QFileDialog;
+
 // Answers the modal dialogs and message boxes a test provokes, one scripted step per dialog,
-// in the order they appear. A dialog that appears when no step is left is rejected and
+// in the order they appear; while several scripts live, the newest answers. A dialog that appears when no step is left is rejected and
 // recorded in `unexpected`, so a wrong flow fails the test instead of hanging it.
 class ModalScript : public QObject
 {
@@ -33,18 +35,24 @@ public:
     // Records what the file dialog proposes (directory + selected name) and cancels it.
     ModalScript& noteProposal(QString* path, QString* filter = nullptr);
 
-    bool done() const { return steps.empty(); }
+    // Puts a path into a file dialog the way a user picks it.
+    static void enterFileName(QFileDialog* dialog, const QString& path);
+
+    // Every step ran to its end (a step may itself wait in further dialogs).
+    bool done() const { return steps.empty() && running == 0; }
     // Runs the event loop until every step ran (or the time is up).
     bool waitUntilDone(int timeoutMs = 20000);
 
     QStringList messages; // texts of every message box answered by message()/answer()
     QStringList unexpected;
+    QStringList unexpectedMessages; // texts of the message boxes among `unexpected`
 
 private:
     void poll();
 
     std::deque<Step> steps;
     QPointer<QWidget> last;
+    int running = 0;
     QTimer timer;
 };
 

@@ -1,0 +1,374 @@
+#include "Commands.h"
+
+#include "ExitCode.h"
+#include "NullDevice.h"
+#include "PasswordReader.h"
+#include "SecureStringHolder.h"
+#include "Version.h"
+
+#include "EncryptedStream.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <openssl/crypto.h>
+
+namespace {
+
+using Outcome = CryptoFile::Outcome;
+using Result = CryptoFile::Result;
+
+void wipe(QByteArray& bytes)
+{
+    if (!bytes.isEmpty())
+        OPENSSL_cleanse(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    bytes.clear();
+}
+
+void printTo(std::FILE* stream, const QString& text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+// Straight to the descriptor: no stdio buffer keeps a copy of the plaintext.
+bool writeToStandardOutput(const char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = write(STDOUT_FILENO, data, static_cast<std::size_t>(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// Reads standard input to its end. The buffer grows by copying and wiping, so no stray copy of
+// the text is left in freed memory.
+bool readStandardInput(QByteArray& text)
+{
+    QByteArray buffer(64 * 1024, '\0');
+    qint64 used = 0;
+    for (;;) {
+        if (used == buffer.size()) {
+            QByteArray larger(buffer.size() * 2, '\0');
+            std::memcpy(larger.data(), buffer.constData(), static_cast<std::size_t>(used));
+            wipe(buffer);
+            buffer.swap(larger);
+        }
+        const ssize_t count = read(STDIN_FILENO, buffer.data() + used,
+                                   static_cast<std::size_t>(buffer.size() - used));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            wipe(buffer);
+            return false;
+        }
+        if (count == 0)
+            break;
+        used += count;
+    }
+    text = buffer.left(static_cast<int>(used));
+    wipe(buffer);
+    return true;
+}
+
+// Standard output is the input file itself (say, "-o - >> FILE").
+bool standardOutputIs(const QString& path)
+{
+    struct stat output = {};
+    struct stat input = {};
+    if (fstat(STDOUT_FILENO, &output) != 0 || stat(QFile::encodeName(path).constData(), &input))
+        return false;
+    return output.st_dev == input.st_dev && output.st_ino == input.st_ino;
+}
+
+} // namespace
+
+int Commands::run() const
+{
+    switch (line.command()) {
+    case CommandLine::Command::Help:
+        std::fputs(CommandLine::helpText().toUtf8().constData(), stdout);
+        return ExitCode::Success;
+    case CommandLine::Command::Version:
+        std::printf("varnisk-cli %u.%u\n", static_cast<unsigned>(Version::major),
+                    static_cast<unsigned>(Version::minor));
+        return ExitCode::Success;
+    case CommandLine::Command::Encrypt:
+        return encrypt();
+    case CommandLine::Command::Decrypt:
+        return decrypt();
+    case CommandLine::Command::Show:
+        return show();
+    case CommandLine::Command::New:
+        return create();
+    case CommandLine::Command::None:
+        break;
+    }
+    return ExitCode::Usage;
+}
+
+int Commands::encrypt() const
+{
+    QFile input(line.file());
+    if (const int failed = openInput(input))
+        return failed;
+    const QString target =
+        line.output().isEmpty() ? line.file() + QLatin1String(".sdat") : line.output();
+    if (const int refused = checkTarget(target))
+        return refused;
+    SecureStringHolder password;
+    if (const int noPassword = askPassword(password, true))
+        return noPassword;
+    return reportEncryption(
+        CryptoFile::encrypt(input, static_cast<quint64>(input.size()), target, password));
+}
+
+int Commands::decrypt() const
+{
+    QFile input(line.file());
+    if (const int failed = openInput(input))
+        return failed;
+    QString target = line.output();
+    if (target.isEmpty()) {
+        // report.pdf.sdat gives report.pdf, as in the main window.
+        const QString suffix = QFileInfo(line.file()).suffix();
+        if (suffix.isEmpty())
+            return fail(
+                tr("%1 has no suffix to take off; name the output with -o.").arg(line.file()),
+                ExitCode::Usage);
+        target = line.file().left(line.file().size() - suffix.size() - 1);
+    }
+    if (target == QLatin1String("-"))
+        return decryptToStandardOutput(input);
+    if (const int refused = checkTarget(target))
+        return refused;
+    SecureStringHolder password;
+    if (const int noPassword = askPassword(password, false))
+        return noPassword;
+    return reportDecryption(CryptoFile::decrypt(input, target, password));
+}
+
+int Commands::decryptToStandardOutput(QFile& input) const
+{
+    if (standardOutputIs(line.file()))
+        return fail(tr("The target is the source file itself!"), ExitCode::Usage);
+    SecureStringHolder password;
+    if (const int noPassword = askPassword(password, false))
+        return noPassword;
+
+    // Standard output cannot be replaced afterwards like a file, so a first pass checks the
+    // digest without writing anything, and only a file that passed is written out.
+    if (!input.isSequential()) {
+        NullDevice sink;
+        sink.open(QIODevice::WriteOnly);
+        const Result check = decryptBetween(input, sink, password);
+        if (!check.ok())
+            return reportDecryption(check);
+        if (!input.seek(0))
+            return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
+    }
+
+    QFile output;
+    if (!output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
+                     QFileDevice::DontCloseHandle))
+        return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
+    const Result written = decryptBetween(input, output, password);
+    if (written.ok())
+        return ExitCode::Success;
+    if (output.error() != QFileDevice::NoError) {
+        return fail(tr("Error writing File!\nError-Message: ") + output.errorString(),
+                    ExitCode::InputOutput);
+    }
+    const int exitCode = reportDecryption(written);
+    printTo(stderr, tr("Anything written to standard output is unverified: discard it."));
+    return exitCode;
+}
+
+int Commands::show() const
+{
+    QFile input(line.file());
+    if (const int failed = openInput(input))
+        return failed;
+    SecureStringHolder password;
+    if (const int noPassword = askPassword(password, false))
+        return noPassword;
+    QByteArray plain;
+    const Result read = CryptoFile::decrypt(input, plain, password);
+    if (!read.ok())
+        return reportDecryption(read);
+    // The text ends before the first zero byte, as in the main window.
+    const int end = plain.indexOf('\0');
+    const bool written = writeToStandardOutput(plain.constData(), end < 0 ? plain.size() : end);
+    wipe(plain);
+    if (!written)
+        return fail(tr("Error writing File!\nError-Message: ") +
+                        QString::fromLocal8Bit(std::strerror(errno)),
+                    ExitCode::InputOutput);
+    return ExitCode::Success;
+}
+
+int Commands::create() const
+{
+    if (const int refused = checkTarget(line.file()))
+        return refused;
+    SecureStringHolder password;
+    if (const int noPassword = askPassword(password, true))
+        return noPassword;
+    if (isatty(STDIN_FILENO))
+        printTo(stderr, tr("Type the text, then Ctrl-D on a line of its own:"));
+    QByteArray text;
+    if (!readStandardInput(text))
+        return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
+    if (text.contains('\0')) {
+        wipe(text);
+        return fail(tr("The text holds a zero byte, where a secrets document's text would end; "
+                       "nothing was written."),
+                    ExitCode::Usage);
+    }
+    QBuffer source(&text);
+    source.open(QIODevice::ReadOnly);
+    const Result written =
+        CryptoFile::encrypt(source, static_cast<quint64>(text.size()), line.file(), password);
+    source.close();
+    wipe(text);
+    return reportEncryption(written);
+}
+
+int Commands::openInput(QFile& input) const
+{
+    if (!input.exists())
+        return fail(tr("File does not exsist!"), ExitCode::InputOutput);
+    if (QFileInfo(input).isDir() || !input.open(QIODevice::ReadOnly))
+        return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
+    return ExitCode::Success;
+}
+
+int Commands::checkTarget(const QString& target) const
+{
+    if (CryptoFile::sameFile(line.file(), target) && line.command() != CommandLine::Command::New)
+        return fail(tr("The target is the source file itself!"), ExitCode::Usage);
+    if (QFileInfo::exists(target) && !line.force())
+        return fail(tr("%1 exists already; use --force to replace it.").arg(target),
+                    ExitCode::Usage);
+    if (!CryptoFile::isWritableTarget(target))
+        return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
+    return ExitCode::Success;
+}
+
+int Commands::askPassword(SecureStringHolder& password, bool confirm) const
+{
+    if (line.passwordFd() >= 0) {
+        if (PasswordReader::fromDescriptor(line.passwordFd(), password.string()) ==
+            PasswordReader::Status::Ok)
+            return ExitCode::Success;
+        return fail(tr("No password could be read from file descriptor %1!").arg(line.passwordFd()),
+                    ExitCode::Usage);
+    }
+    const PasswordReader::Status status =
+        PasswordReader::fromTerminal(tr("Password: ").toUtf8().constData(), password.string());
+    if (status == PasswordReader::Status::NoTerminal)
+        return fail(tr("There is no terminal to ask for the password; give it with "
+                       "--password-fd N."),
+                    ExitCode::Usage);
+    if (status != PasswordReader::Status::Ok)
+        return fail(tr("No password given."), ExitCode::Usage);
+    if (!confirm)
+        return ExitCode::Success;
+    SecureStringHolder confirmation;
+    if (PasswordReader::fromTerminal(tr("Confirm password: ").toUtf8().constData(),
+                                     confirmation.string()) != PasswordReader::Status::Ok)
+        return fail(tr("No password given."), ExitCode::Usage);
+    if (password.string() != confirmation.string())
+        return fail(tr("Passwords don't match!"), ExitCode::Usage);
+    return ExitCode::Success;
+}
+
+int Commands::reportDecryption(const Result& result) const
+{
+    switch (result.outcome) {
+    case Outcome::Success:
+        return ExitCode::Success;
+    case Outcome::WrongPassword:
+        return fail(tr("Wrong password!"), ExitCode::BadFile);
+    case Outcome::VersionTooOld:
+        return fail(tr("File-Version < 4!"), ExitCode::BadFile);
+    case Outcome::VersionTooNew:
+        return fail(tr("File-Version > 5: this file was written by a newer version of Varnisk!"),
+                    ExitCode::BadFile);
+    case Outcome::Failed:
+        return fail(tr("Wrong password or corrupted File!\nError-Message: ") + result.detail,
+                    ExitCode::BadFile);
+    case Outcome::CannotWrite:
+        return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
+    case Outcome::SaveFailed:
+        return fail(tr("Error saving file!\nError-Message: ") + result.detail,
+                    ExitCode::InputOutput);
+    case Outcome::UnknownError:
+        break;
+    }
+    return fail(tr("Unknown error occurred!"), ExitCode::BadFile);
+}
+
+int Commands::reportEncryption(const Result& result) const
+{
+    switch (result.outcome) {
+    case Outcome::Success:
+        return ExitCode::Success;
+    case Outcome::CannotWrite:
+        return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
+    case Outcome::Failed:
+    case Outcome::SaveFailed:
+        return fail(tr("Error writing File!\nError-Message: ") + result.detail,
+                    ExitCode::InputOutput);
+    default:
+        break;
+    }
+    return fail(tr("Unknown error occurred!"), ExitCode::InputOutput);
+}
+
+Result Commands::decryptBetween(QIODevice& source, QIODevice& target,
+                                const SecureStringHolder& password)
+{
+    QDataStream input(&source);
+    input.setByteOrder(QDataStream::LittleEndian);
+    QDataStream output(&target);
+    output.setByteOrder(QDataStream::LittleEndian);
+    try {
+        switch (decryptStream(input, output, password)) {
+        case DecryptOk:
+            return {Outcome::Success, {}};
+        case DecryptVersionTooOld:
+            return {Outcome::VersionTooOld, {}};
+        case DecryptVersionTooNew:
+            return {Outcome::VersionTooNew, {}};
+        default:
+            return {Outcome::WrongPassword, {}};
+        }
+    } catch (const std::exception& error) {
+        return {Outcome::Failed, QString::fromUtf8(error.what())};
+    } catch (...) {
+        return {Outcome::UnknownError, {}};
+    }
+}
+
+int Commands::fail(const QString& message, int exitCode)
+{
+    printTo(stderr, message);
+    return exitCode;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <csignal>
+
+#include <termios.h>
+
+// Turns a terminal's echo off for as long as the object lives. The terminal is put back on
+// every way out: the destructor, and the signals that end the program (Ctrl-C, hang-up,
+// termination), after which the signal takes its normal course. One at a time per process.
+class EchoOffTerminal
+{
+public:
+    explicit EchoOffTerminal(int fd);
+    ~EchoOffTerminal();
+    EchoOffTerminal(const EchoOffTerminal&) = delete;
+    EchoOffTerminal& operator=(const EchoOffTerminal&) = delete;
+
+    // False when `fd` is no terminal or its settings could not be changed.
+    bool active() const { return isActive; }
+
+private:
+    static void restore();
+    static void onSignal(int signalNumber);
+
+    static constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+    struct sigaction previous[sizeof handledSignals / sizeof handledSignals[0]];
+    bool isActive = false;
+};

@@ -1,0 +1,26 @@
+#include "CommandLine.h"
+#include "Commands.h"
+#include "ExitCode.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#include <sys/stat.h>
+
+int main(int argc, char** argv)
+{
+    // Decrypted files are secrets: nobody but the user gets to read what this program writes.
+    umask(S_IRWXG | S_IRWXO);
+    const QCoreApplication application(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+
+    CommandLine line;
+    if (!line.parse(arguments)) {
+        std::fprintf(stderr, "%s\n%s\n", line.error().toUtf8().constData(),
+                     CommandLine::tr("Try 'varnisk-cli --help'.").toUtf8().constData());
+        return ExitCode::Usage;
+    }
+    return Commands(line).run();
+}

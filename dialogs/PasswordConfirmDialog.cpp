@@ -1,0 +1,56 @@
+#include "PasswordConfirmDialog.h"
+
+#include "SecureLineEdit.h"
+#include "Ui_PasswordConfirmDialog.h"
+
+#include <QMessageBox>
+
+#include <openssl/crypto.h>
+
+PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* password, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::PasswordConfirmDialog>()), password(password)
+{
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    // Created after the buttons, so Tab goes from the first entry to the second.
+    slePassword = new SecureLineEdit(password, this);
+    slePassword->setObjectName(QStringLiteral("slePassword"));
+    slePassword->setFocus(Qt::OtherFocusReason);
+    ui->formLayout->setWidget(0, QFormLayout::FieldRole, slePassword);
+    sleConfirm = new SecureLineEdit(&confirmation, this);
+    sleConfirm->setObjectName(QStringLiteral("sleConfirm"));
+    ui->formLayout->setWidget(1, QFormLayout::FieldRole, sleConfirm);
+
+    connect(ui->bOk, &QPushButton::clicked, this, &PasswordConfirmDialog::accept);
+    connect(ui->bCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+PasswordConfirmDialog::~PasswordConfirmDialog()
+{
+    // The line edits point at `confirmation`: they must go before it is released.
+    delete slePassword;
+    delete sleConfirm;
+}
+
+void PasswordConfirmDialog::clear()
+{
+    slePassword->wipe();
+    sleConfirm->wipe();
+    slePassword->setFocus(Qt::OtherFocusReason);
+}
+
+void PasswordConfirmDialog::accept()
+{
+    const SecureString& first = password->string();
+    const SecureString& second = confirmation.string();
+    // Constant time over the bytes, so the comparison tells nothing about where they differ.
+    const bool same = first.size() == second.size() &&
+                      CRYPTO_memcmp(first.data(), second.data(), first.size()) == 0;
+    if (same) {
+        QDialog::accept();
+        return;
+    }
+    QMessageBox::critical(this, QStringLiteral("Varnisk"), tr("Passwords don't match!"),
+                          QMessageBox::Ok);
+}

@@ -1,0 +1,29 @@
+#include "PasswordDialog.h"
+
+#include "SecureLineEdit.h"
+#include "Ui_PasswordDialog.h"
+
+PasswordDialog::PasswordDialog(SecureStringHolder* password, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::PasswordDialog>()), password(password)
+{
+    ui->setupUi(this);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    // Created after the buttons, so it comes after them in the focus chain.
+    slePassword = new SecureLineEdit(password, this);
+    slePassword->setObjectName(QStringLiteral("slePassword"));
+    slePassword->setFocus(Qt::OtherFocusReason);
+    ui->formLayout->setWidget(0, QFormLayout::FieldRole, slePassword);
+
+    connect(ui->bOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->bCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// The line edit, a child, goes with the base; it only points at the caller's holder.
+PasswordDialog::~PasswordDialog() = default;
+
+void PasswordDialog::clear()
+{
+    slePassword->wipe();
+    slePassword->setFocus(Qt::OtherFocusReason);
+}

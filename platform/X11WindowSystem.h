@@ -1,0 +1,47 @@
+#pragma once
+
+#include "WindowSystem.h"
+
+#include <QVector>
+
+#include <memory>
+
+struct _XDisplay;
+
+// Type Selection on an X11 display: finds the window behind by the window manager's stacking
+// list (or the server's stacking order without one), focuses it, and types through XTest
+// only while that window still holds the focus.
+class X11WindowSystem final : public WindowSystem
+{
+public:
+    // A layer on the session's display ($DISPLAY), or null when it cannot be opened.
+    static std::unique_ptr<X11WindowSystem> open();
+    ~X11WindowSystem() override;
+
+    Window nextWindow(Window window) override;
+    Window parentWindow(Window window) override;
+    bool isWindowVisible(Window window) override;
+    void showWindow(Window window) override;
+    bool setForegroundWindow(Window window) override;
+    void sleep(int milliseconds) override;
+    quintptr messageExtraInfo() override { return 0; }
+    int sendInput(const QVector<KeyRecord>& records) override;
+
+    // Longest wait for the user's modifier keys to be released before typing.
+    static constexpr int modifierReleaseWaitMs = 1000;
+
+private:
+    explicit X11WindowSystem(_XDisplay* display);
+
+    unsigned long atom(const char* name) const;
+    bool windowManagerRunning() const;
+    bool windowManagerSupports(const char* atomName) const;
+    bool isManagedClient(Window window) const;
+    bool managedStacking(QVector<Window>& windows) const;
+    Window rootChild(Window window) const;
+    bool focusIsInForeground() const;
+
+    _XDisplay* display;
+    Window root = 0;
+    Window foreground = 0;
+};

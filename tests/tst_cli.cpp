@@ -1,0 +1,712 @@
+// varnisk-cli as a user or a script meets it: the real binary on real files, checked against
+// an independent implementation of the format (the openssl tool), with its exit codes and
+// messages, its refusals to damage files, and password entry on a real pseudo-terminal.
+
+#include "TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using TestSupport::ProcessResult;
+using TestSupport::readFile;
+using TestSupport::writeFile;
+
+namespace {
+
+const QByteArray oldContent = "precious old content\n";
+const QByteArray versionNewerMessage =
+    "File-Version > 5: this file was written by a newer version of Varnisk!";
+
+QString cli()
+{
+    return TestSupport::binaryPath(QStringLiteral("cli/varnisk-cli"));
+}
+
+QByteArray randomBytes(int count)
+{
+    QByteArray bytes(count, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+// Runs varnisk-cli with the password as the first line of its standard input (--password-fd 0)
+// followed by `rest`.
+ProcessResult runWithPassword(QStringList arguments, const QByteArray& password,
+                              const QByteArray& rest = {})
+{
+    arguments << QStringLiteral("--password-fd") << QStringLiteral("0");
+    return TestSupport::run(cli(), arguments, password + '\n' + rest);
+}
+
+QStringList entries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray littleEndian64(quint64 value)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 8; ++i, value >>= 8)
+        bytes.append(static_cast<char>(value & 0xff));
+    return bytes;
+}
+
+// Key and IV by the openssl tool's PBKDF2, independent of the engine.
+bool deriveWithOpenssl(const QByteArray& password, const QByteArray& salt, QByteArray& key,
+                       QByteArray& iv)
+{
+    const ProcessResult kdf = TestSupport::openssl(
+        {"kdf", "-keylen", "48", "-kdfopt", "digest:SHA1", "-kdfopt",
+         "hexpass:" + QString::fromLatin1(password.toHex()), "-kdfopt",
+         "hexsalt:" + QString::fromLatin1(salt.toHex()), "-kdfopt", "iter:1000", "PBKDF2"});
+    const QByteArray material = QByteArray::fromHex(kdf.out.trimmed().replace(':', ""));
+    if (kdf.exitCode != 0 || material.size() != 48)
+        return false;
+    key = material.left(32).toHex();
+    iv = material.mid(32).toHex();
+    return true;
+}
+
+// A stream made without the engine: the record by hand, the cipher by the openssl tool.
+// Version 4 is written without padding and with `trailing` bytes after the digest.
+QByteArray streamByOpenssl(const QByteArray& data, const QByteArray& password, int version = 5,
+                           bool spoilDigest = false)
+{
+    const QByteArray salt = randomBytes(16);
+    QByteArray prefix = randomBytes(7);
+    prefix[0] = 6;
+    QByteArray digest = QCryptographicHash::hash(prefix + data, QCryptographicHash::Sha256);
+    if (spoilDigest)
+        digest[5] = static_cast<char>(digest[5] ^ 1);
+    QByteArray record =
+        littleEndian64(static_cast<quint64>(prefix.size() + data.size())) + prefix + data + digest;
+    QStringList arguments = {"enc", "-aes-256-cbc"};
+    if (version == 4) {
+        record += randomBytes(16 - record.size() % 16 + 16); // whole blocks, bytes to ignore
+        arguments << "-nopad";
+    }
+    QByteArray key;
+    QByteArray iv;
+    if (!deriveWithOpenssl(password, salt, key, iv))
+        return {};
+    arguments << "-K" << QString::fromLatin1(key) << "-iv" << QString::fromLatin1(iv);
+    const ProcessResult enc = TestSupport::openssl(arguments, record);
+    if (enc.exitCode != 0)
+        return {};
+    return QByteArray(1, static_cast<char>(version)) + '\x01' + salt + enc.out;
+}
+
+// Decrypts a stream with the openssl tool and takes the record apart; empty on any mismatch.
+bool decryptWithOpenssl(const QByteArray& stream, const QByteArray& password, QByteArray& data)
+{
+    if (stream.size() < 18 + 48 || stream.at(0) != 5)
+        return false;
+    QByteArray key;
+    QByteArray iv;
+    if (!deriveWithOpenssl(password, stream.mid(2, 16), key, iv))
+        return false;
+    const ProcessResult dec =
+        TestSupport::openssl({"enc", "-d", "-aes-256-cbc", "-K", QString::fromLatin1(key), "-iv",
+                              QString::fromLatin1(iv)},
+                             stream.mid(18));
+    const QByteArray record = dec.out;
+    if (dec.exitCode != 0 || record.size() < 8 + 1 + 32)
+        return false;
+    quint64 total = 0;
+    for (int i = 7; i >= 0; --i)
+        total = (total << 8) | static_cast<quint8>(record.at(i));
+    const int prefixLength = static_cast<quint8>(record.at(8)) + 1;
+    if (prefixLength > 32 || total < static_cast<quint64>(prefixLength) ||
+        static_cast<quint64>(record.size()) != 8 + total + 32)
+        return false;
+    const QByteArray body = record.mid(8, static_cast<int>(total));
+    if (QCryptographicHash::hash(body, QCryptographicHash::Sha256) !=
+        record.mid(8 + static_cast<int>(total)))
+        return false;
+    data = body.mid(prefixLength);
+    return true;
+}
+
+// Drives varnisk-cli on a pseudo-terminal: each line of `answers` is typed after the next
+// password prompt ("^C" types Ctrl-C). Prints the exit status (negative: killed by that
+// signal), whether the terminal echoes afterwards, and everything the terminal showed.
+const char* ptyScript = R"(
+import os, pty, sys, termios, time
+answers = sys.argv[1].split('\n') if sys.argv[1] else []
+pid, master = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[2], sys.argv[2:])
+seen = b''
+def pump(deadline):
+    global seen
+    while time.time() < deadline:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:
+            return False
+        if not chunk:
+            return False
+        seen += chunk
+        return True
+    return False
+for answer in answers:
+    count = seen.count(b'assword: ')
+    deadline = time.time() + 20
+    while seen.count(b'assword: ') == count and pump(deadline):
+        pass
+    time.sleep(0.05)
+    os.write(master, b'\x03' if answer == '^C' else answer.encode() + b'\n')
+deadline = time.time() + 20
+while pump(deadline):
+    pass
+echo = termios.tcgetattr(master)[3] & termios.ECHO != 0
+_, status = os.waitpid(pid, 0)
+code = os.WEXITSTATUS(status) if os.WIFEXITED(status) else -os.WTERMSIG(status)
+sys.stdout.write('STATUS %d\nECHO %d\n' % (code, 1 if echo else 0))
+sys.stdout.flush()
+sys.stdout.buffer.write(seen)
+)";
+
+struct PtyResult
+{
+    int status = 99;
+    bool echo = false;
+    QByteArray screen;
+};
+
+PtyResult runOnTerminal(const QStringList& answers, const QStringList& arguments)
+{
+    const ProcessResult python =
+        TestSupport::run(QStringLiteral("python3"),
+                         QStringList{"-c", ptyScript, answers.join('\n'), cli()} + arguments);
+    PtyResult result;
+    const int statusEnd = python.out.indexOf('\n');
+    const int echoEnd = python.out.indexOf('\n', statusEnd + 1);
+    if (!python.out.startsWith("STATUS ") || echoEnd < 0)
+        return result;
+    result.status = python.out.mid(7, statusEnd - 7).toInt();
+    result.echo = python.out.mid(statusEnd + 1, echoEnd - statusEnd - 1) == "ECHO 1";
+    result.screen = python.out.mid(echoEnd + 1);
+    return result;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void roundTrip_data();
+    void roundTrip();
+    void newAndShow_data();
+    void newAndShow();
+    void passwordOnAnotherDescriptor();
+    void showCutsAtZeroByte();
+    void openSslReadsWhatCliWrites();
+    void cliReadsWhatOpenSslWrites_data();
+    void cliReadsWhatOpenSslWrites();
+
+    void failedDecryptionKeepsTarget_data();
+    void failedDecryptionKeepsTarget();
+    void refusesToDamageFiles_data();
+    void refusesToDamageFiles();
+    void forceReplaces_data();
+    void forceReplaces();
+    void writesOnlyForTheOwner();
+    void usage_data();
+    void usage();
+    void missingPassword_data();
+    void missingPassword();
+
+    void standardOutput_data();
+    void standardOutput();
+    void standardOutputFromPipe();
+
+    void terminal_data();
+    void terminal();
+
+private:
+    QString path(const QString& name) const { return dir->filePath(name); }
+    QString writeEncrypted(const QString& name, const QByteArray& data, const QByteArray& password);
+
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestCli::initTestCase()
+{
+    QVERIFY2(QFileInfo(cli()).isExecutable(), qPrintable(cli()));
+}
+
+void TestCli::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+QString TestCli::writeEncrypted(const QString& name, const QByteArray& data,
+                                const QByteArray& password)
+{
+    writeFile(path(name), data);
+    const ProcessResult result = runWithPassword({"encrypt", path(name)}, password);
+    if (result.exitCode != 0)
+        qWarning("encrypt failed: %s", result.err.constData());
+    QFile::remove(path(name));
+    return path(name + ".sdat");
+}
+
+void TestCli::cleanup()
+{
+    // Some cases run in the test folder; leave it before it goes.
+    QDir::setCurrent(QDir::tempPath());
+    dir.reset();
+}
+
+void TestCli::roundTrip_data()
+{
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QByteArray>("lineEnd");
+    QTest::addColumn<QByteArray>("data");
+
+    QTest::newRow("empty file") << QByteArray("secret") << QByteArray("\n") << QByteArray();
+    QTest::newRow("one chunk") << QByteArray("secret") << QByteArray("\n") << randomBytes(4096);
+    QTest::newRow("non-ASCII password")
+        << QByteArray("pässwörd ☃") << QByteArray("\n") << randomBytes(100000);
+    QTest::newRow("CRLF line end")
+        << QByteArray("secret") << QByteArray("\r\n") << randomBytes(4097);
+    QTest::newRow("empty password") << QByteArray() << QByteArray("\n") << randomBytes(10);
+    QTest::newRow("long password") << QByteArray("a password well beyond fifteen bytes")
+                                   << QByteArray("\n") << randomBytes(300);
+}
+
+void TestCli::roundTrip()
+{
+    QFETCH(QByteArray, password);
+    QFETCH(QByteArray, lineEnd);
+    QFETCH(QByteArray, data);
+
+    writeFile(path("report.pdf"), data);
+    const ProcessResult encrypted = TestSupport::run(
+        cli(), {"encrypt", path("report.pdf"), "--password-fd", "0"}, password + lineEnd);
+    QCOMPARE(encrypted.exitCode, 0);
+    QVERIFY2(encrypted.err.isEmpty(), encrypted.err.constData());
+    const QByteArray stream = readFile(path("report.pdf.sdat"));
+    QCOMPARE(stream.at(0), '\x05');
+    QVERIFY(!stream.contains(data) || data.isEmpty());
+
+    // The default output is the name without its last suffix.
+    QVERIFY(QFile::rename(path("report.pdf"), path("original")));
+    const ProcessResult decrypted = TestSupport::run(
+        cli(), {"decrypt", "--password-fd", "0", path("report.pdf.sdat")}, password + '\n');
+    QCOMPARE(decrypted.exitCode, 0);
+    QCOMPARE(readFile(path("report.pdf")), data);
+    QCOMPARE(entries(dir->path()), QStringList({"original", "report.pdf", "report.pdf.sdat"}));
+}
+
+void TestCli::newAndShow_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("lines") << QByteArray("mail: me@example.org\npin: 1234\n");
+    QTest::newRow("no final newline") << QByteArray("just this");
+    QTest::newRow("non-ASCII") << QString::fromUtf8("Grüße, 密码, ☃\n").toUtf8();
+    QTest::newRow("large") << QByteArray(200000, 'x');
+}
+
+void TestCli::newAndShow()
+{
+    QFETCH(QByteArray, text);
+    const QByteArray password = "ümlaut pass";
+
+    // The password is the first line of standard input, and the text is the rest of it.
+    const ProcessResult created = runWithPassword({"new", path("notes.stxt")}, password, text);
+    QCOMPARE(created.exitCode, 0);
+
+    const ProcessResult shown = runWithPassword({"show", path("notes.stxt")}, password);
+    QCOMPARE(shown.exitCode, 0);
+    QCOMPARE(shown.out, text);
+
+    QByteArray independent;
+    QVERIFY(decryptWithOpenssl(readFile(path("notes.stxt")), password, independent));
+    QCOMPARE(independent, text);
+}
+
+void TestCli::passwordOnAnotherDescriptor()
+{
+    writeFile(path("pw"), "fd three\nnot part of it\n");
+    const QStringList arguments = {"-c",
+                                   "exec 3<\"$1\"; shift; exec \"$@\"",
+                                   "bash",
+                                   path("pw"),
+                                   cli(),
+                                   "new",
+                                   "--password-fd",
+                                   "3",
+                                   path("doc.stxt")};
+    const ProcessResult created =
+        TestSupport::run(QStringLiteral("bash"), arguments, "text from stdin\n");
+    QCOMPARE(created.exitCode, 0);
+    const ProcessResult shown = runWithPassword({"show", path("doc.stxt")}, "fd three");
+    QCOMPARE(shown.exitCode, 0);
+    QCOMPARE(shown.out, QByteArray("text from stdin\n"));
+}
+
+void TestCli::showCutsAtZeroByte()
+{
+    const QString stream = writeEncrypted("doc", QByteArray("visible\0hidden", 14), "pw");
+    QVERIFY(QFile::rename(stream, path("doc.stxt")));
+    const ProcessResult shown = runWithPassword({"show", path("doc.stxt")}, "pw");
+    QCOMPARE(shown.exitCode, 0);
+    QCOMPARE(shown.out, QByteArray("visible"));
+
+    // "new" refuses such a text instead of storing what the editor could never show.
+    const ProcessResult created =
+        runWithPassword({"new", path("zero.stxt")}, "pw", QByteArray("a\0b", 3));
+    QCOMPARE(created.exitCode, 2);
+    QVERIFY(!QFile::exists(path("zero.stxt")));
+}
+
+void TestCli::openSslReadsWhatCliWrites()
+{
+    const QByteArray data = randomBytes(10000);
+    const QByteArray password = "pässwörd";
+    const QString stream = writeEncrypted("data", data, password);
+    QByteArray independent;
+    QVERIFY(decryptWithOpenssl(readFile(stream), password, independent));
+    QCOMPARE(independent, data);
+}
+
+void TestCli::cliReadsWhatOpenSslWrites_data()
+{
+    QTest::addColumn<int>("version");
+    QTest::addColumn<int>("size");
+    QTest::newRow("version 5") << 5 << 5000;
+    QTest::newRow("version 5, empty") << 5 << 0;
+    QTest::newRow("version 4") << 4 << 5000;
+}
+
+void TestCli::cliReadsWhatOpenSslWrites()
+{
+    QFETCH(int, version);
+    QFETCH(int, size);
+    const QByteArray data = randomBytes(size);
+    const QByteArray stream = streamByOpenssl(data, "€uro", version);
+    QVERIFY(!stream.isEmpty());
+    writeFile(path("in.sdat"), stream);
+    const ProcessResult decrypted = runWithPassword({"decrypt", path("in.sdat")}, "€uro");
+    QCOMPARE(decrypted.exitCode, 0);
+    QCOMPARE(readFile(path("in")), data);
+}
+
+void TestCli::failedDecryptionKeepsTarget_data()
+{
+    QTest::addColumn<QByteArray>("stream"); // empty: the input file is missing
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("message");
+
+    const QByteArray good = streamByOpenssl(randomBytes(3000), "right");
+    const QStringList decrypt = {"decrypt", "--force", "-o", "target"};
+    const QStringList show = {"show"};
+    const QByteArray wrong = "Wrong password";
+
+    QTest::newRow("wrong password") << good << decrypt << 1 << wrong;
+    QTest::newRow("show, wrong password") << good << show << 1 << wrong;
+    QTest::newRow("spoilt digest") << streamByOpenssl(randomBytes(3000), "pw", 5, true) << decrypt
+                                   << 1 << QByteArray("Wrong password!\n");
+    QTest::newRow("truncated") << good.left(good.size() - 16) << decrypt << 1
+                               << QByteArray("Wrong password or corrupted File!\nError-Message: ");
+    QTest::newRow("truncated salt") << good.left(10) << decrypt << 1
+                                    << QByteArray("Wrong password or corrupted File!\n"
+                                                  "Error-Message: unexpected end of input\n");
+    QTest::newRow("version 3") << QByteArray("\x03\x01") + good.mid(2) << decrypt << 1
+                               << QByteArray("File-Version < 4!\n");
+    QTest::newRow("version 6") << QByteArray("\x06\x01") + good.mid(2) << decrypt << 1
+                               << versionNewerMessage + '\n';
+    QTest::newRow("version 6, show")
+        << QByteArray("\x06\x01") + good.mid(2) << show << 1 << versionNewerMessage + '\n';
+    QTest::newRow("missing file") << QByteArray() << decrypt << 3
+                                  << QByteArray("File does not exsist!\n");
+    QTest::newRow("missing document")
+        << QByteArray() << show << 3 << QByteArray("File does not exsist!\n");
+}
+
+void TestCli::failedDecryptionKeepsTarget()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, message);
+
+    if (!stream.isEmpty())
+        writeFile(path("in.sdat"), stream);
+    writeFile(path("target"), oldContent);
+    const QStringList before = entries(dir->path());
+    QDir::setCurrent(dir->path());
+
+    const ProcessResult result = runWithPassword(arguments << path("in.sdat"), "pw");
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.err.startsWith(message), result.err.constData());
+    QVERIFY(result.out.isEmpty());
+    QCOMPARE(readFile(path("target")), oldContent);
+    QCOMPARE(entries(dir->path()), before);
+}
+
+void TestCli::refusesToDamageFiles_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // "@x" stands for the file x in the test folder
+    QTest::addColumn<QString>("kept");          // a file that must keep its bytes
+    QTest::addColumn<QByteArray>("message");
+
+    const QByteArray exists = "exists already; use --force";
+    const QByteArray itself = "The target is the source file itself!\n";
+    QTest::newRow("encrypt onto existing")
+        << QStringList{"encrypt", "@plain"} << "plain.sdat" << exists;
+    QTest::newRow("decrypt onto existing")
+        << QStringList{"decrypt", "@doc.sdat", "-o", "@plain"} << "plain" << exists;
+    QTest::newRow("new onto existing") << QStringList{"new", "@plain"} << "plain" << exists;
+    QTest::newRow("encrypt into itself")
+        << QStringList{"encrypt", "@plain", "-o", "@plain", "--force"} << "plain" << itself;
+    QTest::newRow("decrypt into itself")
+        << QStringList{"decrypt", "@doc.sdat", "--force", "-o", "@doc.sdat"} << "doc.sdat"
+        << itself;
+    QTest::newRow("into itself through a link")
+        << QStringList{"decrypt", "@doc.sdat", "--force", "-o", "@link"} << "doc.sdat" << itself;
+    QTest::newRow("no suffix to take off")
+        << QStringList{"decrypt", "@plain"} << "plain" << QByteArray("no suffix to take off");
+    QTest::newRow("into itself by another path")
+        << QStringList{"encrypt", "@plain", "--force", "-o", "@sub/../plain"} << "plain" << itself;
+}
+
+void TestCli::refusesToDamageFiles()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, kept);
+    QFETCH(QByteArray, message);
+
+    writeFile(path("plain"), oldContent);
+    writeFile(path("plain.sdat"), oldContent);
+    QVERIFY(QDir(dir->path()).mkdir("sub"));
+    writeEncrypted("doc", "document", "pw");
+    QVERIFY(QFile::link(path("doc.sdat"), path("link")));
+    const QByteArray keptBefore = readFile(path(kept));
+    const QStringList before = entries(dir->path());
+    for (QString& argument : arguments) {
+        if (argument.startsWith('@'))
+            argument = path(argument.mid(1));
+    }
+
+    const ProcessResult result = runWithPassword(arguments, "pw", "text");
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.err.contains(message), result.err.constData());
+    QCOMPARE(readFile(path(kept)), keptBefore);
+    QCOMPARE(entries(dir->path()), before);
+}
+
+void TestCli::forceReplaces_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("encrypt") << QStringList{"encrypt", "--force", "@plain", "-o", "@target"};
+    QTest::newRow("decrypt") << QStringList{"decrypt", "-f", "@doc.sdat", "-o", "@target"};
+    QTest::newRow("new") << QStringList{"new", "@target", "--force"};
+}
+
+void TestCli::forceReplaces()
+{
+    QFETCH(QStringList, arguments);
+    writeFile(path("plain"), "new content");
+    writeEncrypted("doc", "new content", "pw");
+    writeFile(path("target"), oldContent);
+    for (QString& argument : arguments) {
+        if (argument.startsWith('@'))
+            argument = path(argument.mid(1));
+    }
+    const ProcessResult result = runWithPassword(arguments, "pw", "new content");
+    QCOMPARE(result.exitCode, 0);
+
+    // Whatever the command wrote, it holds the new content now, and nothing else is left.
+    QByteArray content = readFile(path("target"));
+    if (content.at(0) == '\x05')
+        QVERIFY(decryptWithOpenssl(content, "pw", content));
+    QCOMPARE(content, QByteArray("new content"));
+    QCOMPARE(entries(dir->path()).size(), 3);
+}
+
+void TestCli::writesOnlyForTheOwner()
+{
+    const QString stream = writeEncrypted("plain", "secret data", "pw");
+    QVERIFY(runWithPassword({"decrypt", stream}, "pw").exitCode == 0);
+    const QFile::Permissions others =
+        QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QCOMPARE(QFile::permissions(path("plain")) & others, QFile::Permissions());
+    QCOMPARE(QFile::permissions(stream) & others, QFile::Permissions());
+}
+
+void TestCli::usage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("output"); // expected in standard output (exit 0) or error
+
+    QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Exit codes:");
+    QTest::newRow("help after command")
+        << QStringList{"decrypt", "-h"} << 0 << QByteArray("--password-fd N");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("varnisk-cli 5.1\n");
+    QTest::newRow("nothing") << QStringList{} << 2 << QByteArray("No command given.");
+    QTest::newRow("unknown command")
+        << QStringList{"open", "x"} << 2 << QByteArray("Unknown command: open");
+    QTest::newRow("no file") << QStringList{"encrypt"} << 2 << QByteArray("No file given.");
+    QTest::newRow("two files") << QStringList{"encrypt", "a", "b"} << 2
+                               << QByteArray("Only one file");
+    QTest::newRow("unknown option")
+        << QStringList{"encrypt", "--fast", "a"} << 2 << QByteArray("Unknown option: --fast");
+    QTest::newRow("-o without value")
+        << QStringList{"encrypt", "a", "-o"} << 2 << QByteArray("-o needs a value");
+    QTest::newRow("bad descriptor") << QStringList{"decrypt", "a", "--password-fd", "x"} << 2
+                                    << QByteArray("--password-fd needs");
+    QTest::newRow("password as argument") << QStringList{"decrypt", "a", "--password", "pw"} << 2
+                                          << QByteArray("Unknown option: --password");
+    QTest::newRow("-o for show") << QStringList{"show", "a.stxt", "-o", "b"} << 2
+                                 << QByteArray("-o is for encrypt and decrypt only");
+    QTest::newRow("encrypt to stdout")
+        << QStringList{"encrypt", "a", "-o", "-"} << 2 << QByteArray("Only decrypt can write");
+}
+
+void TestCli::usage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, output);
+    QDir::setCurrent(dir->path());
+    const ProcessResult result = TestSupport::run(cli(), arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2((exitCode == 0 ? result.out : result.err).contains(output),
+             (result.out + result.err).constData());
+    QVERIFY(entries(dir->path()).isEmpty());
+}
+
+void TestCli::missingPassword_data()
+{
+    QTest::addColumn<QString>("fd");
+    QTest::addColumn<QByteArray>("input");
+    QTest::newRow("empty standard input") << "0" << QByteArray();
+    QTest::newRow("descriptor not open") << "7" << QByteArray("pw\n");
+}
+
+void TestCli::missingPassword()
+{
+    QFETCH(QString, fd);
+    QFETCH(QByteArray, input);
+    writeFile(path("plain"), "data");
+    const ProcessResult result =
+        TestSupport::run(cli(), {"encrypt", path("plain"), "--password-fd", fd}, input);
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.err.contains("No password could be read from file descriptor " + fd.toLatin1()),
+             result.err.constData());
+    QCOMPARE(entries(dir->path()), QStringList{"plain"});
+}
+
+void TestCli::standardOutput_data()
+{
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<bool>("spoilDigest");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("verified") << QByteArray("pw") << false << 0;
+    QTest::newRow("wrong password") << QByteArray("nope") << false << 1;
+    QTest::newRow("spoilt digest") << QByteArray("pw") << true << 1;
+}
+
+void TestCli::standardOutput()
+{
+    QFETCH(QByteArray, password);
+    QFETCH(bool, spoilDigest);
+    QFETCH(int, exitCode);
+    const QByteArray data = randomBytes(20000);
+    writeFile(path("in.sdat"), streamByOpenssl(data, "pw", 5, spoilDigest));
+
+    const ProcessResult result = runWithPassword({"decrypt", path("in.sdat"), "-o", "-"}, password);
+    QCOMPARE(result.exitCode, exitCode);
+    // A file is checked before anything is written, so a failure writes nothing at all.
+    QCOMPARE(result.out, exitCode == 0 ? data : QByteArray());
+    QCOMPARE(entries(dir->path()), QStringList{"in.sdat"});
+}
+
+void TestCli::standardOutputFromPipe()
+{
+    // A pipe cannot be read twice: the data go out as they come, and a failed check says so.
+    const QByteArray data = randomBytes(20000);
+    writeFile(path("good.sdat"), streamByOpenssl(data, "pw"));
+    writeFile(path("bad.sdat"), streamByOpenssl(data, "pw", 5, true));
+    writeFile(path("pw"), "pw\n");
+    const auto fromPipe = [this](const QString& stream) {
+        return TestSupport::run(QStringLiteral("bash"),
+                                {"-c",
+                                 "exec 3<\"$1\"; cat \"$2\" | \"$3\" decrypt /dev/stdin "
+                                 "-o - --password-fd 3",
+                                 "bash", path("pw"), stream, cli()});
+    };
+
+    const ProcessResult good = fromPipe(path("good.sdat"));
+    QCOMPARE(good.exitCode, 0);
+    QCOMPARE(good.out, data);
+
+    const ProcessResult bad = fromPipe(path("bad.sdat"));
+    QCOMPARE(bad.exitCode, 1);
+    QVERIFY2(bad.err.startsWith("Wrong password!\n"), bad.err.constData());
+    QVERIFY(bad.err.contains("unverified"));
+}
+
+void TestCli::terminal_data()
+{
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("passwords match") << QStringList{"typed secret", "typed secret"} << 0
+                                     << QByteArray("Confirm password: ") << true;
+    QTest::newRow("passwords differ") << QStringList{"typed secret", "typed secreT"} << 2
+                                      << QByteArray("Passwords don't match!") << false;
+    QTest::newRow("Ctrl-C at the prompt")
+        << QStringList{"^C"} << -2 << QByteArray("Password: ") << false;
+    QTest::newRow("Ctrl-C at the second prompt")
+        << QStringList{"typed secret", "^C"} << -2 << QByteArray("Confirm password: ") << false;
+}
+
+void TestCli::terminal()
+{
+    QFETCH(QStringList, answers);
+    QFETCH(int, status);
+    QFETCH(QByteArray, message);
+    QFETCH(bool, written);
+    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        QSKIP("python3 is needed to drive a pseudo-terminal");
+
+    writeFile(path("plain"), "terminal data");
+    const PtyResult result = runOnTerminal(answers, {"encrypt", path("plain")});
+    QCOMPARE(result.status, status);
+    QVERIFY2(result.screen.contains(message), result.screen.constData());
+    // Echo was off while the password was typed, and is on again however the program ended.
+    QVERIFY2(!result.screen.contains("typed"), result.screen.constData());
+    QVERIFY(result.echo);
+    QCOMPARE(QFile::exists(path("plain.sdat")), written);
+    if (written) {
+        QByteArray plain;
+        QVERIFY(decryptWithOpenssl(readFile(path("plain.sdat")), "typed secret", plain));
+        QCOMPARE(plain, QByteArray("terminal data"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,455 @@
+// Type Selection against a real X server (Xvfb): what arrives in a recorder window lying
+// behind the main window, with and without a window manager, on US and German layouts.
+#include "ModalScript.h"
+#include "TestSupport.h"
+#include "Varnisk.h"
+#include "X11WindowSystem.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+Q_DECLARE_METATYPE(QVector<WindowSystem::KeyRecord>)
+
+namespace {
+
+// An Xvfb of the test's own, on a display number the server picks itself.
+class XvfbServer
+{
+public:
+    bool start()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, STDERR_FILENO);
+            const QByteArray fd = QByteArray::number(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "1280x1024x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        QByteArray number;
+        char c = 0;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            number.append(c);
+        close(fds[0]);
+        if (pid < 0 || number.isEmpty())
+            return false;
+        display = ":" + number;
+        return true;
+    }
+    void stop()
+    {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+            pid = -1;
+        }
+    }
+    QByteArray display;
+
+private:
+    pid_t pid = -1;
+};
+
+// A keyrecorder client: its window, and everything typed into it.
+class Recorder
+{
+public:
+    bool start(const QString& title)
+    {
+        process.start(TestSupport::binaryPath(QStringLiteral("tests/keyrecorder/keyrecorder")),
+                      {title});
+        if (!process.waitForStarted())
+            return false;
+        QByteArray err;
+        const bool ready = TestSupport::waitFor(
+            [&] {
+                err += process.readAllStandardError();
+                return err.contains('\n') || process.state() != QProcess::Running;
+            },
+            30000);
+        const QList<QByteArray> words = err.trimmed().split(' ');
+        if (!ready || words.size() != 2 || words.first() != "READY") {
+            qWarning("keyrecorder did not start (state %d): %s", int(process.state()),
+                     err.constData());
+            return false;
+        }
+        window = words.at(1).toULong();
+        return window != 0;
+    }
+    QByteArray output()
+    {
+        typed += process.readAllStandardOutput();
+        return typed;
+    }
+    ~Recorder()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+
+    QProcess process;
+    unsigned long window = 0;
+
+private:
+    QByteArray typed;
+};
+
+QString utf8(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+class tst_X11Typing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void typesIntoWindowBehind_data();
+    void typesIntoWindowBehind();
+    void capsLockDoesNotChangeText();
+    void noWindowBehind();
+    void focusTakenMeanwhileTypesNothing();
+    void heldModifierTypesNothing();
+    void countMatchesRecords_data();
+    void countMatchesRecords();
+
+private:
+    void setLayout(const QString& layout);
+    bool startWindowManager();
+    void stopWindowManager();
+    std::unique_ptr<Varnisk> showWindow(const QString& text);
+    QVector<WindowSystem::KeyRecord> records(const QString& text);
+
+    Display* display = nullptr; // the test's own connection, for checks behind Qt's back
+    std::unique_ptr<QTemporaryDir> settingsDir;
+    QProcess windowManager;
+};
+
+void tst_X11Typing::initTestCase()
+{
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    display = XOpenDisplay(nullptr);
+    QVERIFY(display != nullptr);
+}
+
+void tst_X11Typing::cleanupTestCase()
+{
+    XCloseDisplay(display);
+}
+
+void tst_X11Typing::init()
+{
+    settingsDir = std::make_unique<QTemporaryDir>();
+    TestSupport::isolateSettings(*settingsDir);
+    setLayout(QStringLiteral("us"));
+}
+
+void tst_X11Typing::cleanup()
+{
+    stopWindowManager();
+    XkbLockModifiers(display, XkbUseCoreKbd, LockMask, 0);
+    XSync(display, False);
+    settingsDir.reset();
+}
+
+void tst_X11Typing::setLayout(const QString& layout)
+{
+    const auto result = TestSupport::run(QStringLiteral("setxkbmap"), {layout});
+    QVERIFY2(result.exitCode == 0, result.err.constData());
+}
+
+bool tst_X11Typing::startWindowManager()
+{
+    windowManager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!windowManager.waitForStarted())
+        return false;
+    // Openbox announces itself before it handles map requests, and drops the ones that come
+    // in between; a probe window tells when it really manages new windows.
+    const Atom wmState = XInternAtom(display, "WM_STATE", False);
+    const auto managed = [&](::Window window) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(display, window, wmState, 0, 2, False, wmState, &type, &format, &count,
+                           &remaining, &data);
+        if (data != nullptr)
+            XFree(data);
+        return type == wmState;
+    };
+    const ::Window probe =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+    bool ready = false;
+    for (int attempt = 0; attempt < 20 && !ready; ++attempt) {
+        XUnmapWindow(display, probe);
+        XMapWindow(display, probe);
+        XSync(display, False);
+        ready = TestSupport::waitFor([&] { return managed(probe); }, 1000);
+    }
+    XDestroyWindow(display, probe);
+    XSync(display, False);
+    return ready;
+}
+
+void tst_X11Typing::stopWindowManager()
+{
+    if (windowManager.state() == QProcess::NotRunning)
+        return;
+    windowManager.terminate();
+    windowManager.waitForFinished();
+    XDeleteProperty(display, DefaultRootWindow(display),
+                    XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False));
+    XSync(display, False);
+}
+
+std::unique_ptr<Varnisk> tst_X11Typing::showWindow(const QString& text)
+{
+    auto window = std::make_unique<Varnisk>(nullptr);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get(), 10000))
+        qWarning("main window was not exposed");
+    window->activateWindow();
+    if (!QTest::qWaitForWindowActive(window.get(), 10000))
+        qWarning("main window did not become active");
+    auto* editor = window->findChild<QPlainTextEdit*>(QStringLiteral("seTextEdit"));
+    editor->setPlainText(text);
+    editor->selectAll();
+    return window;
+}
+
+QVector<WindowSystem::KeyRecord> tst_X11Typing::records(const QString& text)
+{
+    QVector<WindowSystem::KeyRecord> list;
+    for (const QChar unit : text) {
+        WindowSystem::KeyRecord record;
+        record.unit = unit.unicode();
+        list << record;
+        record.keyUp = true;
+        list << record;
+    }
+    return list;
+}
+
+void tst_X11Typing::typesIntoWindowBehind_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<bool>("windowManager");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QString plain = QStringLiteral("action_Type_Selection");
+    const QString tab = QStringLiteral("action_Type_Selection_TAB");
+    const QString enter = QStringLiteral("action_Type_Selection_ENTER");
+    const QString ascii = QStringLiteral("Hello, World! 0123456789 ~`|{}<>?\"'[]\\/+=_-");
+    const QString german = utf8("@€äöüßÄÖÜZYzy{}[]\\|~µ");
+    const QString latinExtended = utf8("ĀāĂăĄąĆćĈĉĊċČčĎďĐđĒēĔĕĖėĘęĚěĜĝĞğĠġĢģĤĥĦħ");
+
+    QTest::newRow("ascii") << "us" << false << ascii << plain << ascii.toUtf8();
+    QTest::newRow("tab") << "us" << false << "abc" << tab << QByteArray("abc\t");
+    QTest::newRow("enter") << "us" << false << "abc" << enter << QByteArray("abc\r");
+    QTest::newRow("two lines") << "us" << false << "one\ntwo" << plain << QByteArray("one\rtwo");
+    QTest::newRow("german layout") << "de" << false << german << plain << german.toUtf8();
+    QTest::newRow("not on the layout")
+        << "us" << false << utf8("äé€ж") << plain << utf8("äé€ж").toUtf8();
+    QTest::newRow("outside the BMP")
+        << "us" << false << utf8("a😀b") << plain << utf8("a😀b").toUtf8();
+    QTest::newRow("more than the spare keys")
+        << "us" << false << latinExtended << plain << latinExtended.toUtf8();
+    QTest::newRow("wm ascii") << "us" << true << ascii << plain << ascii.toUtf8();
+    QTest::newRow("wm enter") << "us" << true << "abc" << enter << QByteArray("abc\r");
+    QTest::newRow("wm german") << "de" << true << german << tab << german.toUtf8() + '\t';
+}
+
+void tst_X11Typing::typesIntoWindowBehind()
+{
+    QFETCH(QString, layout);
+    QFETCH(bool, windowManager);
+    QFETCH(QString, text);
+    QFETCH(QString, action);
+    QFETCH(QByteArray, expected);
+
+    setLayout(layout);
+    if (windowManager)
+        QVERIFY(startWindowManager());
+    // `farther` lies below the target: only the window directly behind may get the keys.
+    Recorder farther, behind;
+    QVERIFY(farther.start(QStringLiteral("farther")));
+    QVERIFY(behind.start(QStringLiteral("behind")));
+    auto window = showWindow(text);
+    QVERIFY(window->isActiveWindow());
+
+    ModalScript script;
+    window->findChild<QAction*>(action)->trigger();
+    QVERIFY(TestSupport::waitFor([&] { return behind.output().size() >= expected.size(); }));
+    QCOMPARE(behind.output(), expected);
+    QCOMPARE(farther.output(), QByteArray());
+    QCOMPARE(script.unexpected, QStringList());
+    if (action != QLatin1String("action_Type_Selection"))
+        QVERIFY(TestSupport::waitFor([&] { return window->isActiveWindow(); }));
+}
+
+void tst_X11Typing::capsLockDoesNotChangeText()
+{
+    Recorder behind;
+    QVERIFY(behind.start(QStringLiteral("behind")));
+    auto window = showWindow(QStringLiteral("abcXYZ1!"));
+    XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
+    XSync(display, False);
+
+    ModalScript script;
+    window->findChild<QAction*>(QStringLiteral("action_Type_Selection"))->trigger();
+    QVERIFY(TestSupport::waitFor([&] { return behind.output().size() >= 8; }));
+    QCOMPARE(behind.output(), QByteArray("abcXYZ1!"));
+    XkbStateRec state{};
+    XkbGetState(display, XkbUseCoreKbd, &state);
+    QCOMPARE(state.locked_mods & LockMask, static_cast<unsigned>(LockMask));
+}
+
+void tst_X11Typing::noWindowBehind()
+{
+    auto window = showWindow(QStringLiteral("secret"));
+    ModalScript script;
+    QString title;
+    script.then([&](QWidget* widget) {
+        title = widget->windowTitle();
+        script.messages << qobject_cast<QMessageBox*>(widget)->text();
+        widget->close();
+    });
+    window->findChild<QAction*>(QStringLiteral("action_Type_Selection"))->trigger();
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.messages, QStringList{QStringLiteral("No Window found for typing!")});
+    QCOMPARE(title, QStringLiteral("Varnisk"));
+}
+
+void tst_X11Typing::focusTakenMeanwhileTypesNothing()
+{
+    Recorder target, other;
+    QVERIFY(target.start(QStringLiteral("target")));
+    QVERIFY(other.start(QStringLiteral("other")));
+    auto layer = X11WindowSystem::open();
+    QVERIFY(layer != nullptr);
+    QVERIFY(layer->setForegroundWindow(target.window));
+    XSetInputFocus(display, other.window, RevertToParent, CurrentTime);
+    XSync(display, False);
+
+    QCOMPARE(layer->sendInput(records(QStringLiteral("password"))), 0);
+    // A marker typed afterwards arrives, so anything typed before it would have too.
+    XSetInputFocus(display, target.window, RevertToParent, CurrentTime);
+    XSync(display, False);
+    QCOMPARE(layer->sendInput(records(QStringLiteral("."))), 2);
+    QVERIFY(TestSupport::waitFor([&] { return !target.output().isEmpty(); }));
+    QCOMPARE(target.output(), QByteArray("."));
+    QCOMPARE(other.output(), QByteArray());
+}
+
+void tst_X11Typing::heldModifierTypesNothing()
+{
+    Recorder target;
+    QVERIFY(target.start(QStringLiteral("target")));
+    auto layer = X11WindowSystem::open();
+    QVERIFY(layer->setForegroundWindow(target.window));
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    XTestFakeKeyEvent(display, shift, True, CurrentTime);
+    XSync(display, False);
+    const int sent = layer->sendInput(records(QStringLiteral("abc")));
+    XTestFakeKeyEvent(display, shift, False, CurrentTime);
+    XSync(display, False);
+    QCOMPARE(sent, 0);
+
+    QCOMPARE(layer->sendInput(records(QStringLiteral("."))), 2);
+    QVERIFY(TestSupport::waitFor([&] { return !target.output().isEmpty(); }));
+    QCOMPARE(target.output(), QByteArray("."));
+}
+
+void tst_X11Typing::countMatchesRecords_data()
+{
+    using Record = WindowSystem::KeyRecord;
+    QTest::addColumn<QVector<Record>>("batch");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("typed");
+
+    Record tabDown;
+    tabDown.key = Record::Tab;
+    Record tabUp = tabDown;
+    tabUp.keyUp = true;
+    QVector<Record> withTab = records(QStringLiteral("ab"));
+    withTab << tabDown << tabUp;
+    QVector<Record> unpaired = records(QStringLiteral("ab"));
+    unpaired.removeLast();
+
+    QTest::newRow("text and tab") << withTab << 6 << QByteArray("ab\t");
+    QTest::newRow("surrogate pair") << records(utf8("😀")) << 4 << utf8("😀").toUtf8();
+    QTest::newRow("lone surrogate") << records(QString(QChar(0xd83d))) << 0 << QByteArray();
+    QTest::newRow("unpaired record") << unpaired << 0 << QByteArray();
+    QTest::newRow("control character") << records(QString(QChar(0x01))) << 0 << QByteArray();
+}
+
+void tst_X11Typing::countMatchesRecords()
+{
+    QFETCH(QVector<WindowSystem::KeyRecord>, batch);
+    QFETCH(int, count);
+    QFETCH(QByteArray, typed);
+
+    Recorder target;
+    QVERIFY(target.start(QStringLiteral("target")));
+    auto layer = X11WindowSystem::open();
+    QVERIFY(layer->setForegroundWindow(target.window));
+    QCOMPARE(layer->sendInput(batch), count);
+    QCOMPARE(layer->sendInput(records(QStringLiteral("."))), 2);
+    QVERIFY(TestSupport::waitFor([&] { return target.output().endsWith('.'); }));
+    QCOMPARE(target.output(), typed + '.');
+}
+
+int main(int argc, char** argv)
+{
+    XvfbServer server;
+    if (!server.start()) {
+        std::fprintf(stderr, "cannot start Xvfb\n");
+        return 1;
+    }
+    qputenv("DISPLAY", server.display);
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    // No OpenGL: Mesa's GLX on Xvfb only adds start-up time and allocations of its own.
+    qputenv("QT_XCB_GL_INTEGRATION", "none");
+    int result = 0;
+    {
+        QApplication application(argc, argv);
+        tst_X11Typing test;
+        result = QTest::qExec(&test, argc, argv);
+    }
+    server.stop();
+    return result;
+}
+
+#include "tst_x11typing.moc"
