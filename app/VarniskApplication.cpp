@@ -3,10 +3,10 @@
 #include "Varnisk.h"
 #include "WorkerThread.h"
 
+#include <QBitmap>
 #include <QCommandLineParser>
 #include <QFileOpenEvent>
 #include <QMessageBox>
-#include <QBitmap>
 #include <QPixmap>
 #include <QSplashScreen>
 

@@ -121,8 +121,7 @@ Result CryptoFile::decrypt(QIODevice& source, const QString& target,
     return commit(file);
 }
 
-Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain,
-                           const SecureStringHolder& password)
+Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password)
 {
     QByteArray buffer;
     QDataStream input(&source);

@@ -12,15 +12,16 @@ class SecureStringHolder;
 class CryptoFile
 {
 public:
-    enum class Outcome {
+    enum class Outcome
+    {
         Success,
-        WrongPassword,  // integrity failure
-        VersionTooOld,  // format version below 4
-        VersionTooNew,  // format version above 5
-        CannotWrite,    // the target cannot be created or replaced
-        Failed,         // the stream format threw; `detail` holds its message
-        SaveFailed,     // writing the verified result to disk failed; `detail` says why
-        UnknownError,   // anything else was thrown
+        WrongPassword, // integrity failure
+        VersionTooOld, // format version below 4
+        VersionTooNew, // format version above 5
+        CannotWrite,   // the target cannot be created or replaced
+        Failed,        // the stream format threw; `detail` holds its message
+        SaveFailed,    // writing the verified result to disk failed; `detail` says why
+        UnknownError,  // anything else was thrown
     };
     struct Result
     {
@@ -41,8 +42,7 @@ public:
     static Result decrypt(QIODevice& source, const QString& target,
                           const SecureStringHolder& password);
     // Decrypts `source` into memory; `plain` is set only on success.
-    static Result decrypt(QIODevice& source, QByteArray& plain,
-                          const SecureStringHolder& password);
+    static Result decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password);
     // Writes plain bytes to `target` atomically.
     static Result write(const QByteArray& data, const QString& target);
 };

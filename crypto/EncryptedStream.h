@@ -14,7 +14,8 @@ class SecureStringHolder;
 // Both functions stream in 4096-byte chunks with fixed memory and throw std::runtime_error
 // with a fixed lower-case message on hard failures.
 
-enum DecryptResult {
+enum DecryptResult
+{
     DecryptOk = 0,
     DecryptIntegrityFailure = 1,
     DecryptVersionTooOld = 2,

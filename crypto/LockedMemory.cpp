@@ -25,7 +25,8 @@ std::size_t LockedMemory::roundToPages(std::size_t size)
 void* LockedMemory::allocate(std::size_t size)
 {
     const std::size_t length = roundToPages(size);
-    void* memory = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* memory =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED)
         throw std::bad_alloc();
     // Both are best effort: without them the secret still works, only less protected.

@@ -28,5 +28,8 @@ public:
     }
 
     template <typename U> bool operator==(const SecureAllocator<U>&) const noexcept { return true; }
-    template <typename U> bool operator!=(const SecureAllocator<U>&) const noexcept { return false; }
+    template <typename U> bool operator!=(const SecureAllocator<U>&) const noexcept
+    {
+        return false;
+    }
 };

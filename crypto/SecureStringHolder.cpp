@@ -14,8 +14,7 @@ void secureClear(SecureString& string) noexcept
 SecureStringHolder::SecureStringHolder()
     : lockedMemory(LockedMemory::allocate(sizeof(SecureString))),
       secureString(new (lockedMemory) SecureString())
-{
-}
+{}
 
 SecureStringHolder::~SecureStringHolder()
 {

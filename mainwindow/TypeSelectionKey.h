@@ -1,7 +1,8 @@
 #pragma once
 
 // The key typed after the selection by one run of Type Selection.
-enum TypeSelectionKey {
+enum TypeSelectionKey
+{
     NoKey = 0,
     TabKey = 1,
     EnterKey = 2,

@@ -21,8 +21,7 @@
 Varnisk::Varnisk(VarniskApplication* application)
     : QMainWindow(nullptr), ui(std::make_unique<Ui::VarniskClass>()),
       windowSystem(WindowSystem::create()), openPasswordDialog(&openPassword, this),
-      decryptPasswordDialog(&decryptPassword, this),
-      saveAsPasswordDialog(&saveAsPassword, this),
+      decryptPasswordDialog(&decryptPassword, this), saveAsPasswordDialog(&saveAsPassword, this),
       encryptPasswordDialog(&encryptPassword, this)
 {
     ui->setupUi(this);
@@ -56,8 +55,7 @@ Varnisk::Varnisk(VarniskApplication* application)
     connect(ui->action_Encrypt, &QAction::triggered, this, &Varnisk::aEncrypt);
     connect(ui->action_Decrypt, &QAction::triggered, this, &Varnisk::aDecrypt);
     connect(ui->action_Type_Selection, &QAction::triggered, this, &Varnisk::aTypeSelection);
-    connect(ui->action_Type_Selection_TAB, &QAction::triggered, this,
-            &Varnisk::aTypeSelectionTab);
+    connect(ui->action_Type_Selection_TAB, &QAction::triggered, this, &Varnisk::aTypeSelectionTab);
     connect(ui->action_Type_Selection_ENTER, &QAction::triggered, this,
             &Varnisk::aTypeSelectionEnter);
     connect(ui->action_About, &QAction::triggered, this, &Varnisk::aAbout);
@@ -77,7 +75,8 @@ Varnisk::Varnisk(VarniskApplication* application)
 QFont Varnisk::editorFont()
 {
     // "Lucida Console" is rarely installed on Linux; the substitute must be monospaced too.
-    const QStringList families = {QStringLiteral("Lucida Console"), QStringLiteral("DejaVu Sans Mono"),
+    const QStringList families = {QStringLiteral("Lucida Console"),
+                                  QStringLiteral("DejaVu Sans Mono"),
                                   QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")};
     for (const QString& family : families) {
         QFont font(family, 9);
@@ -107,9 +106,8 @@ void Varnisk::aSettings()
 
 void Varnisk::aLineWrap()
 {
-    ui->seTextEdit->setLineWrapMode(ui->action_Line_Wrap->isChecked()
-                                        ? QPlainTextEdit::WidgetWidth
-                                        : QPlainTextEdit::NoWrap);
+    ui->seTextEdit->setLineWrapMode(ui->action_Line_Wrap->isChecked() ? QPlainTextEdit::WidgetWidth
+                                                                      : QPlainTextEdit::NoWrap);
 }
 
 void Varnisk::aTabWidth()

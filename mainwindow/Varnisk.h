@@ -80,8 +80,8 @@ private:
     void typeSelection(TypeSelectionKey key);
 
     bool passwordDialogOpen() const;
-    QString askSaveFileName(const QString& caption, const QString& proposal,
-                            const QString& filter, const QString& defaultSuffix);
+    QString askSaveFileName(const QString& caption, const QString& proposal, const QString& filter,
+                            const QString& defaultSuffix);
     QString decryptedStem() const;
     void decryptData(QFile& input);
     void decryptImage(QFile& input);

@@ -26,9 +26,9 @@ int Varnisk::maybeSave()
     for (;;) {
         if (!ui->seTextEdit->document()->isModified())
             return QMessageBox::No;
-        const int answer = QMessageBox::question(
-            this, QStringLiteral("Varnisk"), tr("Save changes?"),
-            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        const int answer =
+            QMessageBox::question(this, QStringLiteral("Varnisk"), tr("Save changes?"),
+                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         if (answer != QMessageBox::Yes)
             return answer;
         if (documentDir.isEmpty() || documentName.isEmpty()) {
@@ -75,8 +75,8 @@ void Varnisk::aOpen()
 {
     if (maybeSave() == QMessageBox::Cancel)
         return;
-    const QString path = QFileDialog::getOpenFileName(this, tr("Select stxt-File..."),
-                                                      secretsPath, tr("stxt-File (*.stxt)"));
+    const QString path = QFileDialog::getOpenFileName(this, tr("Select stxt-File..."), secretsPath,
+                                                      tr("stxt-File (*.stxt)"));
     if (QFile::exists(path))
         openSecrets(path);
 }

@@ -37,9 +37,8 @@ void Varnisk::aEncrypt()
     const QString source = QFileDialog::getOpenFileName(this, tr("Select File..."), secretsPath);
     if (!QFile::exists(source))
         return;
-    const QString proposal = QDir::cleanPath(secretsPath + QDir::separator() +
-                                             QFileInfo(source).fileName() +
-                                             QStringLiteral(".sdat"));
+    const QString proposal = QDir::cleanPath(
+        secretsPath + QDir::separator() + QFileInfo(source).fileName() + QStringLiteral(".sdat"));
     const QString target = askSaveFileName(tr("Select sdat-File..."), proposal,
                                            tr("sdat-File (*.sdat)"), QStringLiteral("sdat"));
     if (target.isEmpty() || refuseSameFile(source, target))
@@ -83,8 +82,7 @@ void Varnisk::encryptFileContinued(int result)
 
 void Varnisk::aDecrypt()
 {
-    const QString name = QFileDialog::getOpenFileName(this, tr("Select sdat-File..."),
-                                                      secretsPath,
+    const QString name = QFileDialog::getOpenFileName(this, tr("Select sdat-File..."), secretsPath,
                                                       tr("sdat-File (*.sdat *.simg)"));
     if (QFile::exists(name))
         decryptFile(name);
@@ -123,8 +121,8 @@ QString Varnisk::decryptedStem() const
 
 void Varnisk::decryptData(QFile& input)
 {
-    const QString target = askSaveFileName(tr("Select File..."), decryptedStem(), QString(),
-                                           QString());
+    const QString target =
+        askSaveFileName(tr("Select File..."), decryptedStem(), QString(), QString());
     if (target.isEmpty() || refuseSameFile(decryptFileName, target))
         return;
     const CryptoFile::Result read = CryptoFile::decrypt(input, target, decryptPassword);
@@ -146,10 +144,9 @@ void Varnisk::decryptImage(QFile& input)
     if (format == nullptr) {
         critical(tr("Image format not recognized!"));
     } else {
-        const QString target =
-            askSaveFileName(tr("Select File..."),
-                            decryptedStem() + QLatin1String(format->extension),
-                            tr(format->filter), QString());
+        const QString target = askSaveFileName(tr("Select File..."),
+                                               decryptedStem() + QLatin1String(format->extension),
+                                               tr(format->filter), QString());
         if (!target.isEmpty() && !refuseSameFile(decryptFileName, target)) {
             const CryptoFile::Result written = CryptoFile::write(plain, target);
             if (written.ok())

@@ -175,7 +175,8 @@ void tst_FileEncryption::encryptRoundTrip()
     trigger(*window, "action_Encrypt");
     QVERIFY(script.waitUntilDone());
     QCOMPARE(message, QStringLiteral("File successfully encrypted!"));
-    QVERIFY(TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
+    QVERIFY(
+        TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
     checkCleared(*window);
     QCOMPARE(TestSupport::readFile(source), data);
     bool ok = false;
@@ -260,7 +261,8 @@ void tst_FileEncryption::decryptProposesStemAndRefusesSelf()
     QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Decrypting: report.pdf.sdat"));
     QVERIFY(script.waitUntilDone());
     QCOMPARE(proposal, dir->filePath(QStringLiteral("report.pdf")));
-    QVERIFY(TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
+    QVERIFY(
+        TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
     QVERIFY(!QFileInfo::exists(dir->filePath(QStringLiteral("report.pdf"))));
 
     // The encrypted file itself as the output is refused before anything is written.
@@ -291,8 +293,8 @@ void tst_FileEncryption::decryptDataFailuresKeepTarget_data()
                                << "File-Version < 4!";
     QTest::newRow("version 6") << QByteArray("\x06\x01", 2) + QByteArray(64, 'x')
                                << "File-Version > 5";
-    QTest::newRow("truncated in salt") << QByteArray("\x05\x01\x00", 3)
-                                       << wrongPasswordPrefix + "unexpected end of input";
+    QTest::newRow("truncated in salt")
+        << QByteArray("\x05\x01\x00", 3) << wrongPasswordPrefix + "unexpected end of input";
 }
 
 void tst_FileEncryption::decryptDataFailuresKeepTarget()
@@ -323,7 +325,8 @@ void tst_FileEncryption::decryptDataFailuresKeepTarget()
     // No unverified plaintext on disk; the old file is untouched; nothing else left over.
     QCOMPARE(TestSupport::readFile(target), QByteArray("existing file"));
     QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList({"x", "x.sdat"}));
-    QVERIFY(TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
+    QVERIFY(
+        TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
     checkCleared(*window);
 }
 
@@ -356,9 +359,10 @@ void tst_FileEncryption::imageDecrypt_data()
     QTest::addColumn<QString>("proposal");
     QTest::addColumn<QString>("filter");
     QTest::newRow("jpeg") << "photo.simg" << QByteArray("\xFF\xD8\xFF\xE0jpegdata", 12)
-                          << "photo.jpg" << "JPG-File (*.jpg)";
-    QTest::newRow("png, capital suffix") << "pic.SDAT" << QByteArray("\x89PNGdata", 8)
-                                         << "pic.png" << "PNG-File (*.png)";
+                          << "photo.jpg"
+                          << "JPG-File (*.jpg)";
+    QTest::newRow("png, capital suffix") << "pic.SDAT" << QByteArray("\x89PNGdata", 8) << "pic.png"
+                                         << "PNG-File (*.png)";
     QTest::newRow("gif") << "anim.simg" << QByteArray("GIF87a") << "anim.gif"
                          << "GIF-File (*.gif)";
 }
@@ -442,7 +446,8 @@ void tst_FileEncryption::openBySuffix()
     window->openFile(path);
     QVERIFY(script.waitUntilDone());
     QCOMPARE(seen, outcome);
-    QVERIFY(TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
+    QVERIFY(
+        TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
 }
 
 QTEST_MAIN(tst_FileEncryption)

@@ -24,7 +24,8 @@
 
 namespace {
 
-const QString wrongPasswordPrefix = QStringLiteral("Wrong password or corrupted File!\nError-Message: ");
+const QString wrongPasswordPrefix =
+    QStringLiteral("Wrong password or corrupted File!\nError-Message: ");
 
 void setPassword(SecureStringHolder& holder, const QByteArray& utf8)
 {
@@ -552,8 +553,7 @@ void tst_SecretsDocument::failedSaveAsksAgain()
     trigger(*window, "action_New");
     QVERIFY(script.done());
     QCOMPARE(failure, QStringLiteral("File could not be opened for writing!"));
-    QCOMPARE(script.messages,
-             QStringList({"Save changes?", failure, "Save changes?"}));
+    QCOMPARE(script.messages, QStringList({"Save changes?", failure, "Save changes?"}));
     QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("v2"));
 }
 

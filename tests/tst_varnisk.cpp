@@ -10,13 +10,13 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
-#include <QPushButton>
-#include <QSpinBox>
 
 #include <cmath>
 
@@ -82,25 +82,54 @@ void tst_Varnisk::actions_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("shortcut");
     QTest::addColumn<bool>("hasIcon");
-    QTest::newRow("New") << "action_New" << "&New" << "Ctrl+N" << true;
-    QTest::newRow("Open") << "action_Open" << "&Open..." << "Ctrl+O" << true;
-    QTest::newRow("Save") << "action_Save" << "&Save" << "Ctrl+S" << true;
-    QTest::newRow("Save As") << "action_Save_As" << "Save As..." << "" << true;
-    QTest::newRow("Close") << "action_Close" << "&Close" << "Ctrl+W" << false;
-    QTest::newRow("Secrets Directory")
-        << "action_Settings" << "Secrets &Directory..." << "" << true;
-    QTest::newRow("Quit") << "action_Quit" << "&Quit" << "Ctrl+Q" << false;
-    QTest::newRow("Line Wrap") << "action_Line_Wrap" << "Line &Wrap" << "" << false;
-    QTest::newRow("Tab Width") << "action_Tab_Width" << "&Tab Width..." << "" << false;
-    QTest::newRow("Find") << "action_Find" << "&Find..." << "Ctrl+F" << true;
-    QTest::newRow("Encrypt") << "action_Encrypt" << "&Encrypt File..." << "" << true;
-    QTest::newRow("Decrypt") << "action_Decrypt" << "&Decrypt File..." << "" << true;
-    QTest::newRow("Type") << "action_Type_Selection" << "&Type Selection..." << "F8" << true;
-    QTest::newRow("Type TAB")
-        << "action_Type_Selection_TAB" << "Type Selection + TAB..." << "F9" << true;
-    QTest::newRow("Type ENTER")
-        << "action_Type_Selection_ENTER" << "Type Selection + ENTER" << "F10" << true;
-    QTest::newRow("About") << "action_About" << "&About" << "" << true;
+    QTest::newRow("New") << "action_New"
+                         << "&New"
+                         << "Ctrl+N" << true;
+    QTest::newRow("Open") << "action_Open"
+                          << "&Open..."
+                          << "Ctrl+O" << true;
+    QTest::newRow("Save") << "action_Save"
+                          << "&Save"
+                          << "Ctrl+S" << true;
+    QTest::newRow("Save As") << "action_Save_As"
+                             << "Save As..."
+                             << "" << true;
+    QTest::newRow("Close") << "action_Close"
+                           << "&Close"
+                           << "Ctrl+W" << false;
+    QTest::newRow("Secrets Directory") << "action_Settings"
+                                       << "Secrets &Directory..."
+                                       << "" << true;
+    QTest::newRow("Quit") << "action_Quit"
+                          << "&Quit"
+                          << "Ctrl+Q" << false;
+    QTest::newRow("Line Wrap") << "action_Line_Wrap"
+                               << "Line &Wrap"
+                               << "" << false;
+    QTest::newRow("Tab Width") << "action_Tab_Width"
+                               << "&Tab Width..."
+                               << "" << false;
+    QTest::newRow("Find") << "action_Find"
+                          << "&Find..."
+                          << "Ctrl+F" << true;
+    QTest::newRow("Encrypt") << "action_Encrypt"
+                             << "&Encrypt File..."
+                             << "" << true;
+    QTest::newRow("Decrypt") << "action_Decrypt"
+                             << "&Decrypt File..."
+                             << "" << true;
+    QTest::newRow("Type") << "action_Type_Selection"
+                          << "&Type Selection..."
+                          << "F8" << true;
+    QTest::newRow("Type TAB") << "action_Type_Selection_TAB"
+                              << "Type Selection + TAB..."
+                              << "F9" << true;
+    QTest::newRow("Type ENTER") << "action_Type_Selection_ENTER"
+                                << "Type Selection + ENTER"
+                                << "F10" << true;
+    QTest::newRow("About") << "action_About"
+                           << "&About"
+                           << "" << true;
 }
 
 void tst_Varnisk::actions()
@@ -131,8 +160,7 @@ void tst_Varnisk::menus()
 
     auto names = [&](const char* menuName) {
         QStringList list;
-        for (QAction* action :
-             window->findChild<QMenu*>(QString::fromLatin1(menuName))->actions())
+        for (QAction* action : window->findChild<QMenu*>(QString::fromLatin1(menuName))->actions())
             list << (action->isSeparator() ? QStringLiteral("-") : action->objectName());
         return list;
     };
@@ -293,12 +321,14 @@ void tst_Varnisk::find_data()
     QTest::addColumn<int>("cursorAt");
     QTest::addColumn<QList<int>>("starts");
     QTest::addColumn<int>("notFound");
-    QTest::newRow("three occurrences wrap")
-        << "key one key two key" << "key" << 0 << QList<int>{0, 8, 16, 0} << 0;
-    QTest::newRow("once, before the cursor") << "alpha beta" << "alpha" << 10 << QList<int>{0}
-                                            << 0;
-    QTest::newRow("other case only") << "Secret" << "secret" << 0 << QList<int>{-1} << 1;
-    QTest::newRow("spans a line break") << "a\nb" << "a\nb" << 0 << QList<int>{-1} << 1;
+    QTest::newRow("three occurrences wrap") << "key one key two key"
+                                            << "key" << 0 << QList<int>{0, 8, 16, 0} << 0;
+    QTest::newRow("once, before the cursor") << "alpha beta"
+                                             << "alpha" << 10 << QList<int>{0} << 0;
+    QTest::newRow("other case only") << "Secret"
+                                     << "secret" << 0 << QList<int>{-1} << 1;
+    QTest::newRow("spans a line break") << "a\nb"
+                                        << "a\nb" << 0 << QList<int>{-1} << 1;
 }
 
 void tst_Varnisk::find()

@@ -12,8 +12,9 @@
 class QFileDialog;
 
 // Answers the modal dialogs and message boxes a test provokes, one scripted step per dialog,
-// in the order they appear; while several scripts live, the newest answers. A dialog that appears when no step is left is rejected and
-// recorded in `unexpected`, so a wrong flow fails the test instead of hanging it.
+// in the order they appear; while several scripts live, the newest answers. A dialog that appears
+// when no step is left is rejected and recorded in `unexpected`, so a wrong flow fails the test
+// instead of hanging it.
 class ModalScript : public QObject
 {
 public:
@@ -25,13 +26,13 @@ public:
     ModalScript& then(Step step);
 
     // Common steps.
-    ModalScript& chooseFile(const QString& path);     // a QFileDialog: select and accept
-    ModalScript& cancel();                            // any dialog: reject
-    ModalScript& password(const QByteArray& utf8);    // PasswordDialog: type, Ok
-    ModalScript& passwords(const QByteArray& first,   // PasswordConfirmDialog: type both, Ok
+    ModalScript& chooseFile(const QString& path);   // a QFileDialog: select and accept
+    ModalScript& cancel();                          // any dialog: reject
+    ModalScript& password(const QByteArray& utf8);  // PasswordDialog: type, Ok
+    ModalScript& passwords(const QByteArray& first, // PasswordConfirmDialog: type both, Ok
                            const QByteArray& second);
-    ModalScript& message(QString* text = nullptr);    // a QMessageBox: note its text, Ok
-    ModalScript& answer(int button);                  // a QMessageBox: press that button
+    ModalScript& message(QString* text = nullptr); // a QMessageBox: note its text, Ok
+    ModalScript& answer(int button);               // a QMessageBox: press that button
     // Records what the file dialog proposes (directory + selected name) and cancels it.
     ModalScript& noteProposal(QString* path, QString* filter = nullptr);
 
