@@ -6,8 +6,6 @@
 #include "SecureStringHolder.h"
 #include "Version.h"
 
-#include "EncryptedStream.h"
-
 #include <QBuffer>
 #include <QDataStream>
 #include <QFile>
@@ -345,26 +343,7 @@ int Commands::reportEncryption(const Result& result) const
 Result Commands::decryptBetween(QIODevice& source, QIODevice& target,
                                 const SecureStringHolder& password)
 {
-    QDataStream input(&source);
-    input.setByteOrder(QDataStream::LittleEndian);
-    QDataStream output(&target);
-    output.setByteOrder(QDataStream::LittleEndian);
-    try {
-        switch (decryptStream(input, output, password)) {
-        case DecryptOk:
-            return {Outcome::Success, {}};
-        case DecryptVersionTooOld:
-            return {Outcome::VersionTooOld, {}};
-        case DecryptVersionTooNew:
-            return {Outcome::VersionTooNew, {}};
-        default:
-            return {Outcome::WrongPassword, {}};
-        }
-    } catch (const std::exception& error) {
-        return {Outcome::Failed, QString::fromUtf8(error.what())};
-    } catch (...) {
-        return {Outcome::UnknownError, {}};
-    }
+    return CryptoFile::decrypt(source, target, password);
 }
 
 int Commands::fail(const QString& message, int exitCode)

@@ -95,24 +95,28 @@ Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& tar
     return commit(file);
 }
 
+Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password)
+{
+    QDataStream input(&source);
+    input.setByteOrder(QDataStream::LittleEndian);
+    QDataStream output(&target);
+    output.setByteOrder(QDataStream::LittleEndian);
+    try {
+        return outcomeOf(decryptStream(input, output, password));
+    } catch (const std::exception& error) {
+        return {Outcome::Failed, QString::fromUtf8(error.what())};
+    } catch (...) {
+        return {Outcome::UnknownError, {}};
+    }
+}
+
 Result CryptoFile::decrypt(QIODevice& source, const QString& target,
                            const SecureStringHolder& password)
 {
     QSaveFile file(target);
     if (!openTarget(file))
         return {Outcome::CannotWrite, {}};
-    QDataStream input(&source);
-    input.setByteOrder(QDataStream::LittleEndian);
-    QDataStream output(&file);
-    output.setByteOrder(QDataStream::LittleEndian);
-    Result result;
-    try {
-        result = outcomeOf(decryptStream(input, output, password));
-    } catch (const std::exception& error) {
-        result = {Outcome::Failed, QString::fromUtf8(error.what())};
-    } catch (...) {
-        result = {Outcome::UnknownError, {}};
-    }
+    const Result result = decrypt(source, static_cast<QIODevice&>(file), password);
     if (!result.ok()) {
         // Unverified plaintext never reaches the target's path.
         file.cancelWriting();
@@ -124,17 +128,10 @@ Result CryptoFile::decrypt(QIODevice& source, const QString& target,
 Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password)
 {
     QByteArray buffer;
-    QDataStream input(&source);
-    input.setByteOrder(QDataStream::LittleEndian);
-    QDataStream output(&buffer, QIODevice::WriteOnly);
-    Result result;
-    try {
-        result = outcomeOf(decryptStream(input, output, password));
-    } catch (const std::exception& error) {
-        result = {Outcome::Failed, QString::fromUtf8(error.what())};
-    } catch (...) {
-        result = {Outcome::UnknownError, {}};
-    }
+    QBuffer device(&buffer);
+    device.open(QIODevice::WriteOnly);
+    const Result result = decrypt(source, static_cast<QIODevice&>(device), password);
+    device.close();
     if (result.ok())
         plain.swap(buffer);
     else if (!buffer.isEmpty())

@@ -38,6 +38,9 @@ public:
     // Encrypts the `length` bytes of `source` into `target`.
     static Result encrypt(QIODevice& source, quint64 length, const QString& target,
                           const SecureStringHolder& password);
+    // Decrypts `source` into an open device as it goes; the data there are verified only when
+    // the result is a success.
+    static Result decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password);
     // Decrypts `source` into `target`, which is replaced only by a verified plaintext.
     static Result decrypt(QIODevice& source, const QString& target,
                           const SecureStringHolder& password);
