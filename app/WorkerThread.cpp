@@ -4,8 +4,8 @@
 
 #include <QMutexLocker>
 
-WorkerThread::WorkerThread(VarniskApplication* application)
-    : QThread(nullptr), application(application), semaphore(0)
+WorkerThread::WorkerThread(VarniskApplication* receiver)
+    : QThread(nullptr), application(receiver), semaphore(0)
 {
     connect(this, &WorkerThread::open, application, &VarniskApplication::open);
 }

@@ -4,6 +4,7 @@
 #include "NullDevice.h"
 #include "PasswordReader.h"
 #include "SecureStringHolder.h"
+#include "SecureWipe.h"
 #include "Version.h"
 
 #include <QBuffer>
@@ -19,19 +20,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <openssl/crypto.h>
-
 namespace {
 
 using Outcome = CryptoFile::Outcome;
 using Result = CryptoFile::Result;
-
-void wipe(QByteArray& bytes)
-{
-    if (!bytes.isEmpty())
-        OPENSSL_cleanse(bytes.data(), static_cast<std::size_t>(bytes.size()));
-    bytes.clear();
-}
 
 void printTo(std::FILE* stream, const QString& text)
 {
@@ -65,7 +57,7 @@ bool readStandardInput(QByteArray& text)
         if (used == buffer.size()) {
             QByteArray larger(buffer.size() * 2, '\0');
             std::memcpy(larger.data(), buffer.constData(), static_cast<std::size_t>(used));
-            wipe(buffer);
+            secureWipe(buffer);
             buffer.swap(larger);
         }
         const ssize_t count = read(STDIN_FILENO, buffer.data() + used,
@@ -73,7 +65,7 @@ bool readStandardInput(QByteArray& text)
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0) {
-            wipe(buffer);
+            secureWipe(buffer);
             return false;
         }
         if (count == 0)
@@ -81,7 +73,7 @@ bool readStandardInput(QByteArray& text)
         used += count;
     }
     text = buffer.left(static_cast<int>(used));
-    wipe(buffer);
+    secureWipe(buffer);
     return true;
 }
 
@@ -213,7 +205,7 @@ int Commands::show() const
     // The text ends before the first zero byte, as in the main window.
     const int end = plain.indexOf('\0');
     const bool written = writeToStandardOutput(plain.constData(), end < 0 ? plain.size() : end);
-    wipe(plain);
+    secureWipe(plain);
     if (!written)
         return fail(tr("Error writing File!\nError-Message: ") +
                         QString::fromLocal8Bit(std::strerror(errno)),
@@ -234,7 +226,7 @@ int Commands::create() const
     if (!readStandardInput(text))
         return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
     if (text.contains('\0')) {
-        wipe(text);
+        secureWipe(text);
         return fail(tr("The text holds a zero byte, where a secrets document's text would end; "
                        "nothing was written."),
                     ExitCode::Usage);
@@ -244,7 +236,7 @@ int Commands::create() const
     const Result written =
         CryptoFile::encrypt(source, static_cast<quint64>(text.size()), line.file(), password);
     source.close();
-    wipe(text);
+    secureWipe(text);
     return reportEncryption(written);
 }
 

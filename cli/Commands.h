@@ -16,7 +16,7 @@ class Commands
     Q_DECLARE_TR_FUNCTIONS(Commands)
 
 public:
-    explicit Commands(const CommandLine& line) : line(line) {}
+    explicit Commands(const CommandLine& parsed) : line(parsed) {}
     int run() const;
 
 private:

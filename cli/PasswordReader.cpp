@@ -16,7 +16,7 @@ namespace {
 class FileDescriptor
 {
 public:
-    explicit FileDescriptor(int fd) : fd(fd) {}
+    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
     ~FileDescriptor()
     {
         if (fd >= 0)

@@ -2,6 +2,7 @@
 
 #include "EncryptedStream.h"
 #include "SecureStringHolder.h"
+#include "SecureWipe.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -9,8 +10,6 @@
 #include <QSaveFile>
 
 #include <exception>
-
-#include <openssl/crypto.h>
 
 namespace {
 
@@ -134,8 +133,8 @@ Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStr
     device.close();
     if (result.ok())
         plain.swap(buffer);
-    else if (!buffer.isEmpty())
-        OPENSSL_cleanse(buffer.data(), static_cast<std::size_t>(buffer.size()));
+    else
+        secureWipe(buffer);
     return result;
 }
 

@@ -1,7 +1,7 @@
 #include "EncryptedStream.h"
 
 #include "SecureStringHolder.h"
-#include "Version.h"
+#include "StreamOutputError.h"
 
 #include <QDataStream>
 
@@ -16,6 +16,11 @@
 #include <openssl/rand.h>
 
 namespace {
+
+// The two header bytes of every stream written. They are the format's, not the program's
+// release number: a later release keeps writing 5 and 1, so older readers can open its files.
+constexpr unsigned char formatVersion = 5;
+constexpr unsigned char formatMinor = 1;
 
 constexpr int chunkSize = 4096;
 constexpr int blockSize = 16;
@@ -97,7 +102,7 @@ int readFully(QDataStream& input, unsigned char* data, int size)
 void writeAll(QDataStream& output, const unsigned char* data, int size)
 {
     if (size > 0 && output.writeRawData(reinterpret_cast<const char*>(data), size) != size)
-        fail("error writing output");
+        throw StreamOutputError();
 }
 
 // Encrypts `size` bytes and writes whatever the cipher gives back.
@@ -117,7 +122,7 @@ void encryptAndWrite(EVP_CIPHER_CTX* cipher, QDataStream& output, const unsigned
 class RecordReader
 {
 public:
-    RecordReader(QDataStream& output, int version) : output(output), version(version) {}
+    RecordReader(QDataStream& sink, int streamVersion) : output(sink), version(streamVersion) {}
 
     // Returns false when the record cannot be valid any more (version 5 with bytes after the
     // digest); the caller then reports an integrity failure at once.
@@ -151,7 +156,7 @@ public:
         return true;
     }
 
-    bool complete(EVP_MD_CTX* digest)
+    bool complete()
     {
         unsigned char computed[digestSize];
         const bool whole = totalRead == 8 && bodyRead == total && prefixLength <= total &&
@@ -204,7 +209,7 @@ private:
 void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
                    const SecureStringHolder& password)
 {
-    output << static_cast<qint8>(Version::major) << static_cast<qint8>(Version::minor);
+    output << static_cast<qint8>(formatVersion) << static_cast<qint8>(formatMinor);
 
     unsigned char salt[saltSize];
     if (RAND_bytes(salt, saltSize) != 1)
@@ -245,6 +250,12 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
         const int count = input.readRawData(reinterpret_cast<char*>(chunk), chunkSize);
         if (count <= 0)
             break;
+        // An input longer than announced (a device, a growing file) is refused as soon as it
+        // shows, not after writing all of it.
+        if (static_cast<quint64>(count) > remaining) {
+            OPENSSL_cleanse(chunk, sizeof chunk);
+            fail("stream length parameter has wrong value");
+        }
         hash(digest.get(), chunk, count);
         encryptAndWrite(cipher.get(), output, chunk, count);
         remaining -= static_cast<quint64>(count);
@@ -311,5 +322,5 @@ int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHol
         }
     }
     OPENSSL_cleanse(plain, sizeof plain);
-    return record.complete(digest.get()) ? DecryptOk : DecryptIntegrityFailure;
+    return record.complete() ? DecryptOk : DecryptIntegrityFailure;
 }

@@ -12,7 +12,8 @@ class SecureStringHolder;
 //   PBKDF2-HMAC-SHA1(password, salt, 1000). Version 4 has no padding and may carry trailing
 //   bytes after the digest.
 // Both functions stream in 4096-byte chunks with fixed memory and throw std::runtime_error
-// with a fixed lower-case message on hard failures.
+// with a fixed lower-case message on hard failures; a failed write to `output` throws the
+// StreamOutputError kind of it, so callers can tell a full disk from a bad file.
 
 enum DecryptResult
 {

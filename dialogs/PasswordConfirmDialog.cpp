@@ -7,8 +7,8 @@
 
 #include <openssl/crypto.h>
 
-PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* password, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::PasswordConfirmDialog>()), password(password)
+PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* holder, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::PasswordConfirmDialog>()), password(holder)
 {
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);

@@ -3,8 +3,8 @@
 #include "SecureLineEdit.h"
 #include "Ui_PasswordDialog.h"
 
-PasswordDialog::PasswordDialog(SecureStringHolder* password, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::PasswordDialog>()), password(password)
+PasswordDialog::PasswordDialog(SecureStringHolder* holder, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::PasswordDialog>()), password(holder)
 {
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);

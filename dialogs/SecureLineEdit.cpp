@@ -48,8 +48,8 @@ int encodeUtf8(char32_t codePoint, char* out)
 
 } // namespace
 
-SecureLineEdit::SecureLineEdit(SecureStringHolder* holder, QWidget* parent)
-    : QLineEdit(parent), holder(holder)
+SecureLineEdit::SecureLineEdit(SecureStringHolder* secret, QWidget* parent)
+    : QLineEdit(parent), holder(secret)
 {
     setAcceptDrops(false);
     setEchoMode(QLineEdit::Password);

@@ -27,23 +27,23 @@ public:
     QLabel* lLicense;
     QSpacerItem* verticalSpacer_3;
 
-    void setupUi(QDialog* About)
+    void setupUi(QDialog* dialog)
     {
-        if (About->objectName().isEmpty())
-            About->setObjectName(QString::fromUtf8("About"));
-        About->setWindowModality(Qt::ApplicationModal);
-        About->resize(414, 393);
+        if (dialog->objectName().isEmpty())
+            dialog->setObjectName(QString::fromUtf8("About"));
+        dialog->setWindowModality(Qt::ApplicationModal);
+        dialog->resize(414, 393);
         QSizePolicy sizePolicy(QSizePolicy::Minimum, QSizePolicy::Minimum);
         sizePolicy.setHorizontalStretch(0);
         sizePolicy.setVerticalStretch(0);
-        sizePolicy.setHeightForWidth(About->sizePolicy().hasHeightForWidth());
-        About->setSizePolicy(sizePolicy);
+        sizePolicy.setHeightForWidth(dialog->sizePolicy().hasHeightForWidth());
+        dialog->setSizePolicy(sizePolicy);
         QIcon icon;
         icon.addFile(QString::fromUtf8(":/Varnisk/Resources/logo48.png"), QSize(), QIcon::Normal,
                      QIcon::Off);
-        About->setWindowIcon(icon);
-        About->setModal(true);
-        verticalLayout = new QVBoxLayout(About);
+        dialog->setWindowIcon(icon);
+        dialog->setModal(true);
+        verticalLayout = new QVBoxLayout(dialog);
         verticalLayout->setSpacing(0);
         verticalLayout->setObjectName(QString::fromUtf8("verticalLayout"));
         verticalLayout->setContentsMargins(0, 0, 0, 0);
@@ -56,7 +56,7 @@ public:
 
         horizontalLayout->addItem(horizontalSpacer);
 
-        label = new QLabel(About);
+        label = new QLabel(dialog);
         label->setObjectName(QString::fromUtf8("label"));
         label->setMinimumSize(QSize(412, 287));
         label->setMaximumSize(QSize(412, 287));
@@ -77,7 +77,7 @@ public:
 
         verticalLayout->addItem(verticalSpacer);
 
-        lText = new QLabel(About);
+        lText = new QLabel(dialog);
         lText->setObjectName(QString::fromUtf8("lText"));
         QFont font;
         font.setBold(true);
@@ -93,7 +93,7 @@ public:
 
         verticalLayout->addItem(verticalSpacer_2);
 
-        label_3 = new QLabel(About);
+        label_3 = new QLabel(dialog);
         label_3->setObjectName(QString::fromUtf8("label_3"));
         label_3->setTextFormat(Qt::RichText);
         label_3->setScaledContents(false);
@@ -103,7 +103,7 @@ public:
 
         verticalLayout->addWidget(label_3);
 
-        lLicense = new QLabel(About);
+        lLicense = new QLabel(dialog);
         lLicense->setObjectName(QString::fromUtf8("lLicense"));
         lLicense->setAlignment(Qt::AlignCenter);
 
@@ -114,12 +114,12 @@ public:
 
         verticalLayout->addItem(verticalSpacer_3);
 
-        retranslateUi(About);
+        retranslateUi(dialog);
     }
 
-    void retranslateUi(QDialog* About)
+    void retranslateUi(QDialog* dialog)
     {
-        About->setWindowTitle(QCoreApplication::translate("About", "Varnisk"));
+        dialog->setWindowTitle(QCoreApplication::translate("About", "Varnisk"));
         label_3->setText(QCoreApplication::translate(
             "About", "<html><head/><body><p><a href=\"https://www.example.org/varnisk/\"><span "
                      "style=\" text-decoration: underline; color:#0000ff;\">"

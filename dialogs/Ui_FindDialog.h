@@ -25,35 +25,35 @@ public:
     QPushButton* bCancel;
     QPushButton* bFind;
 
-    void setupUi(QDialog* FindDialog)
+    void setupUi(QDialog* dialog)
     {
-        if (FindDialog->objectName().isEmpty())
-            FindDialog->setObjectName(QString::fromUtf8("FindDialog"));
-        FindDialog->resize(300, 95);
+        if (dialog->objectName().isEmpty())
+            dialog->setObjectName(QString::fromUtf8("FindDialog"));
+        dialog->resize(300, 95);
         QSizePolicy sizePolicy(QSizePolicy::MinimumExpanding, QSizePolicy::MinimumExpanding);
         sizePolicy.setHorizontalStretch(0);
         sizePolicy.setVerticalStretch(0);
-        sizePolicy.setHeightForWidth(FindDialog->sizePolicy().hasHeightForWidth());
-        FindDialog->setSizePolicy(sizePolicy);
-        FindDialog->setMinimumSize(QSize(300, 0));
+        sizePolicy.setHeightForWidth(dialog->sizePolicy().hasHeightForWidth());
+        dialog->setSizePolicy(sizePolicy);
+        dialog->setMinimumSize(QSize(300, 0));
         QIcon icon;
         icon.addFile(QString::fromUtf8(":/Varnisk/Resources/logo48.png"), QSize(), QIcon::Normal,
                      QIcon::Off);
-        FindDialog->setWindowIcon(icon);
-        FindDialog->setWindowOpacity(0.8);
-        verticalLayout = new QVBoxLayout(FindDialog);
+        dialog->setWindowIcon(icon);
+        dialog->setWindowOpacity(0.8);
+        verticalLayout = new QVBoxLayout(dialog);
         verticalLayout->setSpacing(6);
         verticalLayout->setContentsMargins(11, 11, 11, 11);
         verticalLayout->setObjectName(QString::fromUtf8("verticalLayout"));
         horizontalLayout = new QHBoxLayout();
         horizontalLayout->setSpacing(6);
         horizontalLayout->setObjectName(QString::fromUtf8("horizontalLayout"));
-        label = new QLabel(FindDialog);
+        label = new QLabel(dialog);
         label->setObjectName(QString::fromUtf8("label"));
 
         horizontalLayout->addWidget(label);
 
-        leFind = new QLineEdit(FindDialog);
+        leFind = new QLineEdit(dialog);
         leFind->setObjectName(QString::fromUtf8("leFind"));
 
         horizontalLayout->addWidget(leFind);
@@ -70,12 +70,12 @@ public:
         horizontalLayout_3 = new QHBoxLayout();
         horizontalLayout_3->setSpacing(6);
         horizontalLayout_3->setObjectName(QString::fromUtf8("horizontalLayout_3"));
-        bCancel = new QPushButton(FindDialog);
+        bCancel = new QPushButton(dialog);
         bCancel->setObjectName(QString::fromUtf8("bCancel"));
 
         horizontalLayout_3->addWidget(bCancel);
 
-        bFind = new QPushButton(FindDialog);
+        bFind = new QPushButton(dialog);
         bFind->setObjectName(QString::fromUtf8("bFind"));
 
         horizontalLayout_3->addWidget(bFind);
@@ -84,14 +84,14 @@ public:
 
         verticalLayout->addLayout(horizontalLayout_2);
 
-        retranslateUi(FindDialog);
+        retranslateUi(dialog);
 
         bFind->setDefault(true);
     }
 
-    void retranslateUi(QDialog* FindDialog)
+    void retranslateUi(QDialog* dialog)
     {
-        FindDialog->setWindowTitle(QCoreApplication::translate("FindDialog", "Varnisk"));
+        dialog->setWindowTitle(QCoreApplication::translate("FindDialog", "Varnisk"));
         label->setText(QCoreApplication::translate("FindDialog", "Find:"));
         bCancel->setText(QCoreApplication::translate("FindDialog", "&Cancel"));
         bFind->setText(QCoreApplication::translate("FindDialog", "Find next..."));

@@ -24,22 +24,22 @@ public:
     QLabel* lPassword;
     QLabel* lPasswordConfirm;
 
-    void setupUi(QDialog* PasswordConfirmDialog)
+    void setupUi(QDialog* dialog)
     {
-        if (PasswordConfirmDialog->objectName().isEmpty())
-            PasswordConfirmDialog->setObjectName(QString::fromUtf8("PasswordConfirmDialog"));
-        PasswordConfirmDialog->setWindowModality(Qt::WindowModal);
-        PasswordConfirmDialog->resize(423, 168);
+        if (dialog->objectName().isEmpty())
+            dialog->setObjectName(QString::fromUtf8("PasswordConfirmDialog"));
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->resize(423, 168);
         QIcon icon;
         icon.addFile(QString::fromUtf8(":/Varnisk/Resources/logo48.png"), QSize(), QIcon::Normal,
                      QIcon::Off);
-        PasswordConfirmDialog->setWindowIcon(icon);
-        PasswordConfirmDialog->setModal(true);
-        gridLayout = new QGridLayout(PasswordConfirmDialog);
+        dialog->setWindowIcon(icon);
+        dialog->setModal(true);
+        gridLayout = new QGridLayout(dialog);
         gridLayout->setObjectName(QString::fromUtf8("gridLayout"));
         gridLayout->setSizeConstraint(QLayout::SetFixedSize);
         gridLayout->setHorizontalSpacing(0);
-        bOk = new QPushButton(PasswordConfirmDialog);
+        bOk = new QPushButton(dialog);
         bOk->setObjectName(QString::fromUtf8("bOk"));
 
         gridLayout->addWidget(bOk, 1, 3, 1, 1);
@@ -48,7 +48,7 @@ public:
 
         gridLayout->addItem(horizontalSpacer, 1, 0, 1, 1);
 
-        bCancel = new QPushButton(PasswordConfirmDialog);
+        bCancel = new QPushButton(dialog);
         bCancel->setObjectName(QString::fromUtf8("bCancel"));
 
         gridLayout->addWidget(bCancel, 1, 1, 1, 1);
@@ -61,27 +61,26 @@ public:
         formLayout->setObjectName(QString::fromUtf8("formLayout"));
         formLayout->setHorizontalSpacing(9);
         formLayout->setVerticalSpacing(9);
-        lPassword = new QLabel(PasswordConfirmDialog);
+        lPassword = new QLabel(dialog);
         lPassword->setObjectName(QString::fromUtf8("lPassword"));
 
         formLayout->setWidget(0, QFormLayout::LabelRole, lPassword);
 
-        lPasswordConfirm = new QLabel(PasswordConfirmDialog);
+        lPasswordConfirm = new QLabel(dialog);
         lPasswordConfirm->setObjectName(QString::fromUtf8("lPasswordConfirm"));
 
         formLayout->setWidget(1, QFormLayout::LabelRole, lPasswordConfirm);
 
         gridLayout->addLayout(formLayout, 0, 0, 1, 4);
 
-        retranslateUi(PasswordConfirmDialog);
+        retranslateUi(dialog);
 
         bOk->setDefault(true);
     }
 
-    void retranslateUi(QDialog* PasswordConfirmDialog)
+    void retranslateUi(QDialog* dialog)
     {
-        PasswordConfirmDialog->setWindowTitle(
-            QCoreApplication::translate("PasswordConfirmDialog", "Varnisk"));
+        dialog->setWindowTitle(QCoreApplication::translate("PasswordConfirmDialog", "Varnisk"));
         bOk->setText(QCoreApplication::translate("PasswordConfirmDialog", "Ok"));
         bCancel->setText(QCoreApplication::translate("PasswordConfirmDialog", "Cancel"));
         lPassword->setText(QCoreApplication::translate("PasswordConfirmDialog", "Password:"));

@@ -23,19 +23,19 @@ public:
     QPushButton* bOk;
     QSpacerItem* horizontalSpacer_2;
 
-    void setupUi(QDialog* PasswordDialog)
+    void setupUi(QDialog* dialog)
     {
-        if (PasswordDialog->objectName().isEmpty())
-            PasswordDialog->setObjectName(QString::fromUtf8("PasswordDialog"));
-        PasswordDialog->setWindowModality(Qt::WindowModal);
-        PasswordDialog->resize(352, 167);
+        if (dialog->objectName().isEmpty())
+            dialog->setObjectName(QString::fromUtf8("PasswordDialog"));
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->resize(352, 167);
         QIcon icon;
         icon.addFile(QString::fromUtf8(":/Varnisk/Resources/logo48.png"), QSize(), QIcon::Normal,
                      QIcon::Off);
-        PasswordDialog->setWindowIcon(icon);
-        PasswordDialog->setSizeGripEnabled(false);
-        PasswordDialog->setModal(true);
-        gridLayout = new QGridLayout(PasswordDialog);
+        dialog->setWindowIcon(icon);
+        dialog->setSizeGripEnabled(false);
+        dialog->setModal(true);
+        gridLayout = new QGridLayout(dialog);
         gridLayout->setObjectName(QString::fromUtf8("gridLayout"));
         gridLayout->setSizeConstraint(QLayout::SetFixedSize);
         gridLayout->setHorizontalSpacing(0);
@@ -45,7 +45,7 @@ public:
         formLayout->setObjectName(QString::fromUtf8("formLayout"));
         formLayout->setHorizontalSpacing(9);
         formLayout->setVerticalSpacing(9);
-        lPassword = new QLabel(PasswordDialog);
+        lPassword = new QLabel(dialog);
         lPassword->setObjectName(QString::fromUtf8("lPassword"));
 
         formLayout->setWidget(0, QFormLayout::LabelRole, lPassword);
@@ -56,12 +56,12 @@ public:
 
         gridLayout->addItem(horizontalSpacer, 1, 0, 1, 1);
 
-        bCancel = new QPushButton(PasswordDialog);
+        bCancel = new QPushButton(dialog);
         bCancel->setObjectName(QString::fromUtf8("bCancel"));
 
         gridLayout->addWidget(bCancel, 1, 1, 1, 1);
 
-        bOk = new QPushButton(PasswordDialog);
+        bOk = new QPushButton(dialog);
         bOk->setObjectName(QString::fromUtf8("bOk"));
 
         gridLayout->addWidget(bOk, 1, 3, 1, 1);
@@ -70,14 +70,14 @@ public:
 
         gridLayout->addItem(horizontalSpacer_2, 1, 2, 1, 1);
 
-        retranslateUi(PasswordDialog);
+        retranslateUi(dialog);
 
         bOk->setDefault(true);
     }
 
-    void retranslateUi(QDialog* PasswordDialog)
+    void retranslateUi(QDialog* dialog)
     {
-        PasswordDialog->setWindowTitle(QCoreApplication::translate("PasswordDialog", "Varnisk"));
+        dialog->setWindowTitle(QCoreApplication::translate("PasswordDialog", "Varnisk"));
         lPassword->setText(QCoreApplication::translate("PasswordDialog", "Password:"));
         bCancel->setText(QCoreApplication::translate("PasswordDialog", "Cancel"));
         bOk->setText(QCoreApplication::translate("PasswordDialog", "Ok"));

@@ -3,7 +3,6 @@
 #include "About.h"
 #include "FindDialog.h"
 #include "Ui_VarniskClass.h"
-#include "VarniskApplication.h"
 #include "WindowSystem.h"
 
 #include <QApplication>
@@ -18,7 +17,7 @@
 
 #include <cmath>
 
-Varnisk::Varnisk(VarniskApplication* application)
+Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's context*/)
     : QMainWindow(nullptr), ui(std::make_unique<Ui::VarniskClass>()),
       windowSystem(WindowSystem::create()), openPasswordDialog(&openPassword, this),
       decryptPasswordDialog(&decryptPassword, this), saveAsPasswordDialog(&saveAsPassword, this),
@@ -41,14 +40,13 @@ Varnisk::Varnisk(VarniskApplication* application)
     ui->seTextEdit->setFont(editorFont());
     averageCharWidth = QFontMetricsF(ui->seTextEdit->font()).averageCharWidth();
 
-    QObject* quitContext = application != nullptr ? static_cast<QObject*>(application) : qApp;
     connect(ui->action_New, &QAction::triggered, this, &Varnisk::aNew);
     connect(ui->action_Open, &QAction::triggered, this, &Varnisk::aOpen);
     connect(ui->action_Save, &QAction::triggered, this, &Varnisk::aSave);
     connect(ui->action_Save_As, &QAction::triggered, this, &Varnisk::aSaveAs);
     connect(ui->action_Close, &QAction::triggered, this, &Varnisk::close);
     connect(ui->action_Settings, &QAction::triggered, this, &Varnisk::aSettings);
-    connect(ui->action_Quit, &QAction::triggered, quitContext, &QApplication::closeAllWindows);
+    connect(ui->action_Quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
     connect(ui->action_Line_Wrap, &QAction::triggered, this, &Varnisk::aLineWrap);
     connect(ui->action_Tab_Width, &QAction::triggered, this, &Varnisk::aTabWidth);
     connect(ui->action_Find, &QAction::triggered, this, &Varnisk::aFind);

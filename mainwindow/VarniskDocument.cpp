@@ -2,6 +2,7 @@
 #include "Varnisk.h"
 
 #include "CryptoFile.h"
+#include "SecureWipe.h"
 #include "Ui_VarniskClass.h"
 
 #include <QBuffer>
@@ -10,16 +11,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-
-#include <openssl/crypto.h>
-
-namespace {
-void wipe(QByteArray& bytes)
-{
-    if (!bytes.isEmpty())
-        OPENSSL_cleanse(bytes.data(), static_cast<std::size_t>(bytes.size()));
-}
-} // namespace
 
 int Varnisk::maybeSave()
 {
@@ -101,7 +92,7 @@ void Varnisk::openSecretsContinued(int result)
             if (read.ok()) {
                 // The text ends at the first zero byte, as a C string would.
                 ui->seTextEdit->setPlainText(QString::fromUtf8(plain.constData()));
-                wipe(plain);
+                secureWipe(plain);
                 secureClear(documentPassword.string());
                 documentPassword.string() = openPassword.string();
                 const QFileInfo info(openFileName);
@@ -131,7 +122,7 @@ void Varnisk::aSave()
     const CryptoFile::Result written =
         CryptoFile::encrypt(source, static_cast<quint64>(text.size()), path, documentPassword);
     source.close();
-    wipe(text);
+    secureWipe(text);
     switch (written.outcome) {
     case CryptoFile::Outcome::Success:
         ui->seTextEdit->document()->setModified(false);

@@ -4,6 +4,7 @@
 
 #include "CryptoFile.h"
 #include "ImageFormat.h"
+#include "SecureWipe.h"
 #include "Ui_VarniskClass.h"
 
 #include <QDir>
@@ -11,8 +12,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-
-#include <openssl/crypto.h>
 
 void Varnisk::openFile(const QString& fileName)
 {
@@ -155,8 +154,7 @@ void Varnisk::decryptImage(QFile& input)
                 reportDecryptFailure(written);
         }
     }
-    if (!plain.isEmpty())
-        OPENSSL_cleanse(plain.data(), static_cast<std::size_t>(plain.size()));
+    secureWipe(plain);
 }
 
 bool Varnisk::refuseSameFile(const QString& source, const QString& target)

@@ -81,7 +81,7 @@ const char* describe(const CryptoFile::Result& result)
 class Unwritable
 {
 public:
-    explicit Unwritable(const QString& path) : path(path)
+    explicit Unwritable(const QString& target) : path(target)
     {
         if (geteuid() != 0) {
             permissions = QFile::permissions(path);

@@ -35,7 +35,7 @@ struct Recording
 class RecordingWindowSystem final : public WindowSystem
 {
 public:
-    explicit RecordingWindowSystem(Recording* recording) : recording(recording) {}
+    explicit RecordingWindowSystem(Recording* log) : recording(log) {}
 
     Window nextWindow(Window window) override
     {

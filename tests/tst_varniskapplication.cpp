@@ -19,7 +19,7 @@ class tst_VarniskApplication : public QObject
     Q_OBJECT
 
 public:
-    explicit tst_VarniskApplication(VarniskApplication* application) : application(application) {}
+    explicit tst_VarniskApplication(VarniskApplication* app) : application(app) {}
 
 private slots:
     void initTestCase();

@@ -263,7 +263,7 @@ QVector<WindowSystem::KeyRecord> tst_X11Typing::records(const QString& text)
 void tst_X11Typing::typesIntoWindowBehind_data()
 {
     QTest::addColumn<QString>("layout");
-    QTest::addColumn<bool>("windowManager");
+    QTest::addColumn<bool>("withWindowManager");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("action");
     QTest::addColumn<QByteArray>("expected");
@@ -294,13 +294,13 @@ void tst_X11Typing::typesIntoWindowBehind_data()
 void tst_X11Typing::typesIntoWindowBehind()
 {
     QFETCH(QString, layout);
-    QFETCH(bool, windowManager);
+    QFETCH(bool, withWindowManager);
     QFETCH(QString, text);
     QFETCH(QString, action);
     QFETCH(QByteArray, expected);
 
     setLayout(layout);
-    if (windowManager)
+    if (withWindowManager)
         QVERIFY(startWindowManager());
     // `farther` lies below the target: only the window directly behind may get the keys.
     Recorder farther, behind;

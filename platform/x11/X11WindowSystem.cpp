@@ -73,8 +73,8 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open()
     return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(display));
 }
 
-X11WindowSystem::X11WindowSystem(_XDisplay* display)
-    : display(display), root(DefaultRootWindow(display))
+X11WindowSystem::X11WindowSystem(_XDisplay* connection)
+    : display(connection), root(DefaultRootWindow(connection))
 {}
 
 X11WindowSystem::~X11WindowSystem()

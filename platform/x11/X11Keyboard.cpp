@@ -49,7 +49,7 @@ int bitCount(unsigned mask)
 
 } // namespace
 
-X11Keyboard::X11Keyboard(_XDisplay* display) : display(display) {}
+X11Keyboard::X11Keyboard(_XDisplay* connection) : display(connection) {}
 
 X11Keyboard::~X11Keyboard()
 {

@@ -17,7 +17,7 @@ using Handler = int (*)(Display*, XErrorEvent*);
 
 } // namespace
 
-X11ErrorTrap::X11ErrorTrap(_XDisplay* display) : display(display), outerError(trappedError)
+X11ErrorTrap::X11ErrorTrap(_XDisplay* connection) : display(connection), outerError(trappedError)
 {
     XSync(display, False);
     trappedError = 0;
