@@ -13,6 +13,9 @@
 VarniskApplication::VarniskApplication(int& argc, char** argv)
     : QApplication(argc, argv), workerThread(new WorkerThread(this))
 {
+    // Window managers and compositors match the windows to the desktop entry by this name
+    // (the app id on Wayland), and Type Selection recognises its own windows by it.
+    setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
     {
         const QPixmap pixmap(QStringLiteral(":/Varnisk/Resources/splash.jpg"));
         QSplashScreen splash(pixmap);
