@@ -13,6 +13,7 @@
 #include <QFontMetricsF>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 #include <QTextCursor>
 
 #include <cmath>
@@ -135,19 +136,29 @@ void Varnisk::aFind()
 void Varnisk::findNext()
 {
     const QString text = findDialog->searchText();
-    QPlainTextEdit* editor = ui->seTextEdit;
-    // The editor never matches an empty text (nor one spanning a line break), so both count as
-    // not found instead of searching forever.
+    const QTextDocument* document = ui->seTextEdit->document();
+    const QTextDocument::FindFlags flags = QTextDocument::FindCaseSensitively;
+    // Searched on the document, so that an absent text leaves the cursor, the selection and
+    // the view as they were. The editor never matches an empty text (nor one spanning a line
+    // break): both count as absent instead of searching forever.
+    QTextCursor match;
     if (!text.isEmpty()) {
-        if (editor->find(text, QTextDocument::FindCaseSensitively))
-            return;
-        const QTextCursor before = editor->textCursor();
-        editor->moveCursor(QTextCursor::Start, QTextCursor::MoveAnchor);
-        if (editor->find(text, QTextDocument::FindCaseSensitively))
-            return;
-        editor->setTextCursor(before);
+        match = document->find(text, ui->seTextEdit->textCursor(), flags);
+        if (match.isNull())
+            match = document->find(text, 0, flags); // on from the start, without a word
     }
-    information(tr("Searched text not found!"));
+    if (match.isNull()) {
+        information(tr("Searched text not found!"));
+        // The search came from the find dialog: the user's next keys belong in its field, not
+        // in the document behind the message.
+        findDialog->activateWindow();
+        findDialog->raise();
+        return;
+    }
+    // The match is selected exactly, so the user sees where it is and the next search starts
+    // right after it; snapping it to its token would skip the occurrences inside that token.
+    const QScopedValueRollback<bool> exact(selectingMatch, true);
+    ui->seTextEdit->setTextCursor(match);
 }
 
 void Varnisk::aAbout()

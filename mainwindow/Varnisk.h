@@ -99,6 +99,7 @@ private:
 
     FindDialog* findDialog = nullptr;
     bool ignoreSelectionChange = false;
+    bool selectingMatch = false; // Find selects its match exactly, without snapping
     std::unique_ptr<WindowSystem> windowSystem;
 
     SecureStringHolder documentPassword;

@@ -100,6 +100,8 @@ void Varnisk::textSelectionChanged()
         ignoreSelectionChange = false;
         return;
     }
+    if (selectingMatch)
+        return;
     QTextCursor cursor = ui->seTextEdit->textCursor();
     if (!cursor.hasSelection())
         return;

@@ -28,8 +28,6 @@ quint32 keysymForCodePoint(char32_t codePoint)
         return keyTab;
     case 0x0a:
     case 0x0d:
-    case 0x2028:
-    case 0x2029:
         return keyReturn;
     case 0x1b:
         return keyEscape;

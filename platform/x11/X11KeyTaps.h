@@ -12,9 +12,9 @@ struct X11KeyTap
     int records = 0;
 };
 
-// The keysym that types `codePoint`, or 0 for characters that cannot be typed. Line and
-// paragraph separators become Return: receiving applications take that as a line break,
-// while a literal U+2029 is useless to nearly all of them.
+// The keysym that types `codePoint`, or 0 for characters that cannot be typed. The editor's
+// line break, U+2029, is typed as that character like any other, never as Return: a Return
+// in the middle of a selection could submit a login form with half the text in it.
 quint32 keysymForCodePoint(char32_t codePoint);
 
 // Turns down/up record pairs into taps. False (and no taps) when the records do not form

@@ -151,8 +151,11 @@ X11WindowSystem::Window X11WindowSystem::nextWindow(Window window)
     for (Window parent = parentWindow(top); parent != 0; parent = parentWindow(parent))
         top = parent;
 
-    // Windows the user cannot see (iconified, on another desktop, unmapped helpers) do not
-    // lie "behind" anything, so they are passed over in both orders.
+    // "Directly behind" on X11: the next window down the window manager's stacking list
+    // (_NET_CLIENT_LIST_STACKING) that is mapped, or without a window manager the next
+    // viewable child of the root in the server's stacking order. Windows the user cannot see
+    // (minimised, on another desktop, unmapped helpers) lie behind nothing and are passed
+    // over, so this may go further down than one window; it still yields exactly one target.
     QVector<Window> stacking; // bottom to top
     if (managedStacking(stacking)) {
         const int index = stacking.indexOf(top);
