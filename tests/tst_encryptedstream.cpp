@@ -405,8 +405,13 @@ void TestEncryptedStream::wrongLength()
 
     // Header, salt, and the whole blocks of total, prefix and data were written; no digest.
     QCOMPARE(partial.left(2), QByteArray("\x05\x01"));
-    QVERIFY(partial.size() > 18);
+    QVERIFY(partial.size() >= 18);
     QCOMPARE((partial.size() - 18) % 16, 0);
+    if (partial.size() == 18) {
+        // A refusal before the first whole block (a short prefix, no data) leaves no body.
+        QCOMPARE(accepted, 0);
+        return;
+    }
     QByteArray key, iv, plain;
     opensslKey("pw", partial.mid(2, 16), key, iv);
     opensslCipher(true, false, key, iv, partial.mid(18), plain);
