@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "ExitCode.h"
+#include "ProcessProtection.h"
 
 #include <QCoreApplication>
 
@@ -10,6 +11,7 @@
 
 int main(int argc, char** argv)
 {
+    ProcessProtection::apply();
     // Decrypted files are secrets: nobody but the user gets to read what this program writes.
     umask(S_IRWXG | S_IRWXO);
     const QCoreApplication application(argc, argv);

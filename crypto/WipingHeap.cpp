@@ -1,0 +1,115 @@
+// Every heap block is wiped before it goes back to the allocator, process-wide. Document text
+// passes through many buffers that are not ours (Qt's strings grow by reallocation, the text
+// document keeps the typed text and its undo history, fonts and layouts copy it), and all of
+// them die through free(): wiping there leaves no freed copy behind, whoever allocated it.
+//
+// This file replaces glibc's allocation functions the way its manual describes for replacing
+// malloc, and hands the work to glibc's own allocator through its __libc_* entry points. It is
+// linked into the programs only (not into the libraries), and left out of sanitizer builds,
+// whose runtimes replace the allocator themselves.
+#include "SanitizerBuild.h"
+
+#ifndef VARNISK_SANITIZER_BUILD
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include <malloc.h>
+
+extern "C" {
+
+void* __libc_malloc(std::size_t size);
+void __libc_free(void* memory);
+void* __libc_calloc(std::size_t count, std::size_t size);
+void* __libc_memalign(std::size_t alignment, std::size_t size);
+void* __libc_valloc(std::size_t size);
+void* __libc_pvalloc(std::size_t size);
+
+void* malloc(std::size_t size) noexcept
+{
+    return __libc_malloc(size);
+}
+
+void free(void* memory) noexcept
+{
+    if (memory == nullptr)
+        return;
+    // The whole usable block, not only what was asked for: the caller may have used it all.
+    explicit_bzero(memory, malloc_usable_size(memory));
+    __libc_free(memory);
+}
+
+void* calloc(std::size_t count, std::size_t size) noexcept
+{
+    return __libc_calloc(count, size);
+}
+
+// glibc would grow a block in place or move it and drop the old one unwiped, and it gives the
+// tail of a shrunk block back unwiped; so a block that must change moves to a fresh one here,
+// and the old one is freed (wiped) as a whole.
+void* realloc(void* memory, std::size_t size) noexcept
+{
+    if (memory == nullptr)
+        return malloc(size);
+    if (size == 0) {
+        free(memory);
+        return nullptr;
+    }
+    const std::size_t usable = malloc_usable_size(memory);
+    // A modest shrink keeps the block; its tail is wiped with the block when it is freed.
+    if (size <= usable && size >= usable / 2)
+        return memory;
+    void* moved = __libc_malloc(size);
+    if (moved == nullptr)
+        return nullptr;
+    std::memcpy(moved, memory, std::min(size, usable));
+    free(memory);
+    return moved;
+}
+
+void* reallocarray(void* memory, std::size_t count, std::size_t size) noexcept
+{
+    std::size_t bytes = 0;
+    if (__builtin_mul_overflow(count, size, &bytes)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return realloc(memory, bytes);
+}
+
+void* memalign(std::size_t alignment, std::size_t size) noexcept
+{
+    return __libc_memalign(alignment, size);
+}
+
+void* aligned_alloc(std::size_t alignment, std::size_t size) noexcept
+{
+    return __libc_memalign(alignment, size);
+}
+
+int posix_memalign(void** result, std::size_t alignment, std::size_t size) noexcept
+{
+    if (alignment == 0 || alignment % sizeof(void*) != 0 || (alignment & (alignment - 1)) != 0)
+        return EINVAL;
+    void* memory = __libc_memalign(alignment, size);
+    if (memory == nullptr)
+        return ENOMEM;
+    *result = memory;
+    return 0;
+}
+
+void* valloc(std::size_t size) noexcept
+{
+    return __libc_valloc(size);
+}
+
+void* pvalloc(std::size_t size) noexcept
+{
+    return __libc_pvalloc(size);
+}
+
+} // extern "C"
+
+#endif
