@@ -284,7 +284,7 @@ int Commands::askPassword(SecureStringHolder& password, bool confirm) const
     if (PasswordReader::fromTerminal(tr("Confirm password: ").toUtf8().constData(),
                                      confirmation.string()) != PasswordReader::Status::Ok)
         return fail(tr("No password given."), ExitCode::Usage);
-    if (password.string() != confirmation.string())
+    if (!secureEqual(password.string(), confirmation.string()))
         return fail(tr("Passwords don't match!"), ExitCode::Usage);
     return ExitCode::Success;
 }

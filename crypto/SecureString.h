@@ -12,3 +12,8 @@ static_assert(sizeof(SecureString) == 32, "the string object must fit the holder
 
 // Empties the string and wipes the bytes it held; buffer and capacity are kept.
 void secureClear(SecureString& string) noexcept;
+
+// Same length and same bytes. The bytes are compared in constant time, one at a time, where
+// they are: the time tells nothing about where two passwords differ, and no copy of them is
+// left behind (the standard comparison's vector registers get spilled onto the stack later).
+[[nodiscard]] bool secureEqual(const SecureString& first, const SecureString& second) noexcept;

@@ -11,6 +11,12 @@ void secureClear(SecureString& string) noexcept
     string.clear();
 }
 
+bool secureEqual(const SecureString& first, const SecureString& second) noexcept
+{
+    return first.size() == second.size() &&
+           CRYPTO_memcmp(first.data(), second.data(), first.size()) == 0;
+}
+
 SecureStringHolder::SecureStringHolder()
     : lockedMemory(LockedMemory::allocate(sizeof(SecureString))),
       secureString(new (lockedMemory) SecureString())

@@ -5,8 +5,6 @@
 
 #include <QMessageBox>
 
-#include <openssl/crypto.h>
-
 PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* holder, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::PasswordConfirmDialog>()), password(holder)
 {
@@ -42,12 +40,7 @@ void PasswordConfirmDialog::clear()
 
 void PasswordConfirmDialog::accept()
 {
-    const SecureString& first = password->string();
-    const SecureString& second = confirmation.string();
-    // Constant time over the bytes, so the comparison tells nothing about where they differ.
-    const bool same = first.size() == second.size() &&
-                      CRYPTO_memcmp(first.data(), second.data(), first.size()) == 0;
-    if (same) {
+    if (secureEqual(password->string(), confirmation.string())) {
         QDialog::accept();
         return;
     }
