@@ -10,11 +10,19 @@
 #include <QSaveFile>
 
 #include <exception>
+#include <limits>
 
 namespace {
 
 using Outcome = CryptoFile::Outcome;
 using Result = CryptoFile::Result;
+
+// Wipes what the engine left on the stack (plaintext blocks among it) when the function that
+// ran it returns.
+struct EngineStackWipe
+{
+    ~EngineStackWipe() { secureWipeStack(); }
+};
 
 Result outcomeOf(int decryptResult)
 {
@@ -75,6 +83,7 @@ bool CryptoFile::isWritableTarget(const QString& path)
 Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& target,
                            const SecureStringHolder& password)
 {
+    const EngineStackWipe wipeAfterwards;
     QSaveFile file(target);
     if (!openTarget(file))
         return {Outcome::CannotWrite, {}};
@@ -96,6 +105,7 @@ Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& tar
 
 Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password)
 {
+    const EngineStackWipe wipeAfterwards;
     QDataStream input(&source);
     input.setByteOrder(QDataStream::LittleEndian);
     QDataStream output(&target);
@@ -127,6 +137,10 @@ Result CryptoFile::decrypt(QIODevice& source, const QString& target,
 Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password)
 {
     QByteArray buffer;
+    // The plaintext is never longer than the file: room for all of it from the start, so the
+    // buffer is not reallocated, leaving copies of the text behind, as it grows.
+    if (!source.isSequential() && source.size() < std::numeric_limits<int>::max())
+        buffer.reserve(static_cast<int>(source.size()));
     QBuffer device(&buffer);
     device.open(QIODevice::WriteOnly);
     const Result result = decrypt(source, static_cast<QIODevice&>(device), password);

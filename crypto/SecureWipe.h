@@ -5,6 +5,14 @@ class QString;
 
 // Overwrites the bytes of a buffer that held a secret or document text, then empties it. The
 // bytes are overwritten where they are, so copies that share the buffer (Qt's implicit
-// sharing) are wiped as well: call it only when every such copy is done with.
+// sharing) are wiped as well: call it only when every such copy is done with, and never on a
+// string handed to Qt (a text document may keep sharing it). The processor's vector registers,
+// which the last copy or search of the text went through, are zeroed as well.
 void secureWipe(QByteArray& bytes) noexcept;
 void secureWipe(QString& text) noexcept;
+
+// Overwrites the stack below the caller's frame, and the vector registers: the locals that the
+// functions it called left behind there (the cipher's and the digest's working blocks,
+// registers they saved) die with those functions, but their bytes stay until something else
+// runs that deep. Reaches 256 KiB down, so it is for threads with a normal-size stack.
+void secureWipeStack() noexcept;
