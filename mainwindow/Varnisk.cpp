@@ -1,6 +1,7 @@
 #include "Varnisk.h"
 
 #include "About.h"
+#include "ClipboardGuard.h"
 #include "FindDialog.h"
 #include "Ui_VarniskClass.h"
 #include "WindowSystem.h"
@@ -25,6 +26,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
       encryptPasswordDialog(&encryptPassword, this)
 {
     ui->setupUi(this);
+    clipboardGuard = new ClipboardGuard(this);
 
     ui->toolBar->setMovable(false);
     ui->toolBar->setIconSize(QSize(20, 20));
@@ -186,6 +188,7 @@ void Varnisk::closeEvent(QCloseEvent* event)
     }
     writeSettings();
     event->accept();
+    clipboardGuard->windowClosing();
 }
 
 bool Varnisk::passwordDialogOpen() const

@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class ClipboardGuard;
 class FindDialog;
 class VarniskApplication;
 class WindowSystem;
@@ -98,6 +99,7 @@ private:
     double averageCharWidth = 0.0;
 
     FindDialog* findDialog = nullptr;
+    ClipboardGuard* clipboardGuard = nullptr;
     bool ignoreSelectionChange = false;
     bool selectingMatch = false; // Find selects its match exactly, without snapping
     std::unique_ptr<WindowSystem> windowSystem;

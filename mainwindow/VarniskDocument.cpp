@@ -90,7 +90,8 @@ void Varnisk::openSecretsContinued(int result)
             const CryptoFile::Result read = CryptoFile::decrypt(file, plain, openPassword);
             file.close();
             if (read.ok()) {
-                // The text ends at the first zero byte, as a C string would.
+                // The text ends at the first zero byte, as a C string would. The decoded string
+                // is not wiped here: the editor's document may go on sharing its buffer.
                 ui->seTextEdit->setPlainText(QString::fromUtf8(plain.constData()));
                 secureWipe(plain);
                 secureClear(documentPassword.string());
@@ -116,7 +117,10 @@ void Varnisk::aSave()
         return;
     }
     const QString path = QDir::cleanPath(documentDir + QDir::separator() + documentName);
-    QByteArray text = ui->seTextEdit->toPlainText().toUtf8();
+    // toPlainText() gives a fresh copy of the text, so both copies can be wiped after use.
+    QString plain = ui->seTextEdit->toPlainText();
+    QByteArray text = plain.toUtf8();
+    secureWipe(plain);
     QBuffer source(&text);
     source.open(QIODevice::ReadOnly);
     const CryptoFile::Result written =

@@ -2,6 +2,7 @@
 // snapping (a selection inside a token grows to the whole token).
 #include "Varnisk.h"
 
+#include "SecureWipe.h"
 #include "Ui_VarniskClass.h"
 #include "WindowSystem.h"
 
@@ -51,7 +52,7 @@ void Varnisk::typeSelection(TypeSelectionKey key)
             target = parent;
     }
     if (target == 0 || !windowSystem->isWindowVisible(target)) {
-        text.fill(QChar());
+        secureWipe(text);
         critical(tr("No Window found for typing!"));
         return;
     }
@@ -84,7 +85,7 @@ void Varnisk::typeSelection(TypeSelectionKey key)
     const int sent = windowSystem->sendInput(records);
     // The records and the text are the secret itself.
     records.fill(Record());
-    text.fill(QChar());
+    secureWipe(text);
     if (sent != records.size())
         critical(tr("Error typing!"));
 
