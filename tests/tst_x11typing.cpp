@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "Varnisk.h"
 #include "X11WindowSystem.h"
+#include "XvfbServer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,12 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <memory>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
@@ -28,50 +25,6 @@
 Q_DECLARE_METATYPE(QVector<WindowSystem::KeyRecord>)
 
 namespace {
-
-// An Xvfb of the test's own, on a display number the server picks itself.
-class XvfbServer
-{
-public:
-    bool start()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return false;
-        pid = fork();
-        if (pid == 0) {
-            close(fds[0]);
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDERR_FILENO);
-            const QByteArray fd = QByteArray::number(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", "1280x1024x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        QByteArray number;
-        char c = 0;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            number.append(c);
-        close(fds[0]);
-        if (pid < 0 || number.isEmpty())
-            return false;
-        display = ":" + number;
-        return true;
-    }
-    void stop()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-            pid = -1;
-        }
-    }
-    QByteArray display;
-
-private:
-    pid_t pid = -1;
-};
 
 // A keyrecorder client: its window, and everything typed into it.
 class Recorder
