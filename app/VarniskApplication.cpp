@@ -1,5 +1,6 @@
 #include "VarniskApplication.h"
 
+#include "Translations.h"
 #include "Varnisk.h"
 #include "WorkerThread.h"
 
@@ -16,6 +17,7 @@ VarniskApplication::VarniskApplication(int& argc, char** argv)
     // Window managers and compositors match the windows to the desktop entry by this name
     // (the app id on Wayland), and Type Selection recognises its own windows by it.
     setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
+    Translations::install();
     {
         const QPixmap pixmap(QStringLiteral(":/Varnisk/Resources/splash.jpg"));
         QSplashScreen splash(pixmap);

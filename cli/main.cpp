@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "ExitCode.h"
+#include "Translations.h"
 
 #include <QCoreApplication>
 
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
     // Decrypted files are secrets: nobody but the user gets to read what this program writes.
     umask(S_IRWXG | S_IRWXO);
     const QCoreApplication application(argc, argv);
+    Translations::install();
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
 

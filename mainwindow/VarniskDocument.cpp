@@ -3,7 +3,7 @@
 
 #include "CryptoFile.h"
 #include "SecureWipe.h"
-#include "Ui_VarniskClass.h"
+#include "ui_VarniskClass.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "CryptoFile.h"
 #include "ImageFormat.h"
 #include "SecureWipe.h"
-#include "Ui_VarniskClass.h"
+#include "ui_VarniskClass.h"
 
 #include <QDir>
 #include <QFile>

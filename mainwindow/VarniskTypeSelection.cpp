@@ -2,8 +2,8 @@
 // snapping (a selection inside a token grows to the whole token).
 #include "Varnisk.h"
 
-#include "Ui_VarniskClass.h"
 #include "WindowSystem.h"
+#include "ui_VarniskClass.h"
 
 #include <QMessageBox>
 #include <QTextBlock>
