@@ -1,11 +1,14 @@
 #include "X11WindowSystem.h"
 
+#include "X11ActiveWindowHistory.h"
 #include "X11ErrorTrap.h"
 #include "X11KeyTaps.h"
 #include "X11Keyboard.h"
 
 #include <QDeadlineTimer>
+#include <QGuiApplication>
 #include <QThread>
+#include <QWindow>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -65,12 +68,15 @@ bool isViewable(Display* display, ::Window window)
 
 } // namespace
 
-std::unique_ptr<X11WindowSystem> X11WindowSystem::open()
+std::unique_ptr<X11WindowSystem> X11WindowSystem::open(Session session)
 {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr)
         return nullptr;
-    return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(display));
+    std::unique_ptr<X11WindowSystem> system(new X11WindowSystem(display));
+    if (session == Session::XWayland)
+        system->history = std::make_unique<X11ActiveWindowHistory>(display);
+    return system;
 }
 
 X11WindowSystem::X11WindowSystem(_XDisplay* connection)
@@ -79,6 +85,7 @@ X11WindowSystem::X11WindowSystem(_XDisplay* connection)
 
 X11WindowSystem::~X11WindowSystem()
 {
+    history.reset();
     XCloseDisplay(display);
 }
 
@@ -143,6 +150,22 @@ X11WindowSystem::Window X11WindowSystem::rootChild(Window window) const
     return 0;
 }
 
+X11WindowSystem::Window X11WindowSystem::activeBefore(Window top) const
+{
+    // The program's own windows (dialogs, the splash screen) and closed ones are passed over.
+    const auto passOver = [this](Window window) {
+        for (const QWindow* own : QGuiApplication::allWindows()) {
+            if (own->handle() != nullptr && own->winId() == window)
+                return true;
+        }
+        XWindowAttributes attributes{};
+        X11ErrorTrap trap(display);
+        return XGetWindowAttributes(display, window, &attributes) == 0 || trap.failed();
+    };
+    history->update();
+    return history->activeBefore(top, passOver);
+}
+
 X11WindowSystem::Window X11WindowSystem::nextWindow(Window window)
 {
     if (window == 0)
@@ -150,6 +173,8 @@ X11WindowSystem::Window X11WindowSystem::nextWindow(Window window)
     Window top = window;
     for (Window parent = parentWindow(top); parent != 0; parent = parentWindow(parent))
         top = parent;
+    if (history)
+        return activeBefore(top);
 
     // Windows the user cannot see (iconified, on another desktop, unmapped helpers) do not
     // lie "behind" anything, so they are passed over in both orders.
