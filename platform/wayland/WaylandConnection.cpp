@@ -84,6 +84,12 @@ bool WaylandConnection::roundtrip()
 void WaylandConnection::readEvents(int timeoutMs)
 {
     wl_display* connection = display.get();
+    if (!alive()) {
+        // The compositor is gone or refused a request: nothing more will come.
+        if (notifier)
+            notifier->setEnabled(false);
+        return;
+    }
     // Events that an earlier round trip already read wait in the queue.
     while (wl_display_prepare_read(connection) != 0) {
         if (wl_display_dispatch_pending(connection) < 0)
@@ -95,10 +101,10 @@ void WaylandConnection::readEvents(int timeoutMs)
         wl_display_read_events(connection);
     } else {
         wl_display_cancel_read(connection);
-        if ((fd.revents & (POLLERR | POLLHUP)) != 0 && notifier)
-            notifier->setEnabled(false); // the compositor is gone: stop the busy wake-ups
     }
     wl_display_dispatch_pending(connection);
+    if (!alive() && notifier)
+        notifier->setEnabled(false);
 }
 
 bool WaylandConnection::dispatchUntil(const std::function<bool()>& done, int milliseconds)
