@@ -14,6 +14,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,7 +65,9 @@ void windows(const QJsonObject& node, QVector<QJsonObject>& found)
 
 } // namespace
 
-HeadlessSway::HeadlessSway(bool withXwayland) : xwayland(withXwayland) {}
+HeadlessSway::HeadlessSway(bool withXwayland)
+    : xwayland(withXwayland), directory(QDir::tempPath() + QStringLiteral("/varnisk-sway-XXXXXX"))
+{}
 
 HeadlessSway::~HeadlessSway()
 {
@@ -208,6 +211,10 @@ pid_t HeadlessSway::spawn(const QStringList& command, int outputFd)
         dup2(outputFd >= 0 ? outputFd : null, STDERR_FILENO);
         setsid();
         if (drop && (setgroups(0, nullptr) != 0 || setgid(group) != 0 || setuid(user) != 0))
+            _exit(126);
+        // Should the test die without its destructors (a failed assertion in Qt), the
+        // compositor and its clients die with it. Set after the change of user, which clears it.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() == 1)
             _exit(126);
         if (chdir(home.constData()) != 0)
             _exit(126);
