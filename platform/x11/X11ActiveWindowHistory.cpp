@@ -22,7 +22,25 @@ X11ActiveWindowHistory::X11ActiveWindowHistory(_XDisplay* connection)
     QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] { update(); });
 }
 
-X11ActiveWindowHistory::~X11ActiveWindowHistory() = default;
+std::shared_ptr<X11ActiveWindowHistory> X11ActiveWindowHistory::shared()
+{
+    static std::weak_ptr<X11ActiveWindowHistory> current;
+    std::shared_ptr<X11ActiveWindowHistory> history = current.lock();
+    if (!history) {
+        Display* display = XOpenDisplay(nullptr);
+        if (display == nullptr)
+            return nullptr;
+        history.reset(new X11ActiveWindowHistory(display));
+        current = history;
+    }
+    return history;
+}
+
+X11ActiveWindowHistory::~X11ActiveWindowHistory()
+{
+    notifier.reset();
+    XCloseDisplay(display);
+}
 
 unsigned long X11ActiveWindowHistory::activeWindow() const
 {

@@ -16,8 +16,10 @@ class QSocketNotifier;
 class X11ActiveWindowHistory
 {
 public:
-    // Starts from the active window now; the display's events are read from the event loop.
-    explicit X11ActiveWindowHistory(_XDisplay* display);
+    // The history of the session's display ($DISPLAY), shared by every caller while one holds
+    // it, on a connection of its own; null when the display cannot be opened. It starts from
+    // the active window now, and the changes are read from the event loop.
+    static std::shared_ptr<X11ActiveWindowHistory> shared();
     ~X11ActiveWindowHistory();
     X11ActiveWindowHistory(const X11ActiveWindowHistory&) = delete;
     X11ActiveWindowHistory& operator=(const X11ActiveWindowHistory&) = delete;
@@ -37,6 +39,8 @@ public:
     static constexpr unsigned long handOverMs = 100;
 
 private:
+    explicit X11ActiveWindowHistory(_XDisplay* display);
+
     struct Entry
     {
         unsigned long window = 0;

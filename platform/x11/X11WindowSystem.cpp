@@ -74,8 +74,12 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open(Session session)
     if (display == nullptr)
         return nullptr;
     std::unique_ptr<X11WindowSystem> system(new X11WindowSystem(display));
-    if (session == Session::XWayland)
-        system->history = std::make_unique<X11ActiveWindowHistory>(display);
+    if (session == Session::XWayland) {
+        // Without the history any X11 window could be the one behind.
+        system->history = X11ActiveWindowHistory::shared();
+        if (!system->history)
+            return nullptr;
+    }
     return system;
 }
 
@@ -85,7 +89,6 @@ X11WindowSystem::X11WindowSystem(_XDisplay* connection)
 
 X11WindowSystem::~X11WindowSystem()
 {
-    history.reset();
     XCloseDisplay(display);
 }
 

@@ -54,5 +54,5 @@ private:
     _XDisplay* display;
     Window root = 0;
     Window foreground = 0;
-    std::unique_ptr<X11ActiveWindowHistory> history; // under XWayland only
+    std::shared_ptr<X11ActiveWindowHistory> history; // under XWayland only
 };
