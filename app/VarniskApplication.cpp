@@ -2,6 +2,7 @@
 
 #include "Translations.h"
 #include "Varnisk.h"
+#include "WindowSystem.h"
 #include "WorkerThread.h"
 
 #include <QBitmap>
@@ -18,6 +19,7 @@ VarniskApplication::VarniskApplication(int& argc, char** argv)
     // (the app id on Wayland), and Type Selection recognises its own windows by it.
     setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
     Translations::install();
+    windowSystem = WindowSystem::create();
     {
         const QPixmap pixmap(QStringLiteral(":/Varnisk/Resources/splash.jpg"));
         QSplashScreen splash(pixmap);

@@ -90,7 +90,9 @@ void Varnisk::typeSelection(TypeSelectionKey key)
 
     if (trailing != 0) {
         windowSystem->sleep(focusWaitMs);
-        activateWindow();
+        // On Wayland only the compositor may hand the focus back.
+        if (!windowSystem->activateOwnWindow(winId()))
+            activateWindow();
     }
 }
 
