@@ -65,8 +65,7 @@ CryptoFile::Result decryptFile(const QString& source, const QString& target,
 
 QStringList entries(const QTemporaryDir& dir)
 {
-    return QDir(dir.path())
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return TestSupport::entries(dir.path());
 }
 
 const char* describe(const CryptoFile::Result& result)
@@ -147,7 +146,9 @@ private slots:
     void readOnlyTargetAsRoot();
     void replacedTargetKeepsMode();
     void newTargetIsOwnerOnly();
-    void symlinkTargetStaysLink();
+    void symlinkTargetIsReplaced();
+    void writeFailureKeepsTarget_data();
+    void writeFailureKeepsTarget();
     void sameFile_data();
     void sameFile();
     void isWritableTarget();
@@ -412,19 +413,77 @@ void TestCryptoFile::newTargetIsOwnerOnly()
     QCOMPARE(QFile::permissions(dir.filePath("restored.txt")), ownerOnly);
 }
 
-void TestCryptoFile::symlinkTargetStaysLink()
+void TestCryptoFile::symlinkTargetIsReplaced()
 {
+    // A link at the target's path is replaced itself: nothing is written where it points, which
+    // may be another folder.
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir("sub"));
     writeFile(dir.filePath("plain.txt"), "plain");
     auto result = encryptFile(dir.filePath("plain.txt"), dir.filePath("secret.sdat"), "pw");
     QVERIFY2(result.ok(), describe(result));
-    writeFile(dir.filePath("real.txt"), oldContent);
-    QVERIFY(QFile::link(dir.filePath("real.txt"), dir.filePath("link.txt")));
-    result = decryptFile(dir.filePath("secret.sdat"), dir.filePath("link.txt"), "pw");
+    writeFile(dir.filePath("sub/real.txt"), oldContent);
+    QVERIFY(QFile::link(dir.filePath("sub/real.txt"), dir.filePath("link.txt")));
+    QVERIFY(QFile::link(dir.filePath("sub/missing.txt"), dir.filePath("dangling.txt")));
+    for (const char* name : {"link.txt", "dangling.txt"}) {
+        result = decryptFile(dir.filePath("secret.sdat"), dir.filePath(name), "pw");
+        QVERIFY2(result.ok(), describe(result));
+        QVERIFY(!QFileInfo(dir.filePath(name)).isSymLink());
+        QCOMPARE(readFile(dir.filePath(name)), QByteArray("plain"));
+    }
+    QCOMPARE(TestSupport::entries(dir.filePath("sub")), QStringList({"real.txt"}));
+    QCOMPARE(readFile(dir.filePath("sub/real.txt")), oldContent);
+}
+
+void TestCryptoFile::writeFailureKeepsTarget_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("failAt"); // the first byte of the output that cannot be written
+
+    // 100000 bytes of data; an encrypted output has at least `stream` bytes.
+    const int data = 100000;
+    const int stream = 18 + 16 * ((40 + 1 + data) / 16 + 1);
+    for (const char* operation : {"encrypt", "decrypt", "write"}) {
+        const int size = qstrcmp(operation, "encrypt") == 0 ? stream : data;
+        QTest::addRow("%s, first byte", operation) << operation << 0;
+        QTest::addRow("%s, middle", operation) << operation << size / 2;
+        QTest::addRow("%s, last 16 KiB", operation) << operation << size - 8000;
+        QTest::addRow("%s, last byte", operation) << operation << size - 1;
+    }
+}
+
+void TestCryptoFile::writeFailureKeepsTarget()
+{
+    QFETCH(QString, operation);
+    QFETCH(int, failAt);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray data = randomBytes(100000);
+    writeFile(dir.filePath("plain.bin"), data);
+    auto result = encryptFile(dir.filePath("plain.bin"), dir.filePath("secret.sdat"), "pw");
     QVERIFY2(result.ok(), describe(result));
-    QVERIFY(QFileInfo(dir.filePath("link.txt")).isSymLink());
-    QCOMPARE(readFile(dir.filePath("real.txt")), QByteArray("plain"));
+    QVERIFY(QDir(dir.path()).mkdir("out"));
+    const QString target = dir.filePath("out/target");
+    writeFile(target, oldContent);
+
+    bool ok = false;
+    const QByteArray answer = TestSupport::underFileSizeLimit(
+        failAt,
+        [&]() {
+            if (operation == "encrypt")
+                result = encryptFile(dir.filePath("plain.bin"), target, "pw");
+            else if (operation == "decrypt")
+                result = decryptFile(dir.filePath("secret.sdat"), target, "pw");
+            else
+                result = CryptoFile::write(data, target);
+            return QByteArray(describe(result));
+        },
+        &ok);
+    QVERIFY(ok);
+    QCOMPARE(answer, QByteArray::number(int(Outcome::SaveFailed)) + ": File too large");
+    QCOMPARE(readFile(target), oldContent);
+    QCOMPARE(TestSupport::entries(dir.filePath("out")), QStringList({"target"}));
 }
 
 void TestCryptoFile::sameFile_data()
