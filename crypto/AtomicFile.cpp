@@ -81,7 +81,9 @@ bool AtomicFile::isReplaceable(const QString& target)
 
 bool AtomicFile::open(OpenMode mode)
 {
-    if (isOpen() || (mode & ReadOnly) || !(mode & WriteOnly))
+    if (isOpen())
+        return false;
+    if ((mode & ReadOnly) || !(mode & WriteOnly))
         return fail(Failure::Open, EINVAL);
     failed = Failure::None;
     written = 0;
@@ -150,9 +152,10 @@ bool AtomicFile::openTemporary(const struct stat* old)
     mode_t mode = S_IRUSR | S_IWUSR;
     if (old != nullptr) {
         mode = old->st_mode & 07777;
-        // Root replacing a user's file leaves it theirs; anyone else cannot, and need not.
-        if ((old->st_uid != geteuid() || old->st_gid != getegid()) &&
-            fchown(fd, old->st_uid, old->st_gid) != 0) {
+        if (old->st_uid != geteuid() || old->st_gid != getegid()) {
+            // Root replacing a user's file leaves it theirs; anyone else cannot, and need not.
+            const int ignored = fchown(fd, old->st_uid, old->st_gid);
+            Q_UNUSED(ignored)
         }
     }
     if (fchmod(fd, mode) != 0) {
@@ -259,10 +262,8 @@ bool AtomicFile::putInPlace()
         if (temporaryName.isEmpty())
             return fail(Failure::Replace, errno);
     }
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0)
-        return fail(Failure::Write, errno);
+    // Nothing between naming the file and renaming it: a process killed there leaves the
+    // complete new file under its hidden name.
     if (systemCalls().renameAt(folderFd, temporaryName.constData(), folderFd,
                                fileName.constData()) != 0)
         return fail(Failure::Replace, errno);
