@@ -92,7 +92,6 @@ private slots:
     void failedWriteKeepsTarget();
     void failedCall_data();
     void failedCall();
-    void discardKeepsTarget();
     void inPlaceInLockedFolder();
 
 private:
@@ -225,24 +224,6 @@ void TestAtomicFile::failedCall()
     AtomicFile file(target);
     QCOMPARE(writeAndCommit(file, "new"), failedWith(failure, EIO));
     QCOMPARE(readFile(target), failure == Failure::SyncFolder ? QByteArray("new") : oldContent);
-    QCOMPARE(entries(dir.path()), QStringList({"target"}));
-}
-
-void TestAtomicFile::discardKeepsTarget()
-{
-    QTemporaryDir dir;
-    const QString target = dir.filePath("target");
-    writeFile(target, oldContent);
-    {
-        AtomicFile dropped(target);
-        QVERIFY(dropped.open(QIODevice::WriteOnly));
-        QCOMPARE(dropped.write(newContent(100000)), qint64(100000));
-        QVERIFY(dropped.discard());
-        AtomicFile forgotten(target);
-        QVERIFY(forgotten.open(QIODevice::WriteOnly));
-        QCOMPARE(forgotten.write("new"), qint64(3));
-    }
-    QCOMPARE(readFile(target), oldContent);
     QCOMPARE(entries(dir.path()), QStringList({"target"}));
 }
 

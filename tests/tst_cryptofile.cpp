@@ -146,7 +146,6 @@ private slots:
     void readOnlyTargetAsRoot();
     void replacedTargetKeepsMode();
     void newTargetIsOwnerOnly();
-    void symlinkTargetIsReplaced();
     void writeFailureKeepsTarget_data();
     void writeFailureKeepsTarget();
     void sameFile_data();
@@ -413,44 +412,18 @@ void TestCryptoFile::newTargetIsOwnerOnly()
     QCOMPARE(QFile::permissions(dir.filePath("restored.txt")), ownerOnly);
 }
 
-void TestCryptoFile::symlinkTargetIsReplaced()
-{
-    // A link at the target's path is replaced itself: nothing is written where it points, which
-    // may be another folder.
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(QDir(dir.path()).mkdir("sub"));
-    writeFile(dir.filePath("plain.txt"), "plain");
-    auto result = encryptFile(dir.filePath("plain.txt"), dir.filePath("secret.sdat"), "pw");
-    QVERIFY2(result.ok(), describe(result));
-    writeFile(dir.filePath("sub/real.txt"), oldContent);
-    QVERIFY(QFile::link(dir.filePath("sub/real.txt"), dir.filePath("link.txt")));
-    QVERIFY(QFile::link(dir.filePath("sub/missing.txt"), dir.filePath("dangling.txt")));
-    for (const char* name : {"link.txt", "dangling.txt"}) {
-        result = decryptFile(dir.filePath("secret.sdat"), dir.filePath(name), "pw");
-        QVERIFY2(result.ok(), describe(result));
-        QVERIFY(!QFileInfo(dir.filePath(name)).isSymLink());
-        QCOMPARE(readFile(dir.filePath(name)), QByteArray("plain"));
-    }
-    QCOMPARE(TestSupport::entries(dir.filePath("sub")), QStringList({"real.txt"}));
-    QCOMPARE(readFile(dir.filePath("sub/real.txt")), oldContent);
-}
-
 void TestCryptoFile::writeFailureKeepsTarget_data()
 {
+    // Where the failure falls within a file is AtomicFile's matter; here, that each operation
+    // reports a failed write as one, with the disk's reason. A decryption's used to pass for a
+    // corrupted file, and a failure in the last buffered bytes for a success.
     QTest::addColumn<QString>("operation");
     QTest::addColumn<int>("failAt"); // the first byte of the output that cannot be written
-
-    // 100000 bytes of data; an encrypted output has at least `stream` bytes.
-    const int data = 100000;
-    const int stream = 18 + 16 * ((40 + 1 + data) / 16 + 1);
-    for (const char* operation : {"encrypt", "decrypt", "write"}) {
-        const int size = qstrcmp(operation, "encrypt") == 0 ? stream : data;
-        QTest::addRow("%s, first byte", operation) << operation << 0;
-        QTest::addRow("%s, middle", operation) << operation << size / 2;
-        QTest::addRow("%s, last 16 KiB", operation) << operation << size - 8000;
-        QTest::addRow("%s, last byte", operation) << operation << size - 1;
-    }
+    const int stream = 18 + 16 * ((40 + 1 + 100000) / 16 + 1);
+    QTest::newRow("encrypt, last byte") << "encrypt" << stream - 1;
+    QTest::newRow("decrypt, middle") << "decrypt" << 50000;
+    QTest::newRow("decrypt, last byte") << "decrypt" << 99999;
+    QTest::newRow("write, last byte") << "write" << 99999;
 }
 
 void TestCryptoFile::writeFailureKeepsTarget()
