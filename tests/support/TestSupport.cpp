@@ -151,6 +151,8 @@ NobodyRun asNobody()
     run.output = result.out + result.err;
     if (result.exitCode == 0 && run.output.contains("SKIP   :"))
         run.output = run.output.mid(run.output.indexOf("SKIP   :")).split('\n').first();
+    else if (run.output.startsWith("setpriv: "))
+        run.output = "cannot run the test program as nobody (a noexec /tmp?): " + run.output;
     else
         run.verdict = result.exitCode == 0 ? NobodyRun::Passed : NobodyRun::Failed;
     return run;
