@@ -748,8 +748,8 @@ void TestEncryptedStream::failingDevice()
     const QByteArray& out = encrypting ? stream : data;
     // The stream written now may be up to 32 bytes shorter than `stream`: count from the
     // shortest one possible.
-    const qint64 span = encrypting && output ? expectedStreamSize(1, data.size())
-                                             : (output ? out : in).size();
+    const qint64 span =
+        encrypting && output ? expectedStreamSize(1, data.size()) : (output ? out : in).size();
     const qint64 limit = static_cast<qint64>(at * span);
     FailingDevice source(in, output ? in.size() : limit);
     FailingDevice sink({}, output ? limit : out.size() + 64);
