@@ -88,6 +88,7 @@ bool AtomicFile::open(OpenMode mode)
     failed = Failure::None;
     written = 0;
     touched = false;
+    inPlace = false;
     const QFileInfo info(targetPath);
     folderName = QFile::encodeName(info.absolutePath());
     fileName = QFile::encodeName(info.fileName());
@@ -342,7 +343,6 @@ void AtomicFile::release()
     folderFd = -1;
     temporaryName.clear();
     unnamed = false;
-    inPlace = false;
     if (buffer)
         OPENSSL_cleanse(buffer.get(), bufferSize);
     buffer.reset();

@@ -75,7 +75,8 @@ public:
     void close() override;
 
     Failure failure() const { return failed; }
-    // The file is written in place (Strategy::ReplaceOrInPlace in a locked folder).
+    // The file is (or was, after commit() or discard()) written in place: Strategy::
+    // ReplaceOrInPlace in a folder where no file may be created.
     bool isInPlace() const { return inPlace; }
     bool isSequential() const override { return true; }
 

@@ -268,6 +268,7 @@ void TestAtomicFile::inPlaceInLockedFolder()
 
     AtomicFile inPlace(target, AtomicFile::Strategy::ReplaceOrInPlace);
     QCOMPARE(writeAndCommit(inPlace, newContent(10)), QByteArray("committed"));
+    QVERIFY(inPlace.isInPlace());
     QVERIFY(readFile(target) == newContent(10));
     struct stat after = {};
     QCOMPARE(stat(QFile::encodeName(target).constData(), &after), 0);
