@@ -5,12 +5,17 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 #include <sys/stat.h>
 
 int main(int argc, char** argv)
 {
+    // A file-size limit or a reader that went away are write errors, reported with exit code 3,
+    // not a silent death.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     // Decrypted files are secrets: nobody but the user gets to read what this program writes.
     umask(S_IRWXG | S_IRWXO);
     const QCoreApplication application(argc, argv);
