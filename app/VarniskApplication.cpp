@@ -1,6 +1,8 @@
 #include "VarniskApplication.h"
 
+#include "Translations.h"
 #include "Varnisk.h"
+#include "WindowSystem.h"
 #include "WorkerThread.h"
 
 #include <QBitmap>
@@ -16,6 +18,8 @@ VarniskApplication::VarniskApplication(int& argc, char** argv)
     // Window managers and compositors match the windows to the desktop entry by this name
     // (the app id on Wayland), and Type Selection recognises its own windows by it.
     setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
+    Translations::install();
+    windowSystem = WindowSystem::create();
     {
         const QPixmap pixmap(QStringLiteral(":/Varnisk/Resources/splash.jpg"));
         QSplashScreen splash(pixmap);

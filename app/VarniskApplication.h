@@ -4,7 +4,10 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <memory>
+
 class Varnisk;
+class WindowSystem;
 class WorkerThread;
 
 // The application object: splash screen, the first editor window, and the queue through which
@@ -35,6 +38,9 @@ protected:
 private:
     Varnisk* createWindow();
 
+    // Opened before the splash screen and kept for the program's life: on Wayland and under
+    // XWayland the window behind is known only from the focus changes it has seen.
+    std::unique_ptr<WindowSystem> windowSystem;
     // Guarded: the start-up window may be closed (and deleted) before the first request.
     QPointer<Varnisk> mainWindow;
     WorkerThread* workerThread;

@@ -1,9 +1,14 @@
 #include "ProcessProtection.h"
 #include "VarniskApplication.h"
 
+#include <csignal>
+
 int main(int argc, char** argv)
 {
     ProcessProtection::apply();
+    // A file-size limit makes a save fail with an error message instead of killing the editor
+    // and its unsaved edits.
+    std::signal(SIGXFSZ, SIG_IGN);
     VarniskApplication application(argc, argv);
     return application.run(QCoreApplication::arguments());
 }

@@ -144,10 +144,11 @@ QString CommandLine::helpText()
               "  --version               show the version\n"
               "\n"
               "Passwords are never taken from arguments or environment variables.\n"
-              "An output file is written under a temporary name and renamed into place only\n"
-              "once it is complete (and, when decrypting, verified), so a failure leaves any\n"
-              "existing file as it was. The output may never be the input file. New files\n"
-              "can be read by their owner only.\n"
+              "An output file is written under a temporary name, synced, and renamed into\n"
+              "place only once it is complete (and, when decrypting, verified), so a failure\n"
+              "leaves any existing file as it was. A symbolic link counts as an existing\n"
+              "file; --force replaces the link itself, not the file it points to. The output\n"
+              "may never be the input file. New files can be read by their owner only.\n"
               "\n"
               "decrypt -o - checks the file's digest in a first pass and writes only verified\n"
               "plaintext to standard output in a second pass. If the input cannot be read\n"
@@ -160,5 +161,6 @@ QString CommandLine::helpText()
               "  1  wrong password, corrupted or unsupported file, or unverified output\n"
               "  2  usage error: bad arguments, an existing output without --force, the\n"
               "     output is the input, passwords that don't match, no password given\n"
-              "  3  input/output error: a missing file, or one that cannot be read or written\n");
+              "  3  input/output error: a missing file, or one that cannot be read or written\n"
+              "     (a full disk, a file-size limit, standard output closed early)\n");
 }

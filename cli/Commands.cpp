@@ -2,9 +2,11 @@
 
 #include "ExitCode.h"
 #include "NullDevice.h"
+#include "OutcomeMessage.h"
 #include "PasswordReader.h"
 #include "SecureStringHolder.h"
 #include "SecureWipe.h"
+#include "StandardOutput.h"
 #include "Version.h"
 
 #include <QBuffer>
@@ -24,27 +26,36 @@ namespace {
 
 using Outcome = CryptoFile::Outcome;
 using Result = CryptoFile::Result;
+using Operation = OutcomeMessage::Operation;
+
+int exitCodeOf(const Result& result, Operation operation)
+{
+    switch (result.outcome) {
+    case Outcome::Success:
+        return ExitCode::Success;
+    case Outcome::WrongPassword:
+    case Outcome::VersionTooOld:
+    case Outcome::VersionTooNew:
+        return ExitCode::BadFile;
+    case Outcome::Failed:
+    case Outcome::UnknownError:
+        // The stream format refusing a file it reads is the file's fault; refusing what it
+        // writes is the input's or the disk's.
+        return operation == Operation::Decrypt ? ExitCode::BadFile : ExitCode::InputOutput;
+    case Outcome::CannotWrite:
+    case Outcome::SaveFailed:
+    case Outcome::NotSynced:
+    case Outcome::Damaged:
+        break;
+    }
+    return ExitCode::InputOutput;
+}
 
 void printTo(std::FILE* stream, const QString& text)
 {
     std::fputs(text.toUtf8().constData(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
-}
-
-// Straight to the descriptor: no stdio buffer keeps a copy of the plaintext.
-bool writeToStandardOutput(const char* data, qint64 size)
-{
-    while (size > 0) {
-        const ssize_t written = write(STDOUT_FILENO, data, static_cast<std::size_t>(size));
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= written;
-    }
-    return true;
 }
 
 // Reads standard input to its end. The buffer grows by copying and wiping, so no stray copy of
@@ -125,8 +136,8 @@ int Commands::encrypt() const
     SecureStringHolder password;
     if (const int noPassword = askPassword(password, true))
         return noPassword;
-    return reportEncryption(
-        CryptoFile::encrypt(input, static_cast<quint64>(input.size()), target, password));
+    return report(CryptoFile::encrypt(input, static_cast<quint64>(input.size()), target, password),
+                  Operation::Encrypt);
 }
 
 int Commands::decrypt() const
@@ -151,7 +162,7 @@ int Commands::decrypt() const
     SecureStringHolder password;
     if (const int noPassword = askPassword(password, false))
         return noPassword;
-    return reportDecryption(CryptoFile::decrypt(input, target, password));
+    return report(CryptoFile::decrypt(input, target, password), Operation::Decrypt);
 }
 
 int Commands::decryptToStandardOutput(QFile& input) const
@@ -169,24 +180,21 @@ int Commands::decryptToStandardOutput(QFile& input) const
         sink.open(QIODevice::WriteOnly);
         const Result check = decryptBetween(input, sink, password);
         if (!check.ok())
-            return reportDecryption(check);
+            return report(check, Operation::Decrypt);
         if (!input.seek(0))
             return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
     }
 
-    QFile output;
-    if (!output.open(STDOUT_FILENO, QIODevice::WriteOnly | QIODevice::Unbuffered,
-                     QFileDevice::DontCloseHandle))
-        return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
-    const Result written = decryptBetween(input, output, password);
-    if (written.ok())
-        return ExitCode::Success;
-    if (output.error() != QFileDevice::NoError) {
-        return fail(tr("Error writing File!\nError-Message: ") + output.errorString(),
-                    ExitCode::InputOutput);
+    StandardOutput output;
+    output.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    Result written = decryptBetween(input, output, password);
+    if (written.ok()) {
+        if (const int error = StandardOutput::sync())
+            written = {Outcome::SaveFailed, qt_error_string(error)};
     }
-    const int exitCode = reportDecryption(written);
-    printTo(stderr, tr("Anything written to standard output is unverified: discard it."));
+    const int exitCode = report(written, Operation::Decrypt);
+    if (!written.ok() && written.outcome != Outcome::SaveFailed)
+        printTo(stderr, tr("Anything written to standard output is unverified: discard it."));
     return exitCode;
 }
 
@@ -201,15 +209,15 @@ int Commands::show() const
     QByteArray plain;
     const Result read = CryptoFile::decrypt(input, plain, password);
     if (!read.ok())
-        return reportDecryption(read);
+        return report(read, Operation::Decrypt);
     // The text ends before the first zero byte, as in the main window.
     const int end = plain.indexOf('\0');
-    const bool written = writeToStandardOutput(plain.constData(), end < 0 ? plain.size() : end);
+    int error = StandardOutput::writeAll(plain.constData(), end < 0 ? plain.size() : end);
     secureWipe(plain);
-    if (!written)
-        return fail(tr("Error writing File!\nError-Message: ") +
-                        QString::fromLocal8Bit(std::strerror(errno)),
-                    ExitCode::InputOutput);
+    if (error == 0)
+        error = StandardOutput::sync();
+    if (error != 0)
+        return report({Outcome::SaveFailed, qt_error_string(error)}, Operation::Decrypt);
     return ExitCode::Success;
 }
 
@@ -237,7 +245,7 @@ int Commands::create() const
         CryptoFile::encrypt(source, static_cast<quint64>(text.size()), line.file(), password);
     source.close();
     secureWipe(text);
-    return reportEncryption(written);
+    return report(written, Operation::Encrypt);
 }
 
 int Commands::openInput(QFile& input) const
@@ -253,7 +261,8 @@ int Commands::checkTarget(const QString& target) const
 {
     if (CryptoFile::sameFile(line.file(), target) && line.command() != CommandLine::Command::New)
         return fail(tr("The target is the source file itself!"), ExitCode::Usage);
-    if (QFileInfo::exists(target) && !line.force())
+    // A link counts as a file even when it leads nowhere: --force replaces the link itself.
+    if (CryptoFile::targetExists(target) && !line.force())
         return fail(tr("%1 exists already; use --force to replace it.").arg(target),
                     ExitCode::Usage);
     if (!CryptoFile::isWritableTarget(target))
@@ -289,47 +298,11 @@ int Commands::askPassword(SecureStringHolder& password, bool confirm) const
     return ExitCode::Success;
 }
 
-int Commands::reportDecryption(const Result& result) const
+int Commands::report(const Result& result, OutcomeMessage::Operation operation) const
 {
-    switch (result.outcome) {
-    case Outcome::Success:
+    if (result.ok())
         return ExitCode::Success;
-    case Outcome::WrongPassword:
-        return fail(tr("Wrong password!"), ExitCode::BadFile);
-    case Outcome::VersionTooOld:
-        return fail(tr("File-Version < 4!"), ExitCode::BadFile);
-    case Outcome::VersionTooNew:
-        return fail(tr("File-Version > 5: this file was written by a newer version of Varnisk!"),
-                    ExitCode::BadFile);
-    case Outcome::Failed:
-        return fail(tr("Wrong password or corrupted File!\nError-Message: ") + result.detail,
-                    ExitCode::BadFile);
-    case Outcome::CannotWrite:
-        return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
-    case Outcome::SaveFailed:
-        return fail(tr("Error saving file!\nError-Message: ") + result.detail,
-                    ExitCode::InputOutput);
-    case Outcome::UnknownError:
-        break;
-    }
-    return fail(tr("Unknown error occurred!"), ExitCode::BadFile);
-}
-
-int Commands::reportEncryption(const Result& result) const
-{
-    switch (result.outcome) {
-    case Outcome::Success:
-        return ExitCode::Success;
-    case Outcome::CannotWrite:
-        return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
-    case Outcome::Failed:
-    case Outcome::SaveFailed:
-        return fail(tr("Error writing File!\nError-Message: ") + result.detail,
-                    ExitCode::InputOutput);
-    default:
-        break;
-    }
-    return fail(tr("Unknown error occurred!"), ExitCode::InputOutput);
+    return fail(OutcomeMessage::text(result, operation), exitCodeOf(result, operation));
 }
 
 Result Commands::decryptBetween(QIODevice& source, QIODevice& target,

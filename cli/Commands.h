@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "CryptoFile.h"
+#include "OutcomeMessage.h"
 
 #include <QCoreApplication>
 
@@ -29,8 +30,8 @@ private:
     int openInput(QFile& input) const;
     int checkTarget(const QString& target) const;
     int askPassword(SecureStringHolder& password, bool confirm) const;
-    int reportDecryption(const CryptoFile::Result& result) const;
-    int reportEncryption(const CryptoFile::Result& result) const;
+    // Tells a failure on standard error and returns its exit code.
+    int report(const CryptoFile::Result& result, OutcomeMessage::Operation operation) const;
 
     // Runs the decryption between two devices, with CryptoFile's way of telling the outcome.
     static CryptoFile::Result decryptBetween(QIODevice& source, QIODevice& target,

@@ -2,9 +2,11 @@
 #include "Commands.h"
 #include "ExitCode.h"
 #include "ProcessProtection.h"
+#include "Translations.h"
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 
 #include <sys/stat.h>
@@ -12,9 +14,14 @@
 int main(int argc, char** argv)
 {
     ProcessProtection::apply();
+    // A file-size limit or a reader that went away are write errors, reported with exit code 3,
+    // not a silent death.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
     // Decrypted files are secrets: nobody but the user gets to read what this program writes.
     umask(S_IRWXG | S_IRWXO);
     const QCoreApplication application(argc, argv);
+    Translations::install();
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
 

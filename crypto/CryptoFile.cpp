@@ -3,14 +3,17 @@
 #include "EncryptedStream.h"
 #include "SecureStringHolder.h"
 #include "SecureWipe.h"
+#include "StreamOutputError.h"
 
 #include <QBuffer>
 #include <QDataStream>
+#include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <exception>
 #include <limits>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -38,24 +41,43 @@ Result outcomeOf(int decryptResult)
     }
 }
 
-bool openTarget(QSaveFile& file)
+// Runs one pass of the stream format and words what it threw. A failed write is the output
+// device's failure, with the device's reason.
+template <typename Pass> Result runStream(QIODevice& output, Pass pass)
 {
-    if (!CryptoFile::isWritableTarget(file.fileName()))
-        return false;
-    const bool replacing = QFileInfo::exists(file.fileName());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // A replaced file keeps its mode; a new one, often a decrypted secret, is for its owner only.
-    if (!replacing)
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    return true;
+    try {
+        return pass();
+    } catch (const StreamOutputError&) {
+        return {Outcome::SaveFailed, output.errorString()};
+    } catch (const std::exception& error) {
+        return {Outcome::Failed, QString::fromUtf8(error.what())};
+    } catch (...) {
+        return {Outcome::UnknownError, {}};
+    }
 }
 
-Result commit(QSaveFile& file)
+Result failureOf(const AtomicFile& file)
 {
-    if (file.commit())
-        return {Outcome::Success, {}};
-    return {Outcome::SaveFailed, file.errorString()};
+    switch (file.failure()) {
+    case AtomicFile::Failure::Open:
+        return {Outcome::CannotWrite, file.errorString()};
+    case AtomicFile::Failure::SyncFolder:
+        return {Outcome::NotSynced, file.errorString()};
+    case AtomicFile::Failure::Restore:
+        return {Outcome::Damaged, file.errorString()};
+    default:
+        return {Outcome::SaveFailed, file.errorString()};
+    }
+}
+
+// Puts the file in place after a successful pass, or drops it after a failed one.
+Result finish(AtomicFile& file, const Result& pass)
+{
+    if (pass.ok())
+        return file.commit() ? pass : failureOf(file);
+    if (!file.discard() || file.failure() != AtomicFile::Failure::None)
+        return failureOf(file);
+    return pass;
 }
 
 } // namespace
@@ -69,38 +91,32 @@ bool CryptoFile::sameFile(const QString& first, const QString& second)
     return a.canonicalFilePath() == b.canonicalFilePath();
 }
 
+bool CryptoFile::targetExists(const QString& path)
+{
+    struct stat entry = {};
+    return lstat(QFile::encodeName(path).constData(), &entry) == 0;
+}
+
 bool CryptoFile::isWritableTarget(const QString& path)
 {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return false;
-    if (info.exists())
-        return info.isWritable() && QFileInfo(info.absolutePath()).isWritable();
-    const QFileInfo dir(info.absolutePath());
-    return dir.isDir() && dir.isWritable();
+    return AtomicFile::isReplaceable(path);
 }
 
 Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& target,
-                           const SecureStringHolder& password)
+                           const SecureStringHolder& password, AtomicFile::Strategy strategy)
 {
     const EngineStackWipe wipeAfterwards;
-    QSaveFile file(target);
-    if (!openTarget(file))
-        return {Outcome::CannotWrite, {}};
+    AtomicFile file(target, strategy);
+    if (!file.open(QIODevice::WriteOnly))
+        return failureOf(file);
     QDataStream input(&source);
     input.setByteOrder(QDataStream::LittleEndian);
     QDataStream output(&file);
     output.setByteOrder(QDataStream::LittleEndian);
-    try {
-        encryptStream(input, length, output, password);
-    } catch (const std::exception& error) {
-        file.cancelWriting();
-        return {Outcome::Failed, QString::fromUtf8(error.what())};
-    } catch (...) {
-        file.cancelWriting();
-        return {Outcome::UnknownError, {}};
-    }
-    return commit(file);
+    return finish(file, runStream(file, [&]() {
+                      encryptStream(input, length, output, password);
+                      return Result{Outcome::Success, {}};
+                  }));
 }
 
 Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password)
@@ -110,28 +126,17 @@ Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStr
     input.setByteOrder(QDataStream::LittleEndian);
     QDataStream output(&target);
     output.setByteOrder(QDataStream::LittleEndian);
-    try {
-        return outcomeOf(decryptStream(input, output, password));
-    } catch (const std::exception& error) {
-        return {Outcome::Failed, QString::fromUtf8(error.what())};
-    } catch (...) {
-        return {Outcome::UnknownError, {}};
-    }
+    return runStream(target, [&]() { return outcomeOf(decryptStream(input, output, password)); });
 }
 
 Result CryptoFile::decrypt(QIODevice& source, const QString& target,
                            const SecureStringHolder& password)
 {
-    QSaveFile file(target);
-    if (!openTarget(file))
-        return {Outcome::CannotWrite, {}};
-    const Result result = decrypt(source, static_cast<QIODevice&>(file), password);
-    if (!result.ok()) {
-        // Unverified plaintext never reaches the target's path.
-        file.cancelWriting();
-        return result;
-    }
-    return commit(file);
+    AtomicFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return failureOf(file);
+    // Unverified plaintext never reaches the target's path.
+    return finish(file, decrypt(source, static_cast<QIODevice&>(file), password));
 }
 
 Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password)
@@ -154,13 +159,9 @@ Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStr
 
 Result CryptoFile::write(const QByteArray& data, const QString& target)
 {
-    QSaveFile file(target);
-    if (!openTarget(file))
-        return {Outcome::CannotWrite, {}};
-    if (file.write(data) != data.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return {Outcome::SaveFailed, why};
-    }
-    return commit(file);
+    AtomicFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return failureOf(file);
+    const bool written = file.write(data) == data.size();
+    return finish(file, written ? Result{Outcome::Success, {}} : failureOf(file));
 }

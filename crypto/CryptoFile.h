@@ -1,14 +1,16 @@
 #pragma once
 
+#include "AtomicFile.h"
+
 #include <QString>
 
 class QByteArray;
 class QIODevice;
 class SecureStringHolder;
 
-// Encrypted files on disk. A target is written through a temporary file in its directory and
-// replaces the old file only once everything was written, flushed and (for decryption)
-// verified; on any failure the old file is untouched and nothing partial is left behind.
+// Encrypted files on disk. A target is written through AtomicFile: it is replaced only once
+// everything was written, synced and (for decryption) verified; on any failure the old file is
+// untouched and nothing partial is left behind.
 class CryptoFile
 {
 public:
@@ -18,9 +20,11 @@ public:
         WrongPassword, // integrity failure
         VersionTooOld, // format version below 4
         VersionTooNew, // format version above 5
-        CannotWrite,   // the target cannot be created or replaced
+        CannotWrite,   // the target cannot be created or replaced; `detail` says why
         Failed,        // the stream format threw; `detail` holds its message
-        SaveFailed,    // writing the verified result to disk failed; `detail` says why
+        SaveFailed,    // writing, syncing or replacing the output failed; `detail` says why
+        NotSynced,     // the new file is in place, but its folder could not be synced
+        Damaged,       // an in-place write failed and the old bytes could not be put back
         UnknownError,  // anything else was thrown
     };
     struct Result
@@ -32,14 +36,18 @@ public:
 
     // Both names refer to the same file (after resolving links and relative paths).
     static bool sameFile(const QString& first, const QString& second);
-    // The target can be written: a writable existing file, or a new file in a writable folder.
+    // Something is at `path`, a link that leads nowhere included.
+    static bool targetExists(const QString& path);
+    // The target can be replaced (AtomicFile::isReplaceable).
     static bool isWritableTarget(const QString& path);
 
-    // Encrypts the `length` bytes of `source` into `target`.
+    // Encrypts the `length` bytes of `source` into `target`. Only a secrets document's Save
+    // passes ReplaceOrInPlace.
     static Result encrypt(QIODevice& source, quint64 length, const QString& target,
-                          const SecureStringHolder& password);
+                          const SecureStringHolder& password,
+                          AtomicFile::Strategy strategy = AtomicFile::Strategy::Replace);
     // Decrypts `source` into an open device as it goes; the data there are verified only when
-    // the result is a success.
+    // the result is a success. A failed write gives SaveFailed with the device's errorString().
     static Result decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password);
     // Decrypts `source` into `target`, which is replaced only by a verified plaintext.
     static Result decrypt(QIODevice& source, const QString& target,

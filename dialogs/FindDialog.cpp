@@ -1,6 +1,6 @@
 #include "FindDialog.h"
 
-#include "Ui_FindDialog.h"
+#include "ui_FindDialog.h"
 
 FindDialog::FindDialog(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::FindDialog>())
 {

@@ -1,7 +1,7 @@
 #include "PasswordConfirmDialog.h"
 
 #include "SecureLineEdit.h"
-#include "Ui_PasswordConfirmDialog.h"
+#include "ui_PasswordConfirmDialog.h"
 
 #include <QMessageBox>
 

@@ -1,7 +1,7 @@
 #include "PasswordDialog.h"
 
 #include "SecureLineEdit.h"
-#include "Ui_PasswordDialog.h"
+#include "ui_PasswordDialog.h"
 
 PasswordDialog::PasswordDialog(SecureStringHolder* holder, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::PasswordDialog>()), password(holder)

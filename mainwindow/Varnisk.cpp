@@ -3,8 +3,8 @@
 #include "About.h"
 #include "ClipboardGuard.h"
 #include "FindDialog.h"
-#include "Ui_VarniskClass.h"
 #include "WindowSystem.h"
+#include "ui_VarniskClass.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CryptoFile.h"
+#include "OutcomeMessage.h"
 #include "PasswordConfirmDialog.h"
 #include "PasswordDialog.h"
 #include "SecureStringHolder.h"
@@ -87,7 +88,7 @@ private:
     void decryptData(QFile& input);
     void decryptImage(QFile& input);
     bool refuseSameFile(const QString& source, const QString& target);
-    void reportDecryptFailure(const CryptoFile::Result& result);
+    void reportFailure(const CryptoFile::Result& result, OutcomeMessage::Operation operation);
     void critical(const QString& text);
     void information(const QString& text);
 

@@ -2,8 +2,9 @@
 #include "Varnisk.h"
 
 #include "CryptoFile.h"
+#include "OutcomeMessage.h"
 #include "SecureWipe.h"
-#include "Ui_VarniskClass.h"
+#include "ui_VarniskClass.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -96,13 +97,16 @@ void Varnisk::openSecretsContinued(int result)
                 secureWipe(plain);
                 secureClear(documentPassword.string());
                 documentPassword.string() = openPassword.string();
-                const QFileInfo info(openFileName);
+                // A save replaces the file at the document's path; a document opened through a
+                // link is saved where it really lives, and the link keeps leading there.
+                const QString real = QFileInfo(openFileName).canonicalFilePath();
+                const QFileInfo info(real.isEmpty() ? openFileName : real);
                 documentName = info.fileName();
                 documentDir = info.absolutePath();
                 ui->seTextEdit->document()->setModified(false);
                 textModificationChanged(false);
             } else {
-                reportDecryptFailure(read);
+                reportFailure(read, OutcomeMessage::Operation::Decrypt);
             }
         }
     }
@@ -123,24 +127,18 @@ void Varnisk::aSave()
     secureWipe(plain);
     QBuffer source(&text);
     source.open(QIODevice::ReadOnly);
+    // A document in a folder where the user may not create files is written in place.
     const CryptoFile::Result written =
-        CryptoFile::encrypt(source, static_cast<quint64>(text.size()), path, documentPassword);
+        CryptoFile::encrypt(source, static_cast<quint64>(text.size()), path, documentPassword,
+                            AtomicFile::Strategy::ReplaceOrInPlace);
     source.close();
     secureWipe(text);
-    switch (written.outcome) {
-    case CryptoFile::Outcome::Success:
+    if (written.ok()) {
         ui->seTextEdit->document()->setModified(false);
         textModificationChanged(false);
-        break;
-    case CryptoFile::Outcome::CannotWrite:
-        critical(tr("File could not be opened for writing!"));
-        break;
-    case CryptoFile::Outcome::UnknownError:
-        critical(tr("Unknown error occurred!"));
-        break;
-    default:
-        critical(tr("Error writing File!\nError-Message: ") + written.detail);
-        break;
+    } else {
+        // The document stays modified, so closing the window still asks to save it.
+        reportFailure(written, OutcomeMessage::Operation::Encrypt);
     }
 }
 
@@ -188,30 +186,7 @@ QString Varnisk::askSaveFileName(const QString& caption, const QString& proposal
     return dialog.selectedFiles().constFirst();
 }
 
-void Varnisk::reportDecryptFailure(const CryptoFile::Result& result)
+void Varnisk::reportFailure(const CryptoFile::Result& result, OutcomeMessage::Operation operation)
 {
-    switch (result.outcome) {
-    case CryptoFile::Outcome::WrongPassword:
-        critical(tr("Wrong password!"));
-        break;
-    case CryptoFile::Outcome::VersionTooOld:
-        critical(tr("File-Version < 4!"));
-        break;
-    case CryptoFile::Outcome::VersionTooNew:
-        critical(tr("File-Version > 5: this file was written by a newer version of Varnisk!"));
-        break;
-    case CryptoFile::Outcome::CannotWrite:
-        critical(tr("File could not be opened for writing!"));
-        break;
-    case CryptoFile::Outcome::SaveFailed:
-        critical(tr("Error saving file!"));
-        break;
-    case CryptoFile::Outcome::Failed:
-        critical(tr("Wrong password or corrupted File!\nError-Message: ") + result.detail);
-        break;
-    case CryptoFile::Outcome::UnknownError:
-    case CryptoFile::Outcome::Success:
-        critical(tr("Unknown error occurred!"));
-        break;
-    }
+    critical(OutcomeMessage::text(result, operation));
 }

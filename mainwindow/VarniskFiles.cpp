@@ -4,8 +4,9 @@
 
 #include "CryptoFile.h"
 #include "ImageFormat.h"
+#include "OutcomeMessage.h"
 #include "SecureWipe.h"
-#include "Ui_VarniskClass.h"
+#include "ui_VarniskClass.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,20 +60,10 @@ void Varnisk::encryptFileContinued(int result)
         } else {
             const CryptoFile::Result written = CryptoFile::encrypt(
                 source, static_cast<quint64>(source.size()), encryptTarget, encryptPassword);
-            switch (written.outcome) {
-            case CryptoFile::Outcome::Success:
+            if (written.ok())
                 information(tr("File successfully encrypted!"));
-                break;
-            case CryptoFile::Outcome::CannotWrite:
-                critical(tr("File could not be opened for writing!"));
-                break;
-            case CryptoFile::Outcome::UnknownError:
-                critical(tr("Unknown error occurred!"));
-                break;
-            default:
-                critical(tr("Error writing File!\nError-Message: ") + written.detail);
-                break;
-            }
+            else
+                reportFailure(written, OutcomeMessage::Operation::Encrypt);
         }
     }
     encryptPasswordDialog.clear();
@@ -128,7 +119,7 @@ void Varnisk::decryptData(QFile& input)
     if (read.ok())
         information(tr("File successfully decrypted!"));
     else
-        reportDecryptFailure(read);
+        reportFailure(read, OutcomeMessage::Operation::Decrypt);
 }
 
 void Varnisk::decryptImage(QFile& input)
@@ -136,7 +127,7 @@ void Varnisk::decryptImage(QFile& input)
     QByteArray plain;
     const CryptoFile::Result read = CryptoFile::decrypt(input, plain, decryptPassword);
     if (!read.ok()) {
-        reportDecryptFailure(read);
+        reportFailure(read, OutcomeMessage::Operation::Decrypt);
         return;
     }
     const ImageFormat* format = ImageFormat::detect(plain);
@@ -151,7 +142,7 @@ void Varnisk::decryptImage(QFile& input)
             if (written.ok())
                 information(tr("File successfully decrypted!"));
             else
-                reportDecryptFailure(written);
+                reportFailure(written, OutcomeMessage::Operation::Decrypt);
         }
     }
     secureWipe(plain);

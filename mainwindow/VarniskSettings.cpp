@@ -1,6 +1,6 @@
 #include "Varnisk.h"
 
-#include "Ui_VarniskClass.h"
+#include "ui_VarniskClass.h"
 
 #include <QDir>
 #include <QSettings>

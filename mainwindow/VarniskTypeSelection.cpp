@@ -3,8 +3,8 @@
 #include "Varnisk.h"
 
 #include "SecureWipe.h"
-#include "Ui_VarniskClass.h"
 #include "WindowSystem.h"
+#include "ui_VarniskClass.h"
 
 #include <QMessageBox>
 #include <QTextBlock>
@@ -91,7 +91,9 @@ void Varnisk::typeSelection(TypeSelectionKey key)
 
     if (trailing != 0) {
         windowSystem->sleep(focusWaitMs);
-        activateWindow();
+        // On Wayland only the compositor may hand the focus back.
+        if (!windowSystem->activateOwnWindow(winId()))
+            activateWindow();
     }
 }
 

@@ -2,8 +2,8 @@
 
 #include "WindowSystem.h"
 
-// The layer for sessions without an X11 display (Wayland, offscreen): it finds no window, so
-// Type Selection says so and types nothing.
+// The layer for sessions without a backend (offscreen, Wayland compositors without the
+// protocols): it finds no window, so Type Selection says so and types nothing.
 class NullWindowSystem final : public WindowSystem
 {
 public:

@@ -30,8 +30,10 @@ public:
 
     virtual ~WindowSystem() = default;
 
-    // The layer for the running session: X11 when the application runs on xcb, otherwise one
-    // that finds no window (so Type Selection reports that instead of crashing).
+    // The layer for the running session: X11 when the application runs on xcb (following the
+    // active window under XWayland), Wayland on compositors that list toplevels and offer
+    // virtual keyboards, otherwise one that finds no window (so Type Selection reports that
+    // instead of crashing).
     static std::unique_ptr<WindowSystem> create();
 
     // The top-level window directly below `window` in the stacking order, or 0.
@@ -47,4 +49,11 @@ public:
     // Delivers the records in order as one batch; returns how many were really delivered.
     // The records come as down/up pairs; an implementation delivers all of them or none.
     virtual int sendInput(const QVector<KeyRecord>& records) = 0;
+    // Gives the focus back to the program's own window after typing, where the toolkit
+    // cannot (no Wayland client may activate itself); false when the layer did nothing.
+    virtual bool activateOwnWindow(Window window)
+    {
+        Q_UNUSED(window)
+        return false;
+    }
 };

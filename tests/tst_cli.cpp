@@ -2,6 +2,7 @@
 // an independent implementation of the format (the openssl tool), with its exit codes and
 // messages, its refusals to damage files, and password entry on a real pseudo-terminal.
 
+#include "SmallTmpfs.h"
 #include "TestSupport.h"
 
 #include <QCryptographicHash>
@@ -45,9 +46,22 @@ ProcessResult runWithPassword(QStringList arguments, const QByteArray& password,
     return TestSupport::run(cli(), arguments, password + '\n' + rest);
 }
 
-QStringList entries(const QString& dir)
+using TestSupport::entries;
+
+// Runs varnisk-cli through the shell with the password (and what follows it) on standard input:
+// under a file-size limit when `sizeLimit` is not negative, and with standard output going to
+// `outputFile` when one is given.
+ProcessResult runInShell(const QStringList& arguments, const QByteArray& input, qint64 sizeLimit,
+                         const QString& outputFile = {})
 {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    QString script = QStringLiteral("exec ");
+    if (sizeLimit >= 0)
+        script += QStringLiteral("prlimit --fsize=%1 -- ").arg(sizeLimit);
+    script += QStringLiteral("\"$0\" \"$@\" --password-fd 0");
+    if (!outputFile.isEmpty())
+        script += QStringLiteral(" > '%1'").arg(outputFile);
+    return TestSupport::run(QStringLiteral("bash"), QStringList{"-c", script, cli()} + arguments,
+                            input);
 }
 
 QByteArray littleEndian64(quint64 value)
@@ -225,6 +239,11 @@ private slots:
     void forceReplaces_data();
     void forceReplaces();
     void writesOnlyForTheOwner();
+    void writeFailure_data();
+    void writeFailure();
+    void closedPipe_data();
+    void closedPipe();
+    void endlessInput();
     void usage_data();
     void usage();
     void missingPassword_data();
@@ -487,6 +506,11 @@ void TestCli::refusesToDamageFiles_data()
         << QStringList{"decrypt", "@plain"} << "plain" << QByteArray("no suffix to take off");
     QTest::newRow("into itself by another path")
         << QStringList{"encrypt", "@plain", "--force", "-o", "@sub/../plain"} << "plain" << itself;
+    // A link counts as a file, whether it leads anywhere or not.
+    QTest::newRow("onto a link") << QStringList{"encrypt", "@plain", "-o", "@sdat-link"}
+                                 << "plain.sdat" << exists;
+    QTest::newRow("onto a dangling link")
+        << QStringList{"decrypt", "@doc.sdat", "-o", "@dangling"} << "plain" << exists;
 }
 
 void TestCli::refusesToDamageFiles()
@@ -500,6 +524,8 @@ void TestCli::refusesToDamageFiles()
     QVERIFY(QDir(dir->path()).mkdir("sub"));
     writeEncrypted("doc", "document", "pw");
     QVERIFY(QFile::link(path("doc.sdat"), path("link")));
+    QVERIFY(QFile::link(path("plain.sdat"), path("sdat-link")));
+    QVERIFY(QFile::link(path("sub/missing"), path("dangling")));
     const QByteArray keptBefore = readFile(path(kept));
     const QStringList before = entries(dir->path());
     for (QString& argument : arguments) {
@@ -512,22 +538,36 @@ void TestCli::refusesToDamageFiles()
     QVERIFY2(result.err.contains(message), result.err.constData());
     QCOMPARE(readFile(path(kept)), keptBefore);
     QCOMPARE(entries(dir->path()), before);
+    QCOMPARE(entries(path("sub")), QStringList());
 }
 
 void TestCli::forceReplaces_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("encrypt") << QStringList{"encrypt", "--force", "@plain", "-o", "@target"};
-    QTest::newRow("decrypt") << QStringList{"decrypt", "-f", "@doc.sdat", "-o", "@target"};
-    QTest::newRow("new") << QStringList{"new", "@target", "--force"};
+    QTest::addColumn<QString>("linkTo"); // the target is a link to this file in sub/
+    QTest::newRow("encrypt") << QStringList{"encrypt", "--force", "@plain", "-o", "@target"}
+                             << QString();
+    QTest::newRow("decrypt") << QStringList{"decrypt", "-f", "@doc.sdat", "-o", "@target"}
+                             << QString();
+    QTest::newRow("new") << QStringList{"new", "@target", "--force"} << QString();
+    // The link itself is replaced; nothing is written into the folder it points to.
+    QTest::newRow("new over a link") << QStringList{"new", "@target", "--force"} << "other";
+    QTest::newRow("decrypt over a dangling link")
+        << QStringList{"decrypt", "-f", "@doc.sdat", "-o", "@target"} << "missing";
 }
 
 void TestCli::forceReplaces()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(QString, linkTo);
     writeFile(path("plain"), "new content");
     writeEncrypted("doc", "new content", "pw");
-    writeFile(path("target"), oldContent);
+    QVERIFY(QDir(dir->path()).mkdir("sub"));
+    writeFile(path("sub/other"), oldContent);
+    if (linkTo.isEmpty())
+        writeFile(path("target"), oldContent);
+    else
+        QVERIFY(QFile::link(path("sub/" + linkTo), path("target")));
     for (QString& argument : arguments) {
         if (argument.startsWith('@'))
             argument = path(argument.mid(1));
@@ -540,7 +580,10 @@ void TestCli::forceReplaces()
     if (content.at(0) == '\x05')
         QVERIFY(decryptWithOpenssl(content, "pw", content));
     QCOMPARE(content, QByteArray("new content"));
-    QCOMPARE(entries(dir->path()).size(), 3);
+    QVERIFY(!QFileInfo(path("target")).isSymLink());
+    QCOMPARE(entries(dir->path()), QStringList({"doc.sdat", "plain", "sub", "target"}));
+    QCOMPARE(entries(path("sub")), QStringList{"other"});
+    QCOMPARE(readFile(path("sub/other")), oldContent);
 }
 
 void TestCli::writesOnlyForTheOwner()
@@ -551,6 +594,110 @@ void TestCli::writesOnlyForTheOwner()
         QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
     QCOMPARE(QFile::permissions(path("plain")) & others, QFile::Permissions());
     QCOMPARE(QFile::permissions(stream) & others, QFile::Permissions());
+}
+
+void TestCli::writeFailure_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("failAt");    // the byte of the output that cannot be written
+    QTest::addColumn<bool>("fullDisk"); // a full tmpfs, or else a file-size limit
+
+    // The data are 100000 bytes; an encrypted output is at least `stream` bytes long.
+    const int data = 100000;
+    const int stream = 18 + 16 * ((40 + 1 + data) / 16 + 1);
+    for (bool fullDisk : {false, true}) {
+        const char* medium = fullDisk ? "full disk" : "size limit";
+        for (const char* command : {"encrypt", "new", "decrypt"}) {
+            const int size = qstrcmp(command, "decrypt") == 0 ? data : stream;
+            QTest::addRow("%s, %s, first byte", command, medium) << command << 0 << fullDisk;
+            QTest::addRow("%s, %s, middle", command, medium) << command << size / 2 << fullDisk;
+            QTest::addRow("%s, %s, last 16 KiB", command, medium)
+                << command << size - 8000 << fullDisk;
+            QTest::addRow("%s, %s, last byte", command, medium) << command << size - 1 << fullDisk;
+        }
+        QTest::addRow("decrypt -o -, %s", medium) << "decrypt -o -" << data / 2 << fullDisk;
+        QTest::addRow("show, %s", medium) << "show" << data / 2 << fullDisk;
+    }
+}
+
+void TestCli::writeFailure()
+{
+    QFETCH(QString, command);
+    QFETCH(int, failAt);
+    QFETCH(bool, fullDisk);
+    QByteArray data(100000, '\0');
+    for (int i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>('a' + i % 26);
+    writeFile(path("plain"), data);
+    writeEncrypted("doc", data, "pw");
+
+    SmallTmpfs disk;
+    if (fullDisk && !disk.isMounted())
+        QSKIP(qPrintable(disk.skipReason()));
+    const QString folder = fullDisk ? disk.filePath(QString()) : path("out");
+    QVERIFY(QDir().mkpath(folder));
+    const QString target = QDir(folder).filePath("target");
+    writeFile(target, oldContent);
+    if (fullDisk)
+        QVERIFY(disk.fillLeaving(failAt / 4096));
+    const QStringList before = entries(folder);
+
+    QStringList arguments = {command.section(' ', 0, 0), "--force"};
+    arguments << (command == "new" ? target : path(command == "encrypt" ? "plain" : "doc.sdat"));
+    const bool toStandardOutput = command == "show" || command.endsWith("-o -");
+    if (command == "show")
+        arguments.removeOne("--force");
+    else if (command != "new")
+        arguments << "-o" << (toStandardOutput ? "-" : target);
+    const ProcessResult result = runInShell(arguments, "pw\n" + data, fullDisk ? -1 : failAt,
+                                            toStandardOutput ? target : QString());
+
+    QVERIFY2(result.exitCode == 3, result.err.constData());
+    const QByteArray prefix = command == "encrypt" || command == "new"
+                                  ? "Error writing File!\nError-Message: "
+                                  : "Error saving file!\nError-Message: ";
+    const QByteArray reason = fullDisk ? "No space left on device" : "File too large";
+    QVERIFY2(result.err.startsWith(prefix + reason), result.err.constData());
+    if (!toStandardOutput)
+        QCOMPARE(readFile(target), oldContent);
+    QCOMPARE(entries(folder), before);
+}
+
+void TestCli::closedPipe_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("show") << QStringList{"show"};
+    QTest::newRow("decrypt -o -") << QStringList{"decrypt", "-o", "-"};
+}
+
+void TestCli::closedPipe()
+{
+    // The reader goes away after one byte, long before the output is written.
+    QFETCH(QStringList, arguments);
+    writeEncrypted("doc", QByteArray(1 << 20, 'x'), "pw");
+    const ProcessResult result =
+        TestSupport::run(QStringLiteral("bash"),
+                         QStringList{"-c",
+                                     "\"$0\" \"$@\" --password-fd 0 | head -c 1 >/dev/null; "
+                                     "exit ${PIPESTATUS[0]}",
+                                     cli()} +
+                             arguments + QStringList{path("doc.sdat")},
+                         "pw\n");
+    QCOMPARE(result.exitCode, 3);
+    QVERIFY2(result.err.startsWith("Error saving file!\nError-Message: Broken pipe"),
+             result.err.constData());
+}
+
+void TestCli::endlessInput()
+{
+    // A device announces no size and never ends: refused at once, nothing written. The size
+    // limit only keeps a regression from filling the disk.
+    const ProcessResult result =
+        runInShell({"encrypt", "/dev/zero", "-o", path("zero.sdat")}, "pw\npw\n", 1 << 20);
+    QCOMPARE(result.exitCode, 3);
+    QVERIFY2(result.err.contains("stream length parameter has wrong value"),
+             result.err.constData());
+    QCOMPARE(entries(dir->path()), QStringList());
 }
 
 void TestCli::usage_data()

@@ -65,8 +65,7 @@ CryptoFile::Result decryptFile(const QString& source, const QString& target,
 
 QStringList entries(const QTemporaryDir& dir)
 {
-    return QDir(dir.path())
-        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    return TestSupport::entries(dir.path());
 }
 
 const char* describe(const CryptoFile::Result& result)
@@ -147,7 +146,8 @@ private slots:
     void readOnlyTargetAsRoot();
     void replacedTargetKeepsMode();
     void newTargetIsOwnerOnly();
-    void symlinkTargetStaysLink();
+    void writeFailureKeepsTarget_data();
+    void writeFailureKeepsTarget();
     void sameFile_data();
     void sameFile();
     void isWritableTarget();
@@ -412,19 +412,51 @@ void TestCryptoFile::newTargetIsOwnerOnly()
     QCOMPARE(QFile::permissions(dir.filePath("restored.txt")), ownerOnly);
 }
 
-void TestCryptoFile::symlinkTargetStaysLink()
+void TestCryptoFile::writeFailureKeepsTarget_data()
 {
+    // Where the failure falls within a file is AtomicFile's matter; here, that each operation
+    // reports a failed write as one, with the disk's reason. A decryption's used to pass for a
+    // corrupted file, and a failure in the last buffered bytes for a success.
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("failAt"); // the first byte of the output that cannot be written
+    const int stream = 18 + 16 * ((40 + 1 + 100000) / 16 + 1);
+    QTest::newRow("encrypt, last byte") << "encrypt" << stream - 1;
+    QTest::newRow("decrypt, middle") << "decrypt" << 50000;
+    QTest::newRow("decrypt, last byte") << "decrypt" << 99999;
+    QTest::newRow("write, last byte") << "write" << 99999;
+}
+
+void TestCryptoFile::writeFailureKeepsTarget()
+{
+    QFETCH(QString, operation);
+    QFETCH(int, failAt);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    writeFile(dir.filePath("plain.txt"), "plain");
-    auto result = encryptFile(dir.filePath("plain.txt"), dir.filePath("secret.sdat"), "pw");
+    const QByteArray data = randomBytes(100000);
+    writeFile(dir.filePath("plain.bin"), data);
+    auto result = encryptFile(dir.filePath("plain.bin"), dir.filePath("secret.sdat"), "pw");
     QVERIFY2(result.ok(), describe(result));
-    writeFile(dir.filePath("real.txt"), oldContent);
-    QVERIFY(QFile::link(dir.filePath("real.txt"), dir.filePath("link.txt")));
-    result = decryptFile(dir.filePath("secret.sdat"), dir.filePath("link.txt"), "pw");
-    QVERIFY2(result.ok(), describe(result));
-    QVERIFY(QFileInfo(dir.filePath("link.txt")).isSymLink());
-    QCOMPARE(readFile(dir.filePath("real.txt")), QByteArray("plain"));
+    QVERIFY(QDir(dir.path()).mkdir("out"));
+    const QString target = dir.filePath("out/target");
+    writeFile(target, oldContent);
+
+    bool ok = false;
+    const QByteArray answer = TestSupport::underFileSizeLimit(
+        failAt,
+        [&]() {
+            if (operation == "encrypt")
+                result = encryptFile(dir.filePath("plain.bin"), target, "pw");
+            else if (operation == "decrypt")
+                result = decryptFile(dir.filePath("secret.sdat"), target, "pw");
+            else
+                result = CryptoFile::write(data, target);
+            return QByteArray(describe(result));
+        },
+        &ok);
+    QVERIFY(ok);
+    QCOMPARE(answer, QByteArray::number(int(Outcome::SaveFailed)) + ": File too large");
+    QCOMPARE(readFile(target), oldContent);
+    QCOMPARE(TestSupport::entries(dir.filePath("out")), QStringList({"target"}));
 }
 
 void TestCryptoFile::sameFile_data()

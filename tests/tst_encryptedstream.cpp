@@ -4,6 +4,7 @@
 
 #include "EncryptedStream.h"
 #include "SecureStringHolder.h"
+#include "StreamOutputError.h"
 #include "TestSupport.h"
 
 #include <QBuffer>
@@ -233,6 +234,41 @@ private:
     qint64 position = 0;
 };
 
+// A device that hands out or takes `limit` bytes and then fails, like a disk that is full or a
+// file that cannot be read any further.
+class FailingDevice : public QIODevice
+{
+public:
+    FailingDevice(const QByteArray& bytes, qint64 failAfter) : data(bytes), limit(failAfter) {}
+    bool isSequential() const override { return true; }
+    const QByteArray& taken() const { return data; }
+
+protected:
+    qint64 readData(char* out, qint64 maxSize) override
+    {
+        const qint64 count = qMin(qMin(maxSize, limit - position), data.size() - position);
+        if (count <= 0)
+            return position < data.size() ? -1 : 0;
+        memcpy(out, data.constData() + position, static_cast<size_t>(count));
+        position += count;
+        return count;
+    }
+    qint64 writeData(const char* in, qint64 size) override
+    {
+        const qint64 count = qMin(size, limit - position);
+        if (count <= 0)
+            return -1;
+        data.append(in, static_cast<int>(count));
+        position += count;
+        return count;
+    }
+
+private:
+    QByteArray data;
+    qint64 limit;
+    qint64 position = 0;
+};
+
 } // namespace
 
 class TestEncryptedStream : public QObject
@@ -262,6 +298,8 @@ private slots:
     void unwritableOutput();
     void tricklingInput_data();
     void tricklingInput();
+    void failingDevice_data();
+    void failingDevice();
 };
 
 void TestEncryptedStream::emptyDataSizes()
@@ -681,6 +719,71 @@ void TestEncryptedStream::tricklingInput()
     QCOMPARE(errorOf([&] { result = decrypt(device, "pw", plain); }), QString());
     QCOMPARE(result, int(DecryptOk));
     QVERIFY(plain == data);
+}
+
+void TestEncryptedStream::failingDevice_data()
+{
+    QTest::addColumn<bool>("encrypting");
+    QTest::addColumn<bool>("output"); // the output fails, or else the input
+    QTest::addColumn<double>("at");   // where, as a share of what passes through that side
+    for (bool encrypting : {true, false}) {
+        for (bool output : {true, false}) {
+            const char* name = encrypting ? "encrypt" : "decrypt";
+            const char* side = output ? "output" : "input";
+            for (double at : {0.0, 0.001, 0.5, 0.9999}) {
+                QTest::addRow("%s, %s fails at %.4g", name, side, at) << encrypting << output << at;
+            }
+        }
+    }
+}
+
+void TestEncryptedStream::failingDevice()
+{
+    // A failed write is a StreamOutputError whatever byte it falls on; a failed read never
+    // passes for a complete input.
+    QFETCH(bool, encrypting);
+    QFETCH(bool, output);
+    QFETCH(double, at);
+    const QByteArray data = randomBytes(20000);
+    const QByteArray stream = encrypt(data, "pw");
+    const QByteArray& in = encrypting ? data : stream;
+    const QByteArray& out = encrypting ? stream : data;
+    // The stream written now may be up to 32 bytes shorter than `stream`: count from the
+    // shortest one possible.
+    const qint64 span =
+        encrypting && output ? expectedStreamSize(1, data.size()) : (output ? out : in).size();
+    const qint64 limit = static_cast<qint64>(at * span);
+    FailingDevice source(in, output ? in.size() : limit);
+    FailingDevice sink({}, output ? limit : out.size() + 64);
+    source.open(QIODevice::ReadOnly);
+    sink.open(QIODevice::WriteOnly);
+    QDataStream inStream(&source);
+    QDataStream outStream(&sink);
+    SecureStringHolder holder;
+    setPassword(holder, "pw");
+    QString error;
+    bool outputError = false;
+    int result = -1;
+    try {
+        if (encrypting)
+            encryptStream(inStream, static_cast<quint64>(data.size()), outStream, holder);
+        else
+            result = decryptStream(inStream, outStream, holder);
+    } catch (const StreamOutputError& thrown) {
+        outputError = true;
+        error = QString::fromUtf8(thrown.what());
+    } catch (const std::runtime_error& thrown) {
+        error = QString::fromUtf8(thrown.what());
+    }
+    QVERIFY(sink.taken().size() <= (output ? limit : out.size()));
+    if (output) {
+        QVERIFY2(outputError, qPrintable(error));
+        QCOMPARE(error, QStringLiteral("error writing output"));
+    } else if (encrypting) {
+        QCOMPARE(error, QStringLiteral("stream length parameter has wrong value"));
+    } else {
+        QVERIFY2(result != DecryptOk, qPrintable(error));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEncryptedStream)

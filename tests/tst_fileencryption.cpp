@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -67,6 +68,7 @@ class tst_FileEncryption : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -84,6 +86,8 @@ private slots:
     void imageDecrypt();
     void openBySuffix_data();
     void openBySuffix();
+    void writeFailureIsReported_data();
+    void writeFailureIsReported();
 
 private:
     std::unique_ptr<Varnisk> makeWindow();
@@ -94,6 +98,12 @@ private:
     std::unique_ptr<QTemporaryDir> settingsDir;
     QString secrets;
 };
+
+void tst_FileEncryption::initTestCase()
+{
+    // Write failures are provoked through the file-size limit.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 void tst_FileEncryption::init()
 {
@@ -448,6 +458,65 @@ void tst_FileEncryption::openBySuffix()
     QCOMPARE(seen, outcome);
     QVERIFY(
         TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
+}
+
+void tst_FileEncryption::writeFailureIsReported_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QByteArray>("plain");
+    QTest::addColumn<int>("failAt"); // the first byte of the output that cannot be written
+    QTest::addColumn<QString>("message");
+    const QByteArray data = sample(100000);
+    const int stream = 18 + 16 * ((40 + 1 + data.size()) / 16 + 1);
+    const QString writing = QStringLiteral("Error writing File!\nError-Message: File too large");
+    const QString saving = QStringLiteral("Error saving file!\nError-Message: File too large");
+    QTest::newRow("encrypt, last byte") << "encrypt" << data << stream - 1 << writing;
+    QTest::newRow("decrypt, first byte") << "decrypt" << data << 0 << saving;
+    QTest::newRow("decrypt, middle") << "decrypt" << data << 50000 << saving;
+    QTest::newRow("image, last byte") << "image"
+                                      << "\x89PNG" + data << data.size() + 3 << saving;
+}
+
+void tst_FileEncryption::writeFailureIsReported()
+{
+    QFETCH(QString, operation);
+    QFETCH(QByteArray, plain);
+    QFETCH(int, failAt);
+    QFETCH(QString, message);
+    const QString source = dir->filePath(QStringLiteral("source"));
+    const QString target = dir->filePath(QStringLiteral("target"));
+    if (operation == "encrypt")
+        TestSupport::writeFile(source, plain);
+    else
+        encryptBytes(source + (operation == "image" ? ".simg" : ".sdat"), plain, "pw");
+    TestSupport::writeFile(target, "existing file");
+    const QStringList before = TestSupport::entries(dir->path());
+
+    const auto replaceTarget = [target](QWidget* widget) {
+        auto* dialog = static_cast<QFileDialog*>(widget);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        ModalScript::enterFileName(dialog, target);
+        static_cast<QDialog*>(dialog)->accept();
+    };
+    auto window = makeWindow();
+    ModalScript script;
+    QString shown;
+    if (operation == "encrypt")
+        script.chooseFile(source).then(replaceTarget).passwords("pw", "pw").message(&shown);
+    else
+        script.password("pw").then(replaceTarget).message(&shown);
+    {
+        const TestSupport::FileSizeLimit limit(failAt);
+        if (operation == "encrypt")
+            trigger(*window, "action_Encrypt");
+        else
+            window->decryptFile(source + (operation == "image" ? ".simg" : ".sdat"));
+        QVERIFY(script.waitUntilDone());
+    }
+    QCOMPARE(shown, message);
+    QCOMPARE(TestSupport::readFile(target), QByteArray("existing file"));
+    QCOMPARE(TestSupport::entries(dir->path()), before);
+    checkCleared(*window);
 }
 
 QTEST_MAIN(tst_FileEncryption)

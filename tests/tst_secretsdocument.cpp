@@ -3,6 +3,7 @@
 #include "CryptoFile.h"
 #include "ModalScript.h"
 #include "SecureStringHolder.h"
+#include "SmallTmpfs.h"
 #include "TestSupport.h"
 #include "Varnisk.h"
 
@@ -13,13 +14,16 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
 #include <memory>
-#include <sys/resource.h>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +57,18 @@ QByteArray readDocument(const QString& path, const QByteArray& password, bool* o
     return plain;
 }
 
+// The smallest stream the format writes for `length` bytes of data.
+int smallestStream(int length)
+{
+    return 18 + 16 * ((40 + 1 + length) / 16 + 1);
+}
+
+ino_t inode(const QString& path)
+{
+    struct stat info = {};
+    return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
 } // namespace
 
 class tst_SecretsDocument : public QObject
@@ -72,7 +88,11 @@ private slots:
     void wrongPasswordKeepsDocument();
     void zeroByteCutsText();
     void unwritableTargetKeepsEverything();
-    void failedWriteKeepsOldDocument();
+    void failedSaveKeepsOldDocument_data();
+    void failedSaveKeepsOldDocument();
+    void failedFolderSyncIsReported();
+    void saveInPlaceInLockedFolder();
+    void saveThroughLink();
     void cancelSteps_data();
     void cancelSteps();
     void newAsksOnlyWhenModified();
@@ -343,34 +363,153 @@ void tst_SecretsDocument::unwritableTargetKeepsEverything()
     }
 }
 
-void tst_SecretsDocument::failedWriteKeepsOldDocument()
+void tst_SecretsDocument::failedSaveKeepsOldDocument_data()
 {
-    const QString path = dir->filePath(QStringLiteral("doc.stxt"));
+    QTest::addColumn<int>("failAt");    // the first byte of the new file that cannot be written
+    QTest::addColumn<bool>("fullDisk"); // a full tmpfs, or else a file-size limit
+    const int size = smallestStream(100000);
+    for (bool fullDisk : {false, true}) {
+        const char* medium = fullDisk ? "full disk" : "size limit";
+        QTest::addRow("%s, first byte", medium) << 0 << fullDisk;
+        QTest::addRow("%s, middle", medium) << size / 2 << fullDisk;
+        QTest::addRow("%s, last 16 KiB", medium) << size - 8000 << fullDisk;
+        QTest::addRow("%s, last byte", medium) << size - 1 << fullDisk;
+    }
+}
+
+void tst_SecretsDocument::failedSaveKeepsOldDocument()
+{
+    QFETCH(int, failAt);
+    QFETCH(bool, fullDisk);
+    SmallTmpfs disk;
+    if (fullDisk && !disk.isMounted())
+        QSKIP(qPrintable(disk.skipReason()));
+    const QString folder = fullDisk ? disk.filePath(QString()) : dir->path();
+    const QString path = QDir(folder).filePath(QStringLiteral("doc.stxt"));
     writeDocument(path, "the only copy", "pw");
     const QByteArray before = TestSupport::readFile(path);
     auto window = makeWindow();
     QCOMPARE(open(*window, path, "pw"), QStringList());
-    edit(*window, QString(200000, QLatin1Char('x')));
+    edit(*window, QString(100000, QLatin1Char('x')));
+    if (fullDisk)
+        QVERIFY(disk.fillLeaving(failAt / 4096));
+    const QStringList entries = TestSupport::entries(folder);
 
-    // Writes beyond 64 KiB fail, as on a full disk.
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 65536;
-    setrlimit(RLIMIT_FSIZE, &small);
+    ModalScript script;
+    QString message;
+    script.message(&message);
+    {
+        std::unique_ptr<TestSupport::FileSizeLimit> limit;
+        if (!fullDisk)
+            limit = std::make_unique<TestSupport::FileSizeLimit>(failAt);
+        trigger(*window, "action_Save");
+    }
+    QVERIFY(script.done());
+    const QString reason = fullDisk ? "No space left on device" : "File too large";
+    QCOMPARE(message, "Error writing File!\nError-Message: " + reason);
+    QCOMPARE(TestSupport::readFile(path), before);
+    QCOMPARE(TestSupport::entries(folder), entries);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt*"));
+
+    // Closing the window still asks, so the edits are not lost.
+    ModalScript closing;
+    closing.answer(QMessageBox::Cancel);
+    QVERIFY(!window->close());
+    QCOMPARE(closing.messages, QStringList({"Save changes?"}));
+}
+
+void tst_SecretsDocument::failedFolderSyncIsReported()
+{
+    // The new file is in place, but not surely on disk: said so, and the document stays modified.
+    const QString path = dir->filePath(QStringLiteral("doc.stxt"));
+    writeDocument(path, "old", "pw");
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList());
+    edit(*window, QStringLiteral("new"));
+    const AtomicFile::SystemCalls real = AtomicFile::systemCalls();
+    AtomicFile::systemCalls().syncFolder = [](int) {
+        errno = EIO;
+        return -1;
+    };
     ModalScript script;
     QString message;
     script.message(&message);
     trigger(*window, "action_Save");
-    setrlimit(RLIMIT_FSIZE, &old);
-
-    QVERIFY(script.done());
-    QVERIFY2(message.startsWith(QLatin1String("Error writing File!\nError-Message: ")),
+    AtomicFile::systemCalls() = real;
+    QVERIFY2(message.startsWith("Error writing File!\nError-Message: Input/output error\nThe new "
+                                "file is in place"),
              qPrintable(message));
-    QCOMPARE(TestSupport::readFile(path), before);
-    QCOMPARE(QDir(dir->path()).entryList(QDir::Files), QStringList({"doc.stxt"}));
-    QVERIFY(editor(*window)->document()->isModified());
     QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt*"));
+    bool ok = false;
+    QCOMPARE(readDocument(path, "pw", &ok), QByteArray("new"));
+}
+
+void tst_SecretsDocument::saveInPlaceInLockedFolder()
+{
+    // A document the user may write, in a folder where they may not create files: saved in
+    // place, and a failed in-place write puts the old bytes back.
+    const TestSupport::NobodyRun nobody = TestSupport::asNobody();
+    if (nobody.verdict == TestSupport::NobodyRun::Skipped)
+        QSKIP(nobody.output.constData());
+    if (nobody.verdict != TestSupport::NobodyRun::RunHere) {
+        QVERIFY2(nobody.verdict == TestSupport::NobodyRun::Passed, nobody.output.constData());
+        return;
+    }
+    const QString folder = dir->filePath(QStringLiteral("locked"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString path = folder + QStringLiteral("/doc.stxt");
+    writeDocument(path, "old text", "pw");
+    const ino_t original = inode(path);
+    auto window = makeWindow();
+    QCOMPARE(open(*window, path, "pw"), QStringList());
+    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    const auto unlock = qScopeGuard([&folder]() {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    if (QFile(folder + QStringLiteral("/probe")).open(QIODevice::WriteOnly))
+        QSKIP("this file system lets us create files in a read-only folder");
+
+    edit(*window, QStringLiteral("new text"));
+    ModalScript none;
+    trigger(*window, "action_Save");
+    QVERIFY2(none.unexpectedMessages.isEmpty(), qPrintable(none.unexpectedMessages.join('|')));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt"));
+    bool ok = false;
+    QCOMPARE(readDocument(path, "pw", &ok), QByteArray("new text"));
+    QVERIFY(ok);
+    QCOMPARE(inode(path), original);
+
+    const QByteArray before = TestSupport::readFile(path);
+    edit(*window, QString(100000, QLatin1Char('x')));
+    ModalScript failing;
+    QString message;
+    failing.message(&message);
+    {
+        const TestSupport::FileSizeLimit limit(50000);
+        trigger(*window, "action_Save");
+    }
+    QCOMPARE(message, QStringLiteral("Error writing File!\nError-Message: File too large"));
+    QCOMPARE(TestSupport::readFile(path), before);
+    QCOMPARE(TestSupport::entries(folder), QStringList({"doc.stxt"}));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt*"));
+}
+
+void tst_SecretsDocument::saveThroughLink()
+{
+    // A document opened through a link is saved where it lives; the link stays.
+    QVERIFY(QDir(dir->path()).mkdir(QStringLiteral("real")));
+    const QString real = dir->filePath(QStringLiteral("real/doc.stxt"));
+    const QString link = dir->filePath(QStringLiteral("doc.stxt"));
+    writeDocument(real, "old", "pw");
+    QVERIFY(QFile::link(real, link));
+    auto window = makeWindow();
+    QCOMPARE(open(*window, link, "pw"), QStringList());
+    edit(*window, QStringLiteral("new"));
+    trigger(*window, "action_Save");
+    QVERIFY(QFileInfo(link).isSymLink());
+    bool ok = false;
+    QCOMPARE(readDocument(real, "pw", &ok), QByteArray("new"));
+    QVERIFY(ok);
 }
 
 void tst_SecretsDocument::cancelSteps_data()

@@ -134,9 +134,11 @@ void TestSecretTraces::startupProtection()
     options.asNobody = true;
     QVERIFY(child.start(binary, arguments, options));
     // Both programs start with it, so this is soon true or never.
-    QVERIFY2(
-        TestSupport::waitFor([&] { return ProcessMemory::coreFileLimits(child.pid()) == "0 0"; }),
-        ProcessMemory::coreFileLimits(child.pid()).constData());
+    const auto protectedNow = [&] { return ProcessMemory::coreFileLimits(child.pid()) == "0 0"; };
+    TestSupport::waitFor([&] { return protectedNow() || !child.running(); });
+    if (!child.running() && child.exitStatus() >= 125 && child.exitStatus() <= 127)
+        QSKIP("nobody cannot run the programs from this build folder (closed to other users)");
+    QVERIFY2(protectedNow(), ProcessMemory::coreFileLimits(child.pid()).constData());
     QVERIFY(!ProcessMemory::openToItsUser(child.pid()));
 }
 

@@ -6,13 +6,17 @@
 #include "VarniskApplication.h"
 #include "WorkerThread.h"
 
+#include <QFile>
 #include <QFileOpenEvent>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 class tst_VarniskApplication : public QObject
 {
@@ -31,6 +35,7 @@ private slots:
     void fileOpenEventIsQueued();
     void workerKeepsOrderOfManyNames();
     void workerStopsWithNamesQueued();
+    void programIgnoresFileSizeSignal();
 
 private:
     QList<Varnisk*> visibleWindows() const;
@@ -207,6 +212,31 @@ void tst_VarniskApplication::workerStopsWithNamesQueued()
     QTest::qWait(20);
     idle.stop();
     QVERIFY2(idle.wait(10000), "an idle worker was not woken by the shutdown");
+}
+
+void tst_VarniskApplication::programIgnoresFileSizeSignal()
+{
+    // A file-size limit must not kill the editor during a save: it ignores SIGXFSZ from the
+    // start, as the kernel shows in its list of ignored signals.
+    QTemporaryDir settings;
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), settings.path());
+    program.setProcessEnvironment(environment);
+    program.start(TestSupport::binaryPath(QStringLiteral("app/varnisk")), QStringList());
+    QVERIFY(program.waitForStarted());
+    const QString status = QStringLiteral("/proc/%1/status").arg(program.processId());
+    const auto ignored = [&status]() {
+        const QByteArray text = TestSupport::readFile(status);
+        const int at = text.indexOf("SigIgn:");
+        const quint64 mask =
+            text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
+        return at >= 0 && (mask & (quint64(1) << (SIGXFSZ - 1))) != 0;
+    };
+    const bool seen = TestSupport::waitFor(ignored, 5000);
+    program.kill();
+    program.waitForFinished();
+    QVERIFY(seen);
 }
 
 int main(int argc, char** argv)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Varnisk twice (plain and with ASan+UBSan) and runs every
-# test in both builds, then gives the decryption fuzzer a short run.
+# test in both builds, builds the Debian package and checks it with lintian, then gives the
+# decryption fuzzer a short run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/install-deps.sh"
@@ -15,6 +16,10 @@ run_suite() {
 
 echo "== plain build =="
 run_suite "$top/build-test"
+echo "== Debian package =="
+rm -f "$top"/build-test/varnisk_*.deb
+(cd "$top/build-test" && cpack -G DEB >/dev/null)
+lintian --fail-on error "$top"/build-test/varnisk_*.deb
 echo "== sanitizer build (ASan + UBSan) =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0

@@ -70,7 +70,12 @@ bool X11Keyboard::load()
     if (keymap != nullptr)
         XkbFreeKeyboard(keymap, XkbAllComponentsMask, True);
     keymap = XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd);
-    if (keymap == nullptr)
+    if (keymap == nullptr || keymap->map == nullptr)
+        return false;
+    // A server whose keyboard has no modifier keys (XWayland on a seat without a keyboard)
+    // sends no modifier map at all.
+    if (keymap->map->modmap == nullptr &&
+        XkbAllocClientMap(keymap, XkbModifierMapMask, 0) != Success)
         return false;
     XkbStateRec state{};
     if (XkbGetState(display, XkbUseCoreKbd, &state) != Success)

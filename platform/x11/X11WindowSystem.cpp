@@ -1,11 +1,14 @@
 #include "X11WindowSystem.h"
 
+#include "X11ActiveWindowHistory.h"
 #include "X11ErrorTrap.h"
 #include "X11KeyTaps.h"
 #include "X11Keyboard.h"
 
 #include <QDeadlineTimer>
+#include <QGuiApplication>
 #include <QThread>
+#include <QWindow>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -65,12 +68,19 @@ bool isViewable(Display* display, ::Window window)
 
 } // namespace
 
-std::unique_ptr<X11WindowSystem> X11WindowSystem::open()
+std::unique_ptr<X11WindowSystem> X11WindowSystem::open(Session session)
 {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr)
         return nullptr;
-    return std::unique_ptr<X11WindowSystem>(new X11WindowSystem(display));
+    std::unique_ptr<X11WindowSystem> system(new X11WindowSystem(display));
+    if (session == Session::XWayland) {
+        // Without the history any X11 window could be the one behind.
+        system->history = X11ActiveWindowHistory::shared();
+        if (!system->history)
+            return nullptr;
+    }
+    return system;
 }
 
 X11WindowSystem::X11WindowSystem(_XDisplay* connection)
@@ -143,6 +153,22 @@ X11WindowSystem::Window X11WindowSystem::rootChild(Window window) const
     return 0;
 }
 
+X11WindowSystem::Window X11WindowSystem::activeBefore(Window top) const
+{
+    // The program's own windows (dialogs, the splash screen) and closed ones are passed over.
+    const auto passOver = [this](Window window) {
+        for (const QWindow* own : QGuiApplication::allWindows()) {
+            if (own->handle() != nullptr && own->winId() == window)
+                return true;
+        }
+        XWindowAttributes attributes{};
+        X11ErrorTrap trap(display);
+        return XGetWindowAttributes(display, window, &attributes) == 0 || trap.failed();
+    };
+    history->update();
+    return history->activeBefore(top, passOver);
+}
+
 X11WindowSystem::Window X11WindowSystem::nextWindow(Window window)
 {
     if (window == 0)
@@ -150,6 +176,8 @@ X11WindowSystem::Window X11WindowSystem::nextWindow(Window window)
     Window top = window;
     for (Window parent = parentWindow(top); parent != 0; parent = parentWindow(parent))
         top = parent;
+    if (history)
+        return activeBefore(top);
 
     // "Directly behind" on X11: the next window down the window manager's stacking list
     // (_NET_CLIENT_LIST_STACKING) that is mapped, or without a window manager the next

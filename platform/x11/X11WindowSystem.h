@@ -6,16 +6,25 @@
 
 #include <memory>
 
+class X11ActiveWindowHistory;
 struct _XDisplay;
 
 // Type Selection on an X11 display: finds the window behind by the window manager's stacking
 // list (or the server's stacking order without one), focuses it, and types through XTest
-// only while that window still holds the focus.
+// only while that window still holds the focus. Under XWayland, where Wayland-native windows
+// lie between the X11 ones unseen, the window behind is the one that was active just before
+// the program's own, and none when that was a Wayland-native window.
 class X11WindowSystem final : public WindowSystem
 {
 public:
+    enum class Session
+    {
+        X11,
+        XWayland
+    };
+
     // A layer on the session's display ($DISPLAY), or null when it cannot be opened.
-    static std::unique_ptr<X11WindowSystem> open();
+    static std::unique_ptr<X11WindowSystem> open(Session session = Session::X11);
     ~X11WindowSystem() override;
 
     Window nextWindow(Window window) override;
@@ -32,6 +41,7 @@ public:
 
 private:
     explicit X11WindowSystem(_XDisplay* display);
+    Window activeBefore(Window window) const;
 
     unsigned long atom(const char* name) const;
     bool windowManagerRunning() const;
@@ -44,4 +54,5 @@ private:
     _XDisplay* display;
     Window root = 0;
     Window foreground = 0;
+    std::shared_ptr<X11ActiveWindowHistory> history; // under XWayland only
 };

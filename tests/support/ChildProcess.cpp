@@ -269,3 +269,11 @@ int ChildProcess::finish(int timeoutMs)
     }
     return endStatus;
 }
+
+bool ChildProcess::running()
+{
+    int status = 0;
+    if (!ended && child > 0 && waitpid(child, &status, WNOHANG) == child)
+        handleStop(status);
+    return !ended;
+}

@@ -49,6 +49,10 @@ public:
     // Lets a held child go and waits for its end: the exit code, or minus the signal that ended
     // it, or -1000 when it did not end in time (it is then killed).
     int finish(int timeoutMs = 20000);
+    // Whether the child still runs; once not, exitStatus() tells how it ended (as finish()).
+    // 125: it could not become nobody; 126, 127: it could not start the program.
+    bool running();
+    int exitStatus() const { return endStatus; }
 
 private:
     bool readTerminal(int timeoutMs);

@@ -1,16 +1,25 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -57,6 +66,96 @@ QByteArray readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray underFileSizeLimit(qint64 limit, const std::function<QByteArray()>& body, bool* ok)
+{
+    *ok = false;
+    int channel[2];
+    if (pipe(channel) != 0)
+        return {};
+    const pid_t child = fork();
+    if (child == 0) {
+        close(channel[0]);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit size{};
+        getrlimit(RLIMIT_FSIZE, &size);
+        size.rlim_cur = static_cast<rlim_t>(limit);
+        QByteArray answer = setrlimit(RLIMIT_FSIZE, &size) == 0 ? body() : "setrlimit failed";
+        const bool sent = write(channel[1], answer.constData(),
+                                static_cast<size_t>(answer.size())) == answer.size();
+        _exit(sent ? 0 : 1);
+    }
+    close(channel[1]);
+    QByteArray answer;
+    char buffer[4096];
+    for (ssize_t count; (count = read(channel[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, static_cast<int>(count));
+    close(channel[0]);
+    int status = 0;
+    *ok = child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+          WEXITSTATUS(status) == 0;
+    return answer;
+}
+
+FileSizeLimit::FileSizeLimit(qint64 bytes)
+{
+    rlimit size{};
+    getrlimit(RLIMIT_FSIZE, &size);
+    previous = size.rlim_cur;
+    size.rlim_cur = static_cast<rlim_t>(bytes);
+    if (setrlimit(RLIMIT_FSIZE, &size) != 0)
+        qWarning("setrlimit(RLIMIT_FSIZE) failed");
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit size{};
+    getrlimit(RLIMIT_FSIZE, &size);
+    size.rlim_cur = static_cast<rlim_t>(previous);
+    setrlimit(RLIMIT_FSIZE, &size);
+}
+
+NobodyRun asNobody()
+{
+    NobodyRun run;
+    if (geteuid() != 0)
+        return run;
+    run.verdict = NobodyRun::Skipped;
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty()) {
+        run.output = "setpriv (util-linux) is needed to run this test as nobody";
+        return run;
+    }
+    QTemporaryDir copyDir;
+    const QString copy =
+        copyDir.filePath(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    if (!copyDir.isValid() || !QFile::copy(QCoreApplication::applicationFilePath(), copy) ||
+        !QFile::setPermissions(copyDir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                   QFile::ExeOwner | QFile::ReadOther |
+                                                   QFile::ExeOther) ||
+        !QFile::setPermissions(copy, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                         QFile::ExeOther)) {
+        run.output = "cannot copy the test program for nobody";
+        return run;
+    }
+    const ProcessResult result =
+        TestSupport::run(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--",
+                                   copy, QString::fromLatin1(QTest::currentTestFunction())});
+    run.output = result.out + result.err;
+    if (result.exitCode == 0 && run.output.contains("SKIP   :"))
+        run.output = run.output.mid(run.output.indexOf("SKIP   :")).split('\n').first();
+    else if (run.output.startsWith("setpriv: "))
+        run.output = "cannot run the test program as nobody (a noexec /tmp?): " + run.output;
+    else
+        run.verdict = result.exitCode == 0 ? NobodyRun::Passed : NobodyRun::Failed;
+    return run;
 }
 
 void writeFile(const QString& path, const QByteArray& data)

@@ -28,11 +28,50 @@ ProcessResult run(const QString& program, const QStringList& arguments,
 ProcessResult openssl(const QStringList& arguments, const QByteArray& input = {});
 
 QByteArray readFile(const QString& path);
+// Every entry of a folder, hidden ones included, sorted by name.
+QStringList entries(const QString& folder);
 void writeFile(const QString& path, const QByteArray& data);
 // Absolute path of a file in the build tree, e.g. "cli/varnisk-cli".
 QString binaryPath(const QString& relative);
 // Absolute path of a file in the source tree.
 QString sourcePath(const QString& relative);
+
+// Runs `body` in a child process (fork) whose file-size limit is `limit` bytes, with SIGXFSZ
+// ignored: a write past the limit fails with EFBIG at exactly that byte, as on a disk that is
+// full there. Returns what `body` returned; `ok` is false when the child did not end normally.
+// The child must not use the test macros.
+QByteArray underFileSizeLimit(qint64 limit, const std::function<QByteArray()>& body, bool* ok);
+
+// Lowers the file-size limit of this process while it lives; the test must ignore SIGXFSZ.
+// Within the test process, for code that cannot run in a child (widgets).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    quint64 previous = 0;
+};
+
+// Root may write into any folder, so a test of folder permissions runs as the user nobody:
+// called as root, asNobody() runs the current test function again in a copy of this test
+// program (the build tree may lie where nobody cannot enter) through setpriv, and tells how
+// that went. Called as any other user it returns RunHere, and the test goes on itself.
+struct NobodyRun
+{
+    enum Verdict
+    {
+        RunHere,
+        Passed,
+        Failed,
+        Skipped
+    } verdict = RunHere;
+    QByteArray output;
+};
+NobodyRun asNobody();
 
 // Calls `handler` with the next modal widget (dialog or message box) once it is shown, from
 // the event loop. Use before the call that opens the dialog; `handler` must close it.

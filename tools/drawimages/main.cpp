@@ -1,7 +1,8 @@
 // drawimages: draws every image that the program compiles in (splash screen, window icon and the
-// action icons) and writes them into the folder named on the command line. The images are ours
-// alone and are re-rendered from this code rather than edited by hand, so that the set stays
-// coherent: one palette, one stroke width, one padlock.
+// action icons) and the icons it installs for the desktop (the application and its three file
+// types, as PNG at the usual sizes and as SVG), and writes them into the folder named on the
+// command line. The images are ours alone and are re-rendered from this code rather than edited
+// by hand, so that the set stays coherent: one palette, one stroke width, one padlock.
 
 #include "Version.h"
 
@@ -12,7 +13,9 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPainterPathStroker>
 #include <QRadialGradient>
+#include <QSvgGenerator>
 #include <QTextStream>
 
 #include <functional>
@@ -50,6 +53,41 @@ private:
     const qreal previous;
 };
 
+// While set, shapes are drawn with this area left out. It keeps a margin free around a shape that
+// is drawn over others afterwards, like cutGap below, but by geometry instead of by erasing
+// pixels, so it works for SVG as well as for raster images.
+QPainterPath cutOut;
+
+// Sets the cut-out for as long as it lives.
+class CutOutScope
+{
+public:
+    explicit CutOutScope(const QPainterPath& area) { cutOut = area; }
+    ~CutOutScope() { cutOut = QPainterPath(); }
+    CutOutScope(const CutOutScope&) = delete;
+    CutOutScope& operator=(const CutOutScope&) = delete;
+};
+
+// The area a pen covers along a path.
+QPainterPath strokeArea(const QPainterPath& path, const QPen& pen)
+{
+    QPainterPathStroker stroker(pen);
+    return stroker.createStroke(path);
+}
+
+void paintFill(QPainter& painter, const QPainterPath& path, const QBrush& brush)
+{
+    painter.fillPath(cutOut.isEmpty() ? path : path.subtracted(cutOut), brush);
+}
+
+void paintStroke(QPainter& painter, const QPainterPath& path, const QPen& pen)
+{
+    if (cutOut.isEmpty())
+        painter.strokePath(path, pen);
+    else
+        painter.fillPath(strokeArea(path, pen).subtracted(cutOut), pen.brush());
+}
+
 QPen outlinePen(const QColor& color = ink, qreal width = stroke)
 {
     return QPen(color, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
@@ -72,6 +110,11 @@ void beginIcon(QPainter& painter, int pixels)
 
 void fillAndOutline(QPainter& painter, const QPainterPath& path, const QColor& fill)
 {
+    if (!cutOut.isEmpty()) {
+        paintFill(painter, path, fill);
+        paintStroke(painter, path, outlinePen());
+        return;
+    }
     painter.setPen(outlinePen());
     painter.setBrush(fill);
     painter.drawPath(path);
@@ -146,13 +189,15 @@ void drawPage(QPainter& painter, const QRectF& rect, qreal fold, int textLines)
     corner.closeSubpath();
     fillAndOutline(painter, corner, paperShade);
 
-    painter.setPen(outlinePen(steel, stroke));
     const qreal left = rect.left() + 4;
+    QPainterPath lines;
     for (int line = 0; line < textLines; ++line) {
         const qreal y = rect.top() + fold + 4 + line * 4;
         const qreal right = rect.right() - (line % 2 == 0 ? 4 : 7);
-        painter.drawLine(QPointF(left, y), QPointF(right, y));
+        lines.moveTo(left, y);
+        lines.lineTo(right, y);
     }
+    paintStroke(painter, lines, outlinePen(steel, stroke));
 }
 
 // The padlock that marks everything secret, as shapes: the shackle as a centre line drawn as a
@@ -193,20 +238,32 @@ void cutPadlockGap(QPainter& painter, const Padlock& lock, qreal gap)
     cutGap(painter, lock.lockCase, stroke + 2 * gap, true);
 }
 
+// The same margin as an area, for CutOutScope.
+QPainterPath padlockGap(const Padlock& lock, qreal gap)
+{
+    QPainterPath loop = lock.shackle;
+    loop.closeSubpath();
+    const auto roundPen = [](qreal width) {
+        return QPen(Qt::black, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    };
+    return strokeArea(loop, roundPen(lock.shackleWidth + 2 * stroke + 2 * gap))
+        .united(loop)
+        .united(strokeArea(lock.lockCase, roundPen(stroke + 2 * gap)))
+        .united(lock.lockCase);
+}
+
 void drawPadlock(QPainter& painter, const Padlock& lock)
 {
     drawBand(painter, lock.shackle, lock.shackleWidth, steel);
     fillAndOutline(painter, lock.lockCase, gold);
 
-    // A darker lower band gives the case some body without adding lines.
+    // A darker lower band gives the case some body without adding lines. Intersected rather than
+    // clipped: SVG output knows no clipping.
     const QRectF& body = lock.body;
-    painter.save();
-    painter.setClipPath(lock.lockCase);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(goldShade);
-    painter.drawRect(
+    QPainterPath band;
+    band.addRect(
         QRectF(body.left(), body.center().y() + body.height() * 0.22, body.width(), body.height()));
-    painter.restore();
+    painter.fillPath(band.intersected(lock.lockCase), goldShade);
     painter.setPen(outlinePen());
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(lock.lockCase);
@@ -516,9 +573,11 @@ QImage drawDecrypt()
 // The program's emblem: a written page guarded by the padlock. Drawn on the 32-unit grid.
 void drawEmblem(QPainter& painter)
 {
-    drawPage(painter, QRectF(3, 1, 20, 27), 6, 4);
     const Padlock lock = padlockShape(QRectF(16, 19, 14, 11), false);
-    cutPadlockGap(painter, lock, 1.25);
+    {
+        const CutOutScope gap(padlockGap(lock, 1.25));
+        drawPage(painter, QRectF(3, 1, 20, 27), 6, 4);
+    }
     drawPadlock(painter, lock);
 }
 
@@ -529,6 +588,133 @@ QImage drawLogo()
     beginIcon(painter, 48);
     drawEmblem(painter);
     return image;
+}
+
+// --- Desktop icons -------------------------------------------------------------------------------
+
+// The file types Varnisk writes, each drawn as a page holding what the file holds, locked.
+enum class FileKind
+{
+    Secrets, // .stxt: lines of text
+    Data,    // .sdat: any bytes, shown as bits
+    Image,   // .simg: a picture
+};
+
+// Rows of bits, some set (filled) and some clear (outlined), for an encrypted data file.
+void drawBits(QPainter& painter, const QRectF& page)
+{
+    static const char* const rows[] = {"1011", "0110", "1101"};
+    const qreal size = 3;
+    const qreal step = 4.5;
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            const QRectF bit(page.left() + 3.5 + column * step, page.top() + 9 + row * step, size,
+                             size);
+            QPainterPath square;
+            square.addRect(bit);
+            if (rows[row][column] == '1')
+                paintFill(painter, square, blue);
+            else
+                paintStroke(painter, square, QPen(blue, 1.0));
+        }
+    }
+}
+
+// A small landscape in a frame, for an encrypted image.
+void drawPicture(QPainter& painter, const QRectF& page)
+{
+    const QRectF frame(page.left() + 3, page.top() + 8, page.width() - 6, 12);
+    paintFill(painter, roundedRect(frame, 0.5), blueLight);
+    QPainterPath sun;
+    sun.addEllipse(QPointF(frame.right() - 3.5, frame.top() + 3.5), 2, 2);
+    paintFill(painter, sun, gold);
+    QPainterPath hills;
+    hills.moveTo(frame.left(), frame.bottom());
+    hills.lineTo(frame.left() + 5, frame.top() + 5);
+    hills.lineTo(frame.left() + 9, frame.top() + 9);
+    hills.lineTo(frame.left() + 12, frame.top() + 6.5);
+    hills.lineTo(frame.right(), frame.bottom());
+    hills.closeSubpath();
+    paintFill(painter, hills.intersected(roundedRect(frame, 0.5)), blue);
+    paintStroke(painter, roundedRect(frame, 0.5), outlinePen(ink, stroke * 0.75));
+}
+
+void drawFileIcon(QPainter& painter, FileKind kind)
+{
+    const QRectF page(5, 1, 21, 28);
+    const Padlock lock = padlockShape(QRectF(17, 19, 13, 11), false);
+    {
+        const CutOutScope gap(padlockGap(lock, 1.25));
+        drawPage(painter, page, 6, kind == FileKind::Secrets ? 4 : 0);
+        if (kind == FileKind::Data)
+            drawBits(painter, page);
+        else if (kind == FileKind::Image)
+            drawPicture(painter, page);
+    }
+    drawPadlock(painter, lock);
+}
+
+struct DesktopIcon
+{
+    const char* context; // the hicolor subfolder: apps or mimetypes
+    const char* name;    // the icon name: the desktop file's Icon=, or the MIME type with '-'
+    std::function<void(QPainter&)> draw; // on the 32-unit grid
+};
+
+const std::vector<DesktopIcon>& desktopIcons()
+{
+    static const std::vector<DesktopIcon> icons = {
+        {"apps", "org.nembrow.Varnisk", drawEmblem},
+        {"mimetypes", "application-x-varnisk-secrets",
+         [](QPainter& painter) { drawFileIcon(painter, FileKind::Secrets); }},
+        {"mimetypes", "application-x-varnisk-data",
+         [](QPainter& painter) { drawFileIcon(painter, FileKind::Data); }},
+        {"mimetypes", "application-x-varnisk-image",
+         [](QPainter& painter) { drawFileIcon(painter, FileKind::Image); }},
+    };
+    return icons;
+}
+
+// Writes every desktop icon under `folder`/hicolor, laid out as the icon theme is installed.
+bool writeDesktopIcons(const QDir& folder, QTextStream& err)
+{
+    static const int sizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+    for (const DesktopIcon& icon : desktopIcons()) {
+        const QString name = QString::fromLatin1(icon.name);
+        for (const int size : sizes) {
+            const QString dir = QStringLiteral("hicolor/%1x%1/%2").arg(size).arg(icon.context);
+            const QString path = folder.filePath(dir + QLatin1Char('/') + name + ".png");
+            QImage image = transparentCanvas(size, size);
+            QPainter painter(&image);
+            beginIcon(painter, size);
+            icon.draw(painter);
+            painter.end();
+            if (!folder.mkpath(dir) || !image.save(path)) {
+                err << "cannot write " << path << "\n";
+                return false;
+            }
+        }
+        const QString dir = QStringLiteral("hicolor/scalable/%1").arg(icon.context);
+        const QString path = folder.filePath(dir + QLatin1Char('/') + name + ".svg");
+        if (!folder.mkpath(dir)) {
+            err << "cannot create " << folder.filePath(dir) << "\n";
+            return false;
+        }
+        QSvgGenerator svg;
+        svg.setFileName(path);
+        svg.setSize(QSize(32, 32));
+        svg.setViewBox(QRect(0, 0, 32, 32));
+        svg.setTitle(name);
+        svg.setDescription(QStringLiteral("Varnisk"));
+        QPainter painter(&svg);
+        beginIcon(painter, 32);
+        icon.draw(painter);
+        if (!painter.end()) {
+            err << "cannot write " << path << "\n";
+            return false;
+        }
+    }
+    return true;
 }
 
 // The emblem at splash size, on its own transparent layer so that its gaps show the ground.
@@ -665,5 +851,5 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
-    return 0;
+    return writeDesktopIcons(QDir(output.filePath(QStringLiteral("icons"))), err) ? 0 : 1;
 }

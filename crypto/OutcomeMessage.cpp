@@ -1,0 +1,47 @@
+#include "OutcomeMessage.h"
+
+#include <QCoreApplication>
+
+QString OutcomeMessage::text(const CryptoFile::Result& result, Operation operation)
+{
+    using Outcome = CryptoFile::Outcome;
+    // A failed write is worded by what was being written: an encrypted file, or a decrypted one.
+    const QString writeFailure =
+        operation == Operation::Encrypt
+            ? QCoreApplication::translate("Varnisk", "Error writing File!\nError-Message: ")
+            : QCoreApplication::translate("Varnisk", "Error saving file!\nError-Message: ");
+    switch (result.outcome) {
+    case Outcome::Success:
+        return QString();
+    case Outcome::WrongPassword:
+        return QCoreApplication::translate("Varnisk", "Wrong password!");
+    case Outcome::VersionTooOld:
+        return QCoreApplication::translate("Varnisk", "File-Version < 4!");
+    case Outcome::VersionTooNew:
+        return QCoreApplication::translate(
+            "Varnisk", "File-Version > 5: this file was written by a newer version of Varnisk!");
+    case Outcome::CannotWrite:
+        return QCoreApplication::translate("Varnisk", "File could not be opened for writing!");
+    case Outcome::Failed:
+        if (operation == Operation::Encrypt)
+            return writeFailure + result.detail;
+        return QCoreApplication::translate("Varnisk",
+                                           "Wrong password or corrupted File!\nError-Message: ") +
+               result.detail;
+    case Outcome::SaveFailed:
+        return writeFailure + result.detail;
+    case Outcome::NotSynced:
+        return writeFailure + result.detail +
+               QCoreApplication::translate(
+                   "Varnisk", "\nThe new file is in place, but its folder could not be synced: it "
+                              "may be lost if the system stops now.");
+    case Outcome::Damaged:
+        return writeFailure + result.detail +
+               QCoreApplication::translate(
+                   "Varnisk", "\nThe old content could not be written back: the file may be "
+                              "damaged. Save the document under another name now.");
+    case Outcome::UnknownError:
+        break;
+    }
+    return QCoreApplication::translate("Varnisk", "Unknown error occurred!");
+}

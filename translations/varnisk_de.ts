@@ -1,0 +1,616 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE" sourcelanguage="en">
+<context>
+    <name>About</name>
+    <message>
+        <source>Varnisk</source>
+        <translation>Varnisk</translation>
+    </message>
+    <message>
+        <source>Varnisk manual</source>
+        <translation>Varnisk-Handbuch</translation>
+    </message>
+    <message>
+        <source>Varnisk is free software: you can redistribute
+it and/or modify it under the terms of the
+GNU General Public License, version 3 or later.
+It comes with ABSOLUTELY NO WARRANTY.</source>
+        <translation>Varnisk ist freie Software: Sie können es unter den
+Bedingungen der GNU General Public License, Version 3
+oder jeder späteren Version, weitergeben und/oder ändern.
+Es kommt OHNE JEDE GEWÄHRLEISTUNG.</translation>
+    </message>
+</context>
+<context>
+    <name>CommandLine</name>
+    <message>
+        <source>The option %1 takes no value.</source>
+        <translation>Die Option %1 nimmt keinen Wert.</translation>
+    </message>
+    <message>
+        <source>The option %1 was given twice.</source>
+        <translation>Die Option %1 wurde zweimal angegeben.</translation>
+    </message>
+    <message>
+        <source>The option %1 needs a file name.</source>
+        <translation>Die Option %1 braucht einen Dateinamen.</translation>
+    </message>
+    <message>
+        <source>The option --password-fd needs a file descriptor number.</source>
+        <translation>Die Option --password-fd braucht die Nummer eines Dateideskriptors.</translation>
+    </message>
+    <message>
+        <source>Unknown option: %1</source>
+        <translation>Unbekannte Option: %1</translation>
+    </message>
+    <message>
+        <source>No command given.</source>
+        <translation>Kein Befehl angegeben.</translation>
+    </message>
+    <message>
+        <source>No file given.</source>
+        <translation>Keine Datei angegeben.</translation>
+    </message>
+    <message>
+        <source>Only one file can be given.</source>
+        <translation>Es kann nur eine Datei angegeben werden.</translation>
+    </message>
+    <message>
+        <source>The file name is empty.</source>
+        <translation>Der Dateiname ist leer.</translation>
+    </message>
+    <message>
+        <source>The option -o is for encrypt and decrypt only.</source>
+        <translation>Die Option -o gilt nur für encrypt und decrypt.</translation>
+    </message>
+    <message>
+        <source>Only decrypt can write to standard output (-o -).</source>
+        <translation>Nur decrypt kann auf die Standardausgabe schreiben (-o -).</translation>
+    </message>
+    <message>
+        <source>The option %1 needs a value.</source>
+        <translation>Die Option %1 braucht einen Wert.</translation>
+    </message>
+    <message>
+        <source>Unknown command: %1</source>
+        <translation>Unbekannter Befehl: %1</translation>
+    </message>
+    <message>
+        <source>Usage: varnisk-cli COMMAND [OPTIONS] FILE
+
+Encrypts and decrypts Varnisk files (.stxt secrets documents, .sdat data files,
+.simg images) on the command line.
+
+Commands:
+  encrypt FILE [-o OUT]   encrypt FILE into OUT (default: FILE.sdat)
+  decrypt FILE [-o OUT]   decrypt FILE into OUT (default: FILE without its last
+                          suffix); -o - writes the plaintext to standard output
+  show DOC.stxt           print the text of a secrets document
+  new DOC.stxt            write a secrets document holding the text read from
+                          standard input
+
+Options:
+  -o, --output OUT        the file to write
+  -f, --force             replace an existing output file
+  --password-fd N         read the password from the first line of file
+                          descriptor N (its line ending is not part of it);
+                          without it the password is asked on the terminal, twice
+                          for encrypt and new
+  -h, --help              show this help
+  --version               show the version
+
+Passwords are never taken from arguments or environment variables.
+An output file is written under a temporary name and renamed into place only
+once it is complete (and, when decrypting, verified), so a failure leaves any
+existing file as it was. The output may never be the input file. New files
+can be read by their owner only.
+
+decrypt -o - checks the file&apos;s digest in a first pass and writes only verified
+plaintext to standard output in a second pass. If the input cannot be read
+twice (a pipe), or changes between the passes, the data is written as it is
+decrypted; when the check then fails, the message says so and the exit code is
+not 0: discard what was written.
+
+Exit codes:
+  0  success
+  1  wrong password, corrupted or unsupported file, or unverified output
+  2  usage error: bad arguments, an existing output without --force, the
+     output is the input, passwords that don&apos;t match, no password given
+  3  input/output error: a missing file, or one that cannot be read or written
+</source>
+        <translation>Aufruf: varnisk-cli BEFEHL [OPTIONEN] DATEI
+
+Verschlüsselt und entschlüsselt Varnisk-Dateien (.stxt-Geheimnisdokumente,
+.sdat-Datendateien, .simg-Bilder) auf der Kommandozeile.
+
+Befehle:
+  encrypt DATEI [-o AUS]  DATEI nach AUS verschlüsseln (Vorgabe: DATEI.sdat)
+  decrypt DATEI [-o AUS]  DATEI nach AUS entschlüsseln (Vorgabe: DATEI ohne ihre
+                          letzte Endung); -o - schreibt den Klartext auf die
+                          Standardausgabe
+  show DOK.stxt           den Text eines Geheimnisdokuments ausgeben
+  new DOK.stxt            ein Geheimnisdokument mit dem Text aus der
+                          Standardeingabe schreiben
+
+Optionen:
+  -o, --output AUS        die zu schreibende Datei
+  -f, --force             eine vorhandene Ausgabedatei ersetzen
+  --password-fd N         das Passwort aus der ersten Zeile von Dateideskriptor N
+                          lesen (das Zeilenende gehört nicht dazu); ohne diese
+                          Option wird auf dem Terminal nach dem Passwort gefragt,
+                          bei encrypt und new zweimal
+  -h, --help              diese Hilfe anzeigen
+  --version               die Version anzeigen
+
+Passwörter werden nie aus Argumenten oder Umgebungsvariablen genommen.
+Eine Ausgabedatei wird unter einem vorläufigen Namen geschrieben und erst dann
+an ihren Platz umbenannt, wenn sie vollständig (und beim Entschlüsseln geprüft)
+ist; ein Fehler lässt eine vorhandene Datei also unverändert. Die Ausgabe darf
+nie die Eingabedatei sein. Neue Dateien kann nur ihr Eigentümer lesen.
+
+decrypt -o - prüft die Prüfsumme der Datei in einem ersten Durchgang und
+schreibt nur geprüften Klartext in einem zweiten Durchgang auf die
+Standardausgabe. Kann die Eingabe nicht zweimal gelesen werden (eine Pipe) oder
+ändert sie sich zwischen den Durchgängen, werden die Daten beim Entschlüsseln
+geschrieben; schlägt die Prüfung dann fehl, sagt die Meldung das, und der
+Exit-Code ist nicht 0: Verwerfen Sie, was geschrieben wurde.
+
+Exit-Codes:
+  0  Erfolg
+  1  falsches Passwort, beschädigte oder nicht unterstützte Datei oder
+     ungeprüfte Ausgabe
+  2  Aufruffehler: falsche Argumente, eine vorhandene Ausgabe ohne --force, die
+     Ausgabe ist die Eingabe, Passwörter, die nicht übereinstimmen, kein Passwort
+  3  Ein-/Ausgabefehler: eine fehlende Datei oder eine, die nicht gelesen oder
+     geschrieben werden kann
+</translation>
+    </message>
+    <message>
+        <source>Try &apos;varnisk-cli --help&apos;.</source>
+        <translation>Mehr mit &apos;varnisk-cli --help&apos;.</translation>
+    </message>
+</context>
+<context>
+    <name>Commands</name>
+    <message>
+        <source>%1 has no suffix to take off; name the output with -o.</source>
+        <translation>%1 hat keine Endung, die wegfallen könnte; nennen Sie die Ausgabe mit -o.</translation>
+    </message>
+    <message>
+        <source>The target is the source file itself!</source>
+        <translation>Das Ziel ist die Quelldatei selbst!</translation>
+    </message>
+    <message>
+        <source>File could not be opened for reading!</source>
+        <translation>Die Datei konnte nicht zum Lesen geöffnet werden!</translation>
+    </message>
+    <message>
+        <source>File could not be opened for writing!</source>
+        <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!</translation>
+    </message>
+    <message>
+        <source>Error writing File!
+Error-Message: </source>
+        <translation>Fehler beim Schreiben der Datei!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Anything written to standard output is unverified: discard it.</source>
+        <translation>Was auf die Standardausgabe geschrieben wurde, ist ungeprüft: Verwerfen Sie es.</translation>
+    </message>
+    <message>
+        <source>Type the text, then Ctrl-D on a line of its own:</source>
+        <translation>Geben Sie den Text ein, dann Strg-D in einer eigenen Zeile:</translation>
+    </message>
+    <message>
+        <source>The text holds a zero byte, where a secrets document&apos;s text would end; nothing was written.</source>
+        <translation>Der Text enthält ein Null-Byte, an dem der Text eines Geheimnisdokuments enden würde; es wurde nichts geschrieben.</translation>
+    </message>
+    <message>
+        <source>File does not exsist!</source>
+        <translation>Die Datei existiert nicht!</translation>
+    </message>
+    <message>
+        <source>%1 exists already; use --force to replace it.</source>
+        <translation>%1 existiert bereits; ersetzen Sie es mit --force.</translation>
+    </message>
+    <message>
+        <source>No password could be read from file descriptor %1!</source>
+        <translation>Aus Dateideskriptor %1 konnte kein Passwort gelesen werden!</translation>
+    </message>
+    <message>
+        <source>Password: </source>
+        <translation>Passwort: </translation>
+    </message>
+    <message>
+        <source>There is no terminal to ask for the password; give it with --password-fd N.</source>
+        <translation>Es gibt kein Terminal, um nach dem Passwort zu fragen; geben Sie es mit --password-fd N an.</translation>
+    </message>
+    <message>
+        <source>No password given.</source>
+        <translation>Kein Passwort angegeben.</translation>
+    </message>
+    <message>
+        <source>Confirm password: </source>
+        <translation>Passwort bestätigen: </translation>
+    </message>
+    <message>
+        <source>Passwords don&apos;t match!</source>
+        <translation>Die Passwörter stimmen nicht überein!</translation>
+    </message>
+    <message>
+        <source>Wrong password!</source>
+        <translation>Falsches Passwort!</translation>
+    </message>
+    <message>
+        <source>File-Version &lt; 4!</source>
+        <translation>Dateiversion &lt; 4!</translation>
+    </message>
+    <message>
+        <source>File-Version &gt; 5: this file was written by a newer version of Varnisk!</source>
+        <translation>Dateiversion &gt; 5: Diese Datei wurde von einer neueren Version von Varnisk geschrieben!</translation>
+    </message>
+    <message>
+        <source>Wrong password or corrupted File!
+Error-Message: </source>
+        <translation>Falsches Passwort oder beschädigte Datei!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Error saving file!
+Error-Message: </source>
+        <translation>Fehler beim Speichern der Datei!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Unknown error occurred!</source>
+        <translation>Ein unbekannter Fehler ist aufgetreten!</translation>
+    </message>
+</context>
+<context>
+    <name>FindDialog</name>
+    <message>
+        <source>Varnisk</source>
+        <translation>Varnisk</translation>
+    </message>
+    <message>
+        <source>Find:</source>
+        <translation>Suchen:</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>&amp;Abbrechen</translation>
+    </message>
+    <message>
+        <source>Find next...</source>
+        <translation>Weitersuchen...</translation>
+    </message>
+</context>
+<context>
+    <name>PasswordConfirmDialog</name>
+    <message>
+        <source>Varnisk</source>
+        <translation>Varnisk</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>Ok</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Confirm:</source>
+        <translation>Bestätigen:</translation>
+    </message>
+    <message>
+        <source>Passwords don&apos;t match!</source>
+        <translation>Die Passwörter stimmen nicht überein!</translation>
+    </message>
+</context>
+<context>
+    <name>PasswordDialog</name>
+    <message>
+        <source>Varnisk</source>
+        <translation>Varnisk</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>Ok</translation>
+    </message>
+</context>
+<context>
+    <name>Varnisk</name>
+    <message>
+        <source>GIF-File (*.gif)</source>
+        <translation>GIF-Datei (*.gif)</translation>
+    </message>
+    <message>
+        <source>JPG-File (*.jpg)</source>
+        <translation>JPG-Datei (*.jpg)</translation>
+    </message>
+    <message>
+        <source>PNG-File (*.png)</source>
+        <translation>PNG-Datei (*.png)</translation>
+    </message>
+    <message>
+        <source>Select Secrets Directory</source>
+        <translation>Geheimnisordner wählen</translation>
+    </message>
+    <message>
+        <source>Tabulator Width:</source>
+        <translation>Tabulatorbreite:</translation>
+    </message>
+    <message>
+        <source>Searched text not found!</source>
+        <translation>Der gesuchte Text wurde nicht gefunden!</translation>
+    </message>
+    <message>
+        <source>NoName</source>
+        <translation>Unbenannt</translation>
+    </message>
+    <message>
+        <source>Save changes?</source>
+        <translation>Änderungen speichern?</translation>
+    </message>
+    <message>
+        <source>Select stxt-File...</source>
+        <translation>stxt-Datei wählen...</translation>
+    </message>
+    <message>
+        <source>stxt-File (*.stxt)</source>
+        <translation>stxt-Datei (*.stxt)</translation>
+    </message>
+    <message>
+        <source>Saving: </source>
+        <translation>Speichern: </translation>
+    </message>
+    <message>
+        <source>Opening: </source>
+        <translation>Öffnen: </translation>
+    </message>
+    <message>
+        <source>File could not be opened for reading!</source>
+        <translation>Die Datei konnte nicht zum Lesen geöffnet werden!</translation>
+    </message>
+    <message>
+        <source>File could not be opened for writing!</source>
+        <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!</translation>
+    </message>
+    <message>
+        <source>Unknown error occurred!</source>
+        <translation>Ein unbekannter Fehler ist aufgetreten!</translation>
+    </message>
+    <message>
+        <source>Error writing File!
+Error-Message: </source>
+        <translation>Fehler beim Schreiben der Datei!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Wrong password!</source>
+        <translation>Falsches Passwort!</translation>
+    </message>
+    <message>
+        <source>File-Version &lt; 4!</source>
+        <translation>Dateiversion &lt; 4!</translation>
+    </message>
+    <message>
+        <source>File-Version &gt; 5: this file was written by a newer version of Varnisk!</source>
+        <translation>Dateiversion &gt; 5: Diese Datei wurde von einer neueren Version von Varnisk geschrieben!</translation>
+    </message>
+    <message>
+        <source>Error saving file!</source>
+        <translation>Fehler beim Speichern der Datei!</translation>
+    </message>
+    <message>
+        <source>Wrong password or corrupted File!
+Error-Message: </source>
+        <translation>Falsches Passwort oder beschädigte Datei!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>File does not exsist!</source>
+        <translation>Die Datei existiert nicht!</translation>
+    </message>
+    <message>
+        <source>File type not supported!</source>
+        <translation>Dateityp nicht unterstützt!</translation>
+    </message>
+    <message>
+        <source>Select File...</source>
+        <translation>Datei wählen...</translation>
+    </message>
+    <message>
+        <source>Select sdat-File...</source>
+        <translation>sdat-Datei wählen...</translation>
+    </message>
+    <message>
+        <source>sdat-File (*.sdat)</source>
+        <translation>sdat-Datei (*.sdat)</translation>
+    </message>
+    <message>
+        <source>Encrypting: </source>
+        <translation>Verschlüsseln: </translation>
+    </message>
+    <message>
+        <source>File successfully encrypted!</source>
+        <translation>Datei erfolgreich verschlüsselt!</translation>
+    </message>
+    <message>
+        <source>sdat-File (*.sdat *.simg)</source>
+        <translation>sdat-Datei (*.sdat *.simg)</translation>
+    </message>
+    <message>
+        <source>Decrypting: </source>
+        <translation>Entschlüsseln: </translation>
+    </message>
+    <message>
+        <source>File successfully decrypted!</source>
+        <translation>Datei erfolgreich entschlüsselt!</translation>
+    </message>
+    <message>
+        <source>Image format not recognized!</source>
+        <translation>Bildformat nicht erkannt!</translation>
+    </message>
+    <message>
+        <source>The target is the source file itself!
+Choose another file name, so that the source is not overwritten.</source>
+        <translation>Das Ziel ist die Quelldatei selbst!
+Wählen Sie einen anderen Dateinamen, damit die Quelle nicht überschrieben wird.</translation>
+    </message>
+    <message>
+        <source>No Text selected!</source>
+        <translation>Kein Text ausgewählt!</translation>
+    </message>
+    <message>
+        <source>No Window found for typing!</source>
+        <translation>Kein Fenster zum Tippen gefunden!</translation>
+    </message>
+    <message>
+        <source>Error typing!</source>
+        <translation>Fehler beim Tippen!</translation>
+    </message>
+</context>
+<context>
+    <name>VarniskClass</name>
+    <message>
+        <source>Varnisk</source>
+        <translation>Varnisk</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>&amp;Bearbeiten</translation>
+    </message>
+    <message>
+        <source>E&amp;xtras</source>
+        <translation>E&amp;xtras</translation>
+    </message>
+    <message>
+        <source>&amp;?</source>
+        <translation>&amp;?</translation>
+    </message>
+    <message>
+        <source>toolBar</source>
+        <translation>Werkzeugleiste</translation>
+    </message>
+    <message>
+        <source>&amp;New</source>
+        <translation>&amp;Neu</translation>
+    </message>
+    <message>
+        <source>Ctrl+N</source>
+        <translation>Ctrl+N</translation>
+    </message>
+    <message>
+        <source>&amp;Open...</source>
+        <translation>Ö&amp;ffnen...</translation>
+    </message>
+    <message>
+        <source>Ctrl+O</source>
+        <translation>Ctrl+O</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Speichern</translation>
+    </message>
+    <message>
+        <source>Ctrl+S</source>
+        <translation>Ctrl+S</translation>
+    </message>
+    <message>
+        <source>Save As...</source>
+        <translation>Speichern &amp;unter...</translation>
+    </message>
+    <message>
+        <source>Secrets &amp;Directory...</source>
+        <translation>&amp;Geheimnisordner...</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>Ctrl+Q</source>
+        <translation>Ctrl+Q</translation>
+    </message>
+    <message>
+        <source>Line &amp;Wrap</source>
+        <translation>&amp;Zeilenumbruch</translation>
+    </message>
+    <message>
+        <source>&amp;Find...</source>
+        <translation>&amp;Suchen...</translation>
+    </message>
+    <message>
+        <source>Ctrl+F</source>
+        <translation>Ctrl+F</translation>
+    </message>
+    <message>
+        <source>&amp;Encrypt File...</source>
+        <translation>Datei &amp;verschlüsseln...</translation>
+    </message>
+    <message>
+        <source>&amp;Decrypt File...</source>
+        <translation>Datei &amp;entschlüsseln...</translation>
+    </message>
+    <message>
+        <source>&amp;About</source>
+        <translation>Ü&amp;ber</translation>
+    </message>
+    <message>
+        <source>&amp;Type Selection...</source>
+        <translation>Auswahl &amp;tippen...</translation>
+    </message>
+    <message>
+        <source>F8</source>
+        <translation>F8</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>S&amp;chließen</translation>
+    </message>
+    <message>
+        <source>Ctrl+W</source>
+        <translation>Ctrl+W</translation>
+    </message>
+    <message>
+        <source>&amp;Tab Width...</source>
+        <translation>&amp;Tabulatorbreite...</translation>
+    </message>
+    <message>
+        <source>Type Selection + TAB...</source>
+        <translation>Auswahl tippen + TAB...</translation>
+    </message>
+    <message>
+        <source>F9</source>
+        <translation>F9</translation>
+    </message>
+    <message>
+        <source>Type Selection + ENTER</source>
+        <translation>Auswahl tippen + ENTER</translation>
+    </message>
+    <message>
+        <source>F10</source>
+        <translation>F10</translation>
+    </message>
+</context>
+</TS>
