@@ -393,16 +393,18 @@ void TestEncryptedStream::writtenStreamsDiffer_data()
     // Salt and prefix are new for every write; the prefix length K (1 to 32) decides the size.
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("writes");
+    QTest::addColumn<int>("opened");       // the first so many are opened with openssl
     QTest::addColumn<QList<int>>("sizes"); // all must be seen; empty: not checked
-    QTest::newRow("empty data: 66, 82 and 98 bytes") << 0 << 60 << QList<int>{66, 82, 98};
-    QTest::newRow("one byte") << 1 << 8 << QList<int>();
-    QTest::newRow("a piece and one") << chunk + 1 << 3 << QList<int>();
+    QTest::newRow("empty data: 66, 82 and 98 bytes") << 0 << 60 << 2 << QList<int>{66, 82, 98};
+    QTest::newRow("one byte: the prefix length varies") << 1 << 8 << 8 << QList<int>();
+    QTest::newRow("a piece and one") << chunk + 1 << 2 << 2 << QList<int>();
 }
 
 void TestEncryptedStream::writtenStreamsDiffer()
 {
     QFETCH(int, length);
     QFETCH(int, writes);
+    QFETCH(int, opened);
     QFETCH(QList<int>, sizes);
     const QByteArray data = randomBytes(length);
     QSet<QByteArray> salts, prefixes, bodies;
@@ -413,8 +415,7 @@ void TestEncryptedStream::writtenStreamsDiffer()
         salts.insert(stream.mid(2, 16));
         bodies.insert(stream.mid(18));
         seenSizes.insert(stream.size());
-        if (i >= 8) {
-            // Beyond the first eight, only the sizes are collected (openssl is slow to start).
+        if (i >= opened) {
             QVERIFY(decrypt(stream, "pw").written == data);
             continue;
         }
@@ -436,8 +437,9 @@ void TestEncryptedStream::writtenStreamsDiffer()
     }
     QCOMPARE(salts.size(), writes);
     QCOMPARE(bodies.size(), writes);
-    QVERIFY(prefixLengths.size() > 1);
     QCOMPARE(prefixes.size(), longPrefixes);
+    if (opened >= 8)
+        QVERIFY(prefixLengths.size() > 1); // all eight alike: 1 in 2^35
     if (!sizes.isEmpty())
         QCOMPARE(seenSizes, QSet<int>(sizes.begin(), sizes.end()));
 }
