@@ -123,10 +123,15 @@ for mib in $sizes; do
     awk -v ve="${wall[v.enc]}" -v oe="${wall[o.enc]}" -v vd="${wall[v.dec]}" \
         -v od="${wall[o.dec]}" -v vs="${wall[v.stdout]}" -v vce="${cpu[v.enc]}" \
         -v oce="${cpu[o.enc]}" -v vcd="${cpu[v.dec]}" -v ocd="${cpu[o.dec]}" \
-        -v r1="${rss[v.enc]}" -v r2="${rss[v.dec]}" -v r3="${rss[v.stdout]}" 'BEGIN {
+        -v r1="${rss[v.enc]}" -v r2="${rss[v.dec]}" -v r3="${rss[v.stdout]}" -v mib="$mib" 'BEGIN {
+            if (mib < 64)
+                print "  (at this size starting the process dominates the times)"
             rss = r1; if (r2 > rss) rss = r2; if (r3 > rss) rss = r3
             printf "  throughput, varnisk-cli / openssl enc:    encrypt %.2f, decrypt %.2f (goal >= 1.5)\n", oe / ve, od / vd
-            printf "  CPU time, varnisk-cli / openssl enc:      encrypt %.2f, decrypt %.2f (goal <= 1.1)\n", vce / oce, vcd / ocd
+            if (oce > 0 && ocd > 0)
+                printf "  CPU time, varnisk-cli / openssl enc:      encrypt %.2f, decrypt %.2f (goal <= 1.1)\n", vce / oce, vcd / ocd
+            else
+                printf "  CPU time, varnisk-cli / openssl enc:      too short to measure\n"
             printf "  time, decrypt -o - / openssl enc -d:      %.2f (goal <= 1.5)\n", vs / od
             printf "  peak RSS of varnisk-cli:                  %.1f MiB (goal <= 16)\n", rss / 1024 }'
     unset wall cpu rss

@@ -14,7 +14,7 @@
 // cancel() may come from any thread at any time. The call stops before its next read (a read
 // already waiting on a slow pipe is finished first) and throws StreamCancelled; like after a
 // failure, the output may hold part of a stream, which the caller removes. A call that has
-// already read all of its input completes normally.
+// already seen the end of its input completes normally.
 class StreamProgress
 {
 public:

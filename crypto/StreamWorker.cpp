@@ -1,5 +1,6 @@
 #include "StreamWorker.h"
 
+#include <chrono>
 #include <stdexcept>
 #include <system_error>
 
@@ -28,11 +29,8 @@ StreamWorker::~StreamWorker()
 {
     if (!helper.joinable())
         return;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-    }
-    changed.notify_all();
+    stopping = true;
+    wake();
     helper.join();
 }
 
@@ -41,7 +39,7 @@ void StreamWorker::submit(bool large)
     if (!helper.joinable() && large)
         start();
     if (!helper.joinable()) {
-        // Everything so far ran here, so `done` is this thread's alone.
+        // Everything so far ran here, so the counts are this thread's alone.
         if (!work(nextSlot()))
             throw std::runtime_error(failure);
         ++queued;
@@ -50,29 +48,43 @@ void StreamWorker::submit(bool large)
         return;
     }
     ++queued;
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        published = queued;
-    }
-    changed.notify_all();
-}
-
-quint64 StreamWorker::finished()
-{
-    if (!helper.joinable())
-        return done;
-    const std::lock_guard<std::mutex> lock(mutex);
-    return done;
+    published = queued;
+    wake();
 }
 
 void StreamWorker::waitUntilFinished(quint64 jobs)
 {
     if (!helper.joinable())
         return; // jobs that ran here have finished, or thrown
-    std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [&] { return done >= jobs || failed; });
+    waitFor([&] { return done >= jobs || failed; });
     if (done < jobs)
         throw std::runtime_error(failure);
+}
+
+template <typename Ready> void StreamWorker::waitFor(Ready ready)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > until) {
+            std::unique_lock<std::mutex> lock(mutex);
+            ++sleepers;
+            changed.wait(lock, ready);
+            --sleepers;
+            return;
+        }
+        std::this_thread::yield();
+    }
+}
+
+void StreamWorker::wake()
+{
+    if (sleepers == 0)
+        return;
+    {
+        // Taking the mutex orders this wake after a sleeper's last look at the counts.
+        const std::lock_guard<std::mutex> lock(mutex);
+    }
+    changed.notify_all();
 }
 
 void StreamWorker::start()
@@ -88,23 +100,17 @@ void StreamWorker::start()
 
 void StreamWorker::run()
 {
-    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        changed.wait(lock, [&] { return stopping || done < published; });
+        waitFor([&] { return stopping || done < published; });
         if (stopping)
             return;
-        const int slot = static_cast<int>(done % slotCount);
-        lock.unlock();
-        const bool ok = work(slot);
-        lock.lock();
-        if (ok)
-            ++done;
-        else
+        const quint64 job = done;
+        if (!work(static_cast<int>(job % slotCount))) {
             failed = true;
-        lock.unlock();
-        changed.notify_all();
-        lock.lock();
-        if (failed)
+            wake();
             return;
+        }
+        done = job + 1;
+        wake();
     }
 }

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -12,9 +13,9 @@
 // share two processors. The jobs work on a fixed ring of buffers: job n uses slot n % ringSlots,
 // and they run strictly in the order they were submitted.
 //
-// Jobs run on the calling thread instead, in the same order, as long as no job was submitted
-// as `large` (a small stream is not worth a thread), when only one processor is available to
-// this thread, and when no thread can be started. Results are the same either way.
+// Jobs run on the calling thread instead, in the same order, until the first `large` one (a
+// small stream is not worth a thread), and throughout when only one processor is available to
+// this thread or no thread can be started. Results are the same either way.
 class StreamWorker
 {
 public:
@@ -28,30 +29,37 @@ public:
     StreamWorker& operator=(const StreamWorker&) = delete;
 
     // The slot that the next submitted job will use. Before filling it, wait until the job
-    // that used it last (submitted() - ringSlots) is done.
+    // that used it last has finished: waitUntilFinished(submitted() - ringSlots + 1).
     [[nodiscard]] int nextSlot() const { return static_cast<int>(queued % slotCount); }
     [[nodiscard]] quint64 submitted() const { return queued; }
     // Queues a job for nextSlot(). A `large` job starts the helper thread if there is none.
     void submit(bool large);
     // The number of jobs that have finished so far, without waiting.
-    [[nodiscard]] quint64 finished();
+    [[nodiscard]] quint64 finished() const { return done; }
     // Waits until the first `jobs` jobs have finished; throws when one of them failed.
     void waitUntilFinished(quint64 jobs);
 
 private:
     void start();
     void run();
+    // Waits until `ready()` holds: briefly by looking again and again, since the other thread
+    // usually gets there within a fraction of a chunk's work, then asleep on `changed`.
+    template <typename Ready> void waitFor(Ready ready);
+    void wake();
 
     const int slotCount;
     const Job work;
     const char* const failure;
-    quint64 queued = 0; // written by the calling thread only, published under `mutex`
+    quint64 queued = 0; // the calling thread's own count; `published` is the helper's view
 
+    std::atomic<quint64> published{0};
+    std::atomic<quint64> done{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> stopping{false};
+    // A thread that is about to sleep counts itself here first, so that the other one only
+    // takes the mutex to wake it when someone sleeps.
+    std::atomic<int> sleepers{0};
     std::mutex mutex;
     std::condition_variable changed;
-    quint64 published = 0; // jobs the helper may take
-    quint64 done = 0;
-    bool failed = false;
-    bool stopping = false;
     std::thread helper;
 };
