@@ -1,8 +1,16 @@
-// Throughput of the engine beside the work it cannot avoid: one pass of AES-256-CBC and
-// SHA-256 over the same bytes, in the same 4096-byte chunks, reading and writing the same
-// files. Each size runs in its own child process, so its peak resident memory is its own.
+// Throughput of the engine beside the limits of this machine, measured in the same run:
+//   - AES-256-CBC encryption alone, in 1 MiB blocks in memory. A CBC chain is serial, so no
+//     single stream encrypts faster: the limit for encryption.
+//   - AES-256-CBC decryption alone and SHA-256 alone, likewise.
+//   - The two-thread limit of each direction: the slower of its cipher and SHA-256, which the
+//     engine runs side by side. For encryption that is the AES-CBC limit again.
+//   - On one processor the two run in series: 1 / (1 / cipher + 1 / SHA-256).
+// The engine works on files in DIR through QFile, as its callers use it, so its ratios also pay
+// for reading and writing. Medians of interleaved rounds. Each size runs in a child process of
+// its own, so its peak resident memory is its own.
 //
-// Usage: bench_engine [DIR [MiB...]]   (default: /dev/shm, 16 and 256 MiB)
+// Usage: bench_engine [DIR [MiB...]]   (default: /dev/shm, 256 MiB)
+//   ROUNDS=5 in the environment; VERBOSE=1 prints every run's time.
 
 #include "CryptoFile.h"
 #include "EncryptedStream.h"
@@ -10,17 +18,21 @@
 
 #include <QByteArray>
 #include <QDataStream>
-#include <QDir>
 #include <QFile>
+#include <QList>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,8 +42,7 @@
 
 namespace {
 
-constexpr int chunkSize = 4096;
-constexpr int repeats = 3;
+constexpr int blockSize = 1 << 20;
 
 struct CipherFree
 {
@@ -42,38 +53,47 @@ struct DigestFree
     void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
 
-// A buffered C stream, closed on every way out: the plainest buffered file I/O there is.
-class Stream
-{
-public:
-    Stream(const QString& path, const char* mode)
-        : file(std::fopen(QFile::encodeName(path).constData(), mode))
-    {
-        if (file == nullptr)
-            throw std::runtime_error("cannot open " + path.toStdString());
-        // A larger buffer than the engine's files have, so the limit is not flattered by
-        // system calls the engine does not make.
-        std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
-    }
-    ~Stream() { std::fclose(file); }
-    Stream(const Stream&) = delete;
-    Stream& operator=(const Stream&) = delete;
-    std::FILE* get() const { return file; }
-
-private:
-    std::FILE* file;
-};
-
 double seconds(const std::function<void()>& work)
 {
-    double best = 1e9;
-    for (int i = 0; i < repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    return took.count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// `size` bytes through AES-256-CBC in 1 MiB blocks, in memory.
+void cipherAlone(qint64 size, bool encrypt)
+{
+    static std::vector<unsigned char> in(blockSize, 0x5a);
+    static std::vector<unsigned char> out(blockSize + 16);
+    const unsigned char key[32] = {1};
+    const unsigned char iv[16] = {2};
+    std::unique_ptr<EVP_CIPHER_CTX, CipherFree> cipher(EVP_CIPHER_CTX_new());
+    EVP_CipherInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, key, iv, encrypt ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(cipher.get(), 0);
+    for (qint64 done = 0; done < size; done += blockSize) {
+        int produced = 0;
+        EVP_CipherUpdate(cipher.get(), out.data(), &produced, in.data(), blockSize);
     }
-    return best;
+}
+
+// `size` bytes through SHA-256 in 1 MiB blocks, in memory.
+void sha256Alone(qint64 size)
+{
+    static std::vector<unsigned char> in(blockSize, 0xa5);
+    std::unique_ptr<EVP_MD_CTX, DigestFree> digest(EVP_MD_CTX_new());
+    EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr);
+    for (qint64 done = 0; done < size; done += blockSize)
+        EVP_DigestUpdate(digest.get(), in.data(), blockSize);
+    unsigned char sum[32];
+    EVP_DigestFinal_ex(digest.get(), sum, nullptr);
 }
 
 void makeInput(const QString& path, qint64 size)
@@ -81,47 +101,14 @@ void makeInput(const QString& path, qint64 size)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error("cannot create the input");
-    QByteArray block(1 << 20, '\0');
+    QByteArray block(blockSize, '\0');
     RAND_bytes(reinterpret_cast<unsigned char*>(block.data()), block.size());
     for (qint64 written = 0; written < size; written += block.size())
         file.write(block.constData(), std::min<qint64>(block.size(), size - written));
 }
 
-// The limit: read, cipher, hash, write, nothing else; buffered I/O, as the engine's files are.
-void rawPass(const QString& from, const QString& to, bool encrypt)
-{
-    const Stream in(from, "rb");
-    const Stream out(to, "wb");
-    unsigned char key[32] = {};
-    unsigned char iv[16] = {};
-    std::unique_ptr<EVP_CIPHER_CTX, CipherFree> cipher(EVP_CIPHER_CTX_new());
-    std::unique_ptr<EVP_MD_CTX, DigestFree> digest(EVP_MD_CTX_new());
-    EVP_CipherInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, key, iv, encrypt ? 1 : 0);
-    EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr);
-    unsigned char chunk[chunkSize];
-    unsigned char result[chunkSize + 16];
-    for (;;) {
-        const std::size_t count = std::fread(chunk, 1, chunkSize, in.get());
-        if (count == 0)
-            break;
-        int produced = 0;
-        EVP_CipherUpdate(cipher.get(), result, &produced, chunk, static_cast<int>(count));
-        // The digest covers the plaintext: the input when encrypting, the output otherwise.
-        if (encrypt)
-            EVP_DigestUpdate(digest.get(), chunk, count);
-        else
-            EVP_DigestUpdate(digest.get(), result, static_cast<std::size_t>(produced));
-        if (std::fwrite(result, 1, static_cast<std::size_t>(produced), out.get()) !=
-            static_cast<std::size_t>(produced))
-            throw std::runtime_error("short write");
-    }
-    int produced = 0;
-    EVP_CipherFinal_ex(cipher.get(), result, &produced);
-    unsigned char sum[32];
-    EVP_DigestFinal_ex(digest.get(), sum, nullptr);
-}
-
-void engineEncrypt(const QString& from, const QString& to, const SecureStringHolder& password)
+void engine(bool encrypt, const QString& from, const QString& to,
+            const SecureStringHolder& password)
 {
     QFile in(from);
     QFile out(to);
@@ -131,67 +118,108 @@ void engineEncrypt(const QString& from, const QString& to, const SecureStringHol
     QDataStream output(&out);
     input.setByteOrder(QDataStream::LittleEndian);
     output.setByteOrder(QDataStream::LittleEndian);
-    encryptStream(input, static_cast<quint64>(in.size()), output, password);
-}
-
-void engineDecrypt(const QString& from, const QString& to, const SecureStringHolder& password)
-{
-    QFile in(from);
-    QFile out(to);
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
-        throw std::runtime_error("cannot open the files");
-    QDataStream input(&in);
-    QDataStream output(&out);
-    input.setByteOrder(QDataStream::LittleEndian);
-    output.setByteOrder(QDataStream::LittleEndian);
-    if (decryptStream(input, output, password) != DecryptOk)
+    if (encrypt)
+        encryptStream(input, static_cast<quint64>(in.size()), output, password);
+    else if (decryptStream(input, output, password) != DecryptOk)
         throw std::runtime_error("decryption failed");
 }
 
-void cryptoFileEncrypt(const QString& from, const QString& to, const SecureStringHolder& password)
+void cryptoFile(bool encrypt, const QString& from, const QString& to,
+                const SecureStringHolder& password)
 {
     QFile in(from);
-    if (!in.open(QIODevice::ReadOnly) ||
-        !CryptoFile::encrypt(in, static_cast<quint64>(in.size()), to, password).ok())
-        throw std::runtime_error("CryptoFile::encrypt failed");
+    if (!in.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot open the input");
+    const bool ok =
+        encrypt ? CryptoFile::encrypt(in, static_cast<quint64>(in.size()), to, password).ok()
+                : CryptoFile::decrypt(in, to, password).ok();
+    if (!ok)
+        throw std::runtime_error("CryptoFile failed");
 }
 
-void cryptoFileDecrypt(const QString& from, const QString& to, const SecureStringHolder& password)
+// Runs `work` with the calling thread pinned to one processor.
+void onOneProcessor(const std::function<void()>& work)
 {
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly) || !CryptoFile::decrypt(in, to, password).ok())
-        throw std::runtime_error("CryptoFile::decrypt failed");
+    cpu_set_t saved;
+    CPU_ZERO(&saved);
+    sched_getaffinity(0, sizeof saved, &saved);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &saved)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    }
+    sched_setaffinity(0, sizeof one, &one);
+    work();
+    sched_setaffinity(0, sizeof saved, &saved);
 }
 
-void line(const char* what, qint64 size, double engine, double raw)
+int runSize(const QString& dir, qint64 size, int rounds)
 {
-    const double megabytes = static_cast<double>(size) / 1e6;
-    std::printf("  %-28s %8.1f MB/s   raw limit %8.1f MB/s   ratio %5.3f\n", what,
-                megabytes / engine, megabytes / raw, raw / engine);
-}
-
-int runSize(const QString& dir, qint64 size)
-{
-    const QString plain = dir + QStringLiteral("/bench.plain");
-    const QString sealed = dir + QStringLiteral("/bench.sdat");
-    const QString back = dir + QStringLiteral("/bench.back");
-    const QString rawOut = dir + QStringLiteral("/bench.raw");
+    const QString plain = dir + QStringLiteral("/bench_engine.plain");
+    const QString sealed = dir + QStringLiteral("/bench_engine.sdat");
+    const QString back = dir + QStringLiteral("/bench_engine.back");
     SecureStringHolder password;
     password.string() = "benchmark password";
     makeInput(plain, size);
+    engine(true, plain, sealed, password);
 
+    // Every measurement once per round, so that a busy moment of the machine falls on all. The
+    // output of the last round is removed first, so that freeing its pages is not timed.
+    const auto fresh = [](const QString& target, std::function<void()> run) {
+        return [target, run] {
+            QFile::remove(target);
+            return seconds(run);
+        };
+    };
+    const std::vector<std::pair<std::string, std::function<double()>>> work = {
+        {"aes-encrypt", [&] { return seconds([&] { cipherAlone(size, true); }); }},
+        {"aes-decrypt", [&] { return seconds([&] { cipherAlone(size, false); }); }},
+        {"sha256", [&] { return seconds([&] { sha256Alone(size); }); }},
+        {"encryptStream", fresh(sealed, [&] { engine(true, plain, sealed, password); })},
+        {"decryptStream", fresh(back, [&] { engine(false, sealed, back, password); })},
+        {"CryptoFile::encrypt", fresh(sealed, [&] { cryptoFile(true, plain, sealed, password); })},
+        {"CryptoFile::decrypt", fresh(back, [&] { cryptoFile(false, sealed, back, password); })},
+        {"encryptStream, one processor",
+         fresh(sealed, [&] { onOneProcessor([&] { engine(true, plain, sealed, password); }); })},
+        {"decryptStream, one processor",
+         fresh(back, [&] { onOneProcessor([&] { engine(false, sealed, back, password); }); })},
+    };
+    std::map<std::string, std::vector<double>> times;
+    for (int round = 0; round < rounds; ++round) {
+        for (const auto& [name, run] : work) {
+            times[name].push_back(run());
+            if (qEnvironmentVariableIsSet("VERBOSE"))
+                std::printf("  %s: %.3f s\n", name.c_str(), times[name].back());
+        }
+    }
+    const double megabytes = static_cast<double>(size) / 1e6;
+    std::map<std::string, double> rate;
+    for (const auto& [name, values] : times)
+        rate[name] = megabytes / median(values);
+
+    const double aesEncrypt = rate["aes-encrypt"];
+    const double aesDecrypt = rate["aes-decrypt"];
+    const double sha = rate["sha256"];
+    const double decryptLimit = std::min(aesDecrypt, sha);
+    const auto series = [&](double cipher) { return 1 / (1 / cipher + 1 / sha); };
     std::printf("%lld MiB:\n", static_cast<long long>(size >> 20));
-    const double rawEncrypt = seconds([&] { rawPass(plain, rawOut, true); });
-    const double encrypt = seconds([&] { engineEncrypt(plain, sealed, password); });
-    const double fileEncrypt = seconds([&] { cryptoFileEncrypt(plain, sealed, password); });
-    const double rawDecrypt = seconds([&] { rawPass(sealed, rawOut, false); });
-    const double decrypt = seconds([&] { engineDecrypt(sealed, back, password); });
-    const double fileDecrypt = seconds([&] { cryptoFileDecrypt(sealed, back, password); });
-    line("encryptStream", size, encrypt, rawEncrypt);
-    line("CryptoFile::encrypt", size, fileEncrypt, rawEncrypt);
-    line("decryptStream", size, decrypt, rawDecrypt);
-    line("CryptoFile::decrypt", size, fileDecrypt, rawDecrypt);
-    for (const QString& file : {plain, sealed, back, rawOut})
+    std::printf("  limits in memory: AES-256-CBC encrypt %.0f MB/s, decrypt %.0f MB/s, "
+                "SHA-256 %.0f MB/s\n",
+                aesEncrypt, aesDecrypt, sha);
+    const auto line = [&](const char* name, double limit, const char* what) {
+        std::printf("  %-30s %7.0f MB/s  %5.2f of %s (%.0f MB/s)\n", name, rate[name],
+                    rate[name] / limit, what, limit);
+    };
+    line("encryptStream", std::min(aesEncrypt, sha), "the AES-CBC encryption limit");
+    line("decryptStream", decryptLimit, "the two-thread limit");
+    line("CryptoFile::encrypt", std::min(aesEncrypt, sha), "the AES-CBC encryption limit");
+    line("CryptoFile::decrypt", decryptLimit, "the two-thread limit");
+    line("encryptStream, one processor", series(aesEncrypt), "AES-CBC and SHA-256 in series");
+    line("decryptStream, one processor", series(aesDecrypt), "AES-CBC and SHA-256 in series");
+    for (const QString& file : {plain, sealed, back})
         QFile::remove(file);
     std::fflush(stdout);
     return 0;
@@ -206,16 +234,19 @@ int main(int argc, char** argv)
     for (int i = 2; i < argc; ++i)
         sizes << (static_cast<qint64>(std::atoll(argv[i])) << 20);
     if (sizes.isEmpty())
-        sizes = {16LL << 20, 256LL << 20};
-    std::printf("bench_engine in %s, best of %d runs, 4096-byte chunks\n", qPrintable(dir),
-                repeats);
+        sizes = {256LL << 20};
+    const int roundCount = qEnvironmentVariableIsSet("ROUNDS")
+                               ? std::max(1, qEnvironmentVariableIntValue("ROUNDS"))
+                               : 5;
+    std::printf("bench_engine in %s, median of %d interleaved rounds\n", qPrintable(dir),
+                roundCount);
     std::fflush(stdout);
 
     for (const qint64 size : sizes) {
         const pid_t child = fork();
         if (child == 0) {
             try {
-                _exit(runSize(dir, size));
+                _exit(runSize(dir, size, roundCount));
             } catch (const std::exception& error) {
                 std::fprintf(stderr, "bench_engine: %s\n", error.what());
                 _exit(1);

@@ -1,7 +1,11 @@
 #include "EncryptedStream.h"
 
+#include "LockedMemory.h"
 #include "SecureStringHolder.h"
+#include "StreamCancelled.h"
 #include "StreamOutputError.h"
+#include "StreamProgress.h"
+#include "StreamWorker.h"
 
 #include <QDataStream>
 
@@ -22,7 +26,10 @@ namespace {
 constexpr unsigned char formatVersion = 5;
 constexpr unsigned char formatMinor = 1;
 
-constexpr int chunkSize = 4096;
+// 64 KiB pieces keep system calls and thread hand-overs rare against the work on them; four
+// slots let the two threads run apart by up to three chunks.
+constexpr int chunkSize = 64 * 1024;
+constexpr int ringSlots = 4;
 constexpr int blockSize = 16;
 constexpr int saltSize = 16;
 constexpr int keySize = 32;
@@ -86,48 +93,99 @@ void finishHash(EVP_MD_CTX* digest, unsigned char* out)
         fail("error calculating hash");
 }
 
-// A pipe may hand out fewer bytes than asked for; only the end of the input comes up short.
-int readFully(QDataStream& input, unsigned char* data, int size)
-{
-    int got = 0;
-    while (got < size) {
-        const int count = input.readRawData(reinterpret_cast<char*>(data) + got, size - got);
-        if (count <= 0)
-            break;
-        got += count;
-    }
-    return got;
-}
-
 void writeAll(QDataStream& output, const unsigned char* data, int size)
 {
     if (size > 0 && output.writeRawData(reinterpret_cast<const char*>(data), size) != size)
         throw StreamOutputError();
 }
 
-// Encrypts `size` bytes and writes whatever the cipher gives back.
+// Encrypts one of the small fields (total, prefix, digest) and writes what the cipher gives.
 void encryptAndWrite(EVP_CIPHER_CTX* cipher, QDataStream& output, const unsigned char* data,
                      int size)
 {
-    unsigned char buffer[chunkSize + blockSize];
+    unsigned char buffer[maxPrefix + blockSize];
     int produced = 0;
     if (EVP_EncryptUpdate(cipher, buffer, &produced, data, size) == 0)
         fail("error encrypting");
     writeAll(output, buffer, produced);
-    OPENSSL_cleanse(buffer, sizeof buffer);
 }
 
+void throwIfCancelled(const StreamProgress* progress)
+{
+    if (progress != nullptr && progress->isCancelled())
+        throw StreamCancelled();
+}
+
+// Reads the input in whole chunks. A pipe may hand out fewer bytes than asked for, so reads go
+// on until the chunk is full or a read returns 0 or less; that read ends the input, and nothing
+// is read after it, as if the input were read a piece at a time.
+class ChunkReader
+{
+public:
+    ChunkReader(QDataStream& stream, StreamProgress* streamProgress)
+        : input(stream), progress(streamProgress)
+    {}
+
+    int read(unsigned char* data, int size)
+    {
+        int got = 0;
+        while (got < size && !ended) {
+            throwIfCancelled(progress);
+            const int count = input.readRawData(reinterpret_cast<char*>(data) + got, size - got);
+            if (count <= 0) {
+                ended = true;
+                break;
+            }
+            got += count;
+            if (progress != nullptr)
+                progress->addBytesRead(static_cast<quint64>(count));
+        }
+        return got;
+    }
+
+private:
+    QDataStream& input;
+    StreamProgress* const progress;
+    bool ended = false;
+};
+
+// The chunks of one call, in locked memory that is wiped when the call ends, whichever way: the
+// plaintext passes through them.
+class ChunkMemory
+{
+public:
+    explicit ChunkMemory(std::size_t bytes)
+        : size(bytes), memory(static_cast<unsigned char*>(LockedMemory::allocate(bytes)))
+    {}
+    ~ChunkMemory() { LockedMemory::release(memory, size); }
+    ChunkMemory(const ChunkMemory&) = delete;
+    ChunkMemory& operator=(const ChunkMemory&) = delete;
+    unsigned char* at(std::size_t offset) const { return memory + offset; }
+
+private:
+    const std::size_t size;
+    unsigned char* const memory;
+};
+
 // Splits the decrypted record into total, prefix, data, digest and trailing bytes, whatever
-// the chunk boundaries are, hashing prefix and data and writing the data out.
+// the chunk boundaries are, and writes the data out. The digest is the caller's: each chunk
+// holds at most one stretch of prefix and data, which feed() reports for hashing.
 class RecordReader
 {
 public:
     RecordReader(QDataStream& sink, int streamVersion) : output(sink), version(streamVersion) {}
 
-    // Returns false when the record cannot be valid any more (version 5 with bytes after the
-    // digest); the caller then reports an integrity failure at once.
-    bool feed(const unsigned char* data, int size)
+    struct Piece
     {
+        bool valid = true; // false: the record cannot be valid any more (version 5 with bytes
+                           // after the digest); the caller reports an integrity failure at once
+        int bodyStart = 0; // the stretch of prefix and data in this chunk
+        int bodySize = 0;
+    };
+
+    Piece feed(const unsigned char* data, int size)
+    {
+        Piece piece;
         int pos = 0;
         while (pos < size) {
             if (totalRead < 8) {
@@ -138,9 +196,11 @@ public:
                 if (totalRead == 8)
                     startBody();
             } else if (bodyRead < total) {
-                const qint64 take = std::min<qint64>(total - bodyRead, size - pos);
-                consumeBody(data + pos, static_cast<int>(take));
-                pos += static_cast<int>(take);
+                const int take = static_cast<int>(std::min<qint64>(total - bodyRead, size - pos));
+                consumeBody(data + pos, take);
+                piece.bodyStart = pos;
+                piece.bodySize = take;
+                pos += take;
             } else if (digestRead < digestSize) {
                 const int take = std::min(digestSize - digestRead, size - pos);
                 std::memcpy(storedDigest.data() + digestRead, data + pos, take);
@@ -149,23 +209,21 @@ public:
             } else {
                 // Version 4 may carry bytes past the digest; version 5 never does.
                 if (version != 4)
-                    return false;
+                    piece.valid = false;
                 pos = size;
             }
         }
-        return true;
+        return piece;
     }
 
-    bool complete()
+    // Whether the whole record was there and `computed` (the digest of prefix and data)
+    // matches the one it carries.
+    bool complete(const unsigned char* computed) const
     {
-        unsigned char computed[digestSize];
         const bool whole = totalRead == 8 && bodyRead == total && prefixLength <= total &&
                            total >= 1 && digestRead == digestSize;
-        finishHash(digest, computed);
         return whole && CRYPTO_memcmp(computed, storedDigest.data(), digestSize) == 0;
     }
-
-    EVP_MD_CTX* digest = nullptr;
 
 private:
     void startBody()
@@ -180,7 +238,6 @@ private:
 
     void consumeBody(const unsigned char* data, int size)
     {
-        hash(digest, data, size);
         int skip = 0;
         if (bodyRead == 0) {
             // The first prefix byte tells the prefix length, counted in eight bits.
@@ -207,7 +264,7 @@ private:
 } // namespace
 
 void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
-                   const SecureStringHolder& password)
+                   const SecureStringHolder& password, StreamProgress* progress)
 {
     output << static_cast<qint8>(formatVersion) << static_cast<qint8>(formatMinor);
 
@@ -244,23 +301,55 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
     hash(digest.get(), prefix, prefixLength);
     encryptAndWrite(cipher.get(), output, prefix, prefixLength);
 
-    unsigned char chunk[chunkSize];
+    // The data: the helper encrypts a chunk while this thread hashes it, reads the next one
+    // and writes the ciphertext of those before it, in order.
+    const ChunkMemory memory(ringSlots * (2 * chunkSize + blockSize));
+    const auto plain = [&](int slot) { return memory.at(slot * chunkSize); };
+    const auto sealed = [&](int slot) {
+        return memory.at(ringSlots * chunkSize + slot * (chunkSize + blockSize));
+    };
+    std::array<int, ringSlots> sizes = {};
+    std::array<int, ringSlots> produced = {};
+    StreamWorker worker(
+        ringSlots,
+        [&](int slot) {
+            return EVP_EncryptUpdate(cipher.get(), sealed(slot), &produced[slot], plain(slot),
+                                     sizes[slot]) == 1;
+        },
+        "error encrypting");
+    quint64 written = 0;
+    const auto writeUpTo = [&](quint64 jobs) {
+        worker.waitUntilFinished(jobs);
+        for (; written < jobs; ++written) {
+            const int slot = static_cast<int>(written % ringSlots);
+            writeAll(output, sealed(slot), produced[slot]);
+        }
+    };
+
+    ChunkReader reader(input, progress);
     quint64 remaining = length;
     for (;;) {
-        const int count = input.readRawData(reinterpret_cast<char*>(chunk), chunkSize);
-        if (count <= 0)
+        const quint64 job = worker.submitted();
+        if (job >= ringSlots)
+            writeUpTo(job - ringSlots + 1);
+        const int slot = worker.nextSlot();
+        // Asking for one byte more than is still due shows an input longer than announced (a
+        // device, a growing file) as soon as it shows, without reading on.
+        const int wanted = remaining < chunkSize ? static_cast<int>(remaining) + 1 : chunkSize;
+        const int count = reader.read(plain(slot), wanted);
+        if (count == 0)
             break;
-        // An input longer than announced (a device, a growing file) is refused as soon as it
-        // shows, not after writing all of it.
         if (static_cast<quint64>(count) > remaining) {
-            OPENSSL_cleanse(chunk, sizeof chunk);
+            writeUpTo(job);
             fail("stream length parameter has wrong value");
         }
-        hash(digest.get(), chunk, count);
-        encryptAndWrite(cipher.get(), output, chunk, count);
+        sizes[slot] = count;
+        worker.submit(count == chunkSize);
+        hash(digest.get(), plain(slot), count);
         remaining -= static_cast<quint64>(count);
+        writeUpTo(worker.finished());
     }
-    OPENSSL_cleanse(chunk, sizeof chunk);
+    writeUpTo(worker.submitted());
     if (remaining != 0)
         fail("stream length parameter has wrong value");
 
@@ -269,13 +358,14 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
     encryptAndWrite(cipher.get(), output, sum, digestSize);
 
     unsigned char last[blockSize];
-    int produced = 0;
-    if (EVP_EncryptFinal_ex(cipher.get(), last, &produced) == 0)
+    int lastSize = 0;
+    if (EVP_EncryptFinal_ex(cipher.get(), last, &lastSize) == 0)
         fail("error encrypting final block");
-    writeAll(output, last, produced);
+    writeAll(output, last, lastSize);
 }
 
-int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHolder& password)
+int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHolder& password,
+                  StreamProgress* progress)
 {
     qint8 versionByte = 0;
     qint8 minorByte = 0;
@@ -285,9 +375,12 @@ int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHol
         return DecryptVersionTooOld;
     if (version > 5)
         return DecryptVersionTooNew;
+    if (progress != nullptr && input.status() == QDataStream::Ok)
+        progress->addBytesRead(2);
 
+    ChunkReader reader(input, progress);
     unsigned char salt[saltSize];
-    if (readFully(input, salt, saltSize) != saltSize)
+    if (reader.read(salt, saltSize) != saltSize)
         fail("unexpected end of input");
 
     KeyMaterial keyMaterial;
@@ -301,26 +394,52 @@ int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHol
 
     DigestContext digest = newDigest();
     RecordReader record(output, static_cast<int>(version));
-    record.digest = digest.get();
 
-    unsigned char chunk[chunkSize];
-    unsigned char plain[chunkSize + blockSize];
+    // This thread reads, decrypts and writes; the helper hashes the prefix and data of each
+    // decrypted chunk, which stays in its slot until then.
+    const ChunkMemory memory(chunkSize + ringSlots * (chunkSize + blockSize));
+    unsigned char* const sealed = memory.at(0);
+    const auto plain = [&](int slot) {
+        return memory.at(chunkSize + slot * (chunkSize + blockSize));
+    };
+    std::array<int, ringSlots> hashStart = {};
+    std::array<int, ringSlots> hashSize = {};
+    StreamWorker worker(
+        ringSlots,
+        [&](int slot) {
+            return EVP_DigestUpdate(digest.get(), plain(slot) + hashStart[slot],
+                                    static_cast<std::size_t>(hashSize[slot])) == 1;
+        },
+        "error updating hash");
+
     for (bool last = false; !last;) {
-        const int count = input.readRawData(reinterpret_cast<char*>(chunk), chunkSize);
+        const quint64 job = worker.submitted();
+        if (job >= ringSlots)
+            worker.waitUntilFinished(job - ringSlots + 1);
+        const int slot = worker.nextSlot();
+        const int count = reader.read(sealed, chunkSize);
         int produced = 0;
         if (count > 0) {
-            if (EVP_DecryptUpdate(cipher.get(), plain, &produced, chunk, count) == 0)
+            if (EVP_DecryptUpdate(cipher.get(), plain(slot), &produced, sealed, count) == 0)
                 fail("error decrypting");
         } else {
             last = true;
-            if (EVP_DecryptFinal_ex(cipher.get(), plain, &produced) == 0)
+            if (EVP_DecryptFinal_ex(cipher.get(), plain(slot), &produced) == 0)
                 fail("error decrypting final block");
         }
-        if (produced > 0 && !record.feed(plain, produced)) {
-            OPENSSL_cleanse(plain, sizeof plain);
+        if (produced == 0)
+            continue;
+        const RecordReader::Piece piece = record.feed(plain(slot), produced);
+        if (!piece.valid)
             return DecryptIntegrityFailure;
+        if (piece.bodySize > 0) {
+            hashStart[slot] = piece.bodyStart;
+            hashSize[slot] = piece.bodySize;
+            worker.submit(count == chunkSize);
         }
     }
-    OPENSSL_cleanse(plain, sizeof plain);
-    return record.complete() ? DecryptOk : DecryptIntegrityFailure;
+    worker.waitUntilFinished(worker.submitted());
+    unsigned char computed[digestSize];
+    finishHash(digest.get(), computed);
+    return record.complete(computed) ? DecryptOk : DecryptIntegrityFailure;
 }

@@ -4,6 +4,7 @@
 
 class QDataStream;
 class SecureStringHolder;
+class StreamProgress;
 
 // The one container of every encrypted file (.stxt, .sdat, .simg):
 //   byte 0: format version (5 written, 4 and 5 read), byte 1: minor version (1, ignored),
@@ -11,9 +12,14 @@ class SecureStringHolder;
 //   (the first is K - 1), L data bytes, SHA-256 of prefix and data. Key and IV are 48 bytes of
 //   PBKDF2-HMAC-SHA1(password, salt, 1000). Version 4 has no padding and may carry trailing
 //   bytes after the digest.
-// Both functions stream in 4096-byte chunks with fixed memory and throw std::runtime_error
-// with a fixed lower-case message on hard failures; a failed write to `output` throws the
-// StreamOutputError kind of it, so callers can tell a full disk from a bad file.
+// Both functions stream in chunks of 64 KiB with fixed memory (well under 1 MiB, locked and
+// wiped) and throw std::runtime_error with a fixed lower-case message on hard failures; a
+// failed write to `output` throws the StreamOutputError kind of it, so callers can tell a full
+// disk from a bad file. They return only when done, but a large stream runs its cipher
+// (encryption) or its digest (decryption) on a helper thread beside the calling one, which does
+// all reading and writing: `input` and `output` are only ever touched by the calling thread.
+// With a StreamProgress (see there), another thread can follow the call and cancel it, which
+// ends the call with StreamCancelled.
 
 enum DecryptResult
 {
@@ -26,8 +32,9 @@ enum DecryptResult
 // Writes the whole stream for the `length` bytes that `input` delivers. Part of the stream may
 // already be in `output` when it throws.
 void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
-                   const SecureStringHolder& password);
+                   const SecureStringHolder& password, StreamProgress* progress = nullptr);
 
 // Returns a DecryptResult. The data go to `output` as they are decrypted, so `output` holds a
 // verified plaintext only when the result is DecryptOk.
-int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHolder& password);
+int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHolder& password,
+                  StreamProgress* progress = nullptr);
