@@ -77,6 +77,10 @@ Es kommt OHNE JEDE GEWÄHRLEISTUNG.</translation>
         <translation>Unbekannter Befehl: %1</translation>
     </message>
     <message>
+        <source>Try &apos;varnisk-cli --help&apos;.</source>
+        <translation>Mehr mit &apos;varnisk-cli --help&apos;.</translation>
+    </message>
+    <message>
         <source>Usage: varnisk-cli COMMAND [OPTIONS] FILE
 
 Encrypts and decrypts Varnisk files (.stxt secrets documents, .sdat data files,
@@ -101,10 +105,11 @@ Options:
   --version               show the version
 
 Passwords are never taken from arguments or environment variables.
-An output file is written under a temporary name and renamed into place only
-once it is complete (and, when decrypting, verified), so a failure leaves any
-existing file as it was. The output may never be the input file. New files
-can be read by their owner only.
+An output file is written under a temporary name, synced, and renamed into
+place only once it is complete (and, when decrypting, verified), so a failure
+leaves any existing file as it was. A symbolic link counts as an existing
+file; --force replaces the link itself, not the file it points to. The output
+may never be the input file. New files can be read by their owner only.
 
 decrypt -o - checks the file&apos;s digest in a first pass and writes only verified
 plaintext to standard output in a second pass. If the input cannot be read
@@ -118,6 +123,7 @@ Exit codes:
   2  usage error: bad arguments, an existing output without --force, the
      output is the input, passwords that don&apos;t match, no password given
   3  input/output error: a missing file, or one that cannot be read or written
+     (a full disk, a file-size limit, standard output closed early)
 </source>
         <translation>Aufruf: varnisk-cli BEFEHL [OPTIONEN] DATEI
 
@@ -144,10 +150,12 @@ Optionen:
   --version               die Version anzeigen
 
 Passwörter werden nie aus Argumenten oder Umgebungsvariablen genommen.
-Eine Ausgabedatei wird unter einem vorläufigen Namen geschrieben und erst dann
-an ihren Platz umbenannt, wenn sie vollständig (und beim Entschlüsseln geprüft)
-ist; ein Fehler lässt eine vorhandene Datei also unverändert. Die Ausgabe darf
-nie die Eingabedatei sein. Neue Dateien kann nur ihr Eigentümer lesen.
+Eine Ausgabedatei wird unter einem vorläufigen Namen geschrieben, auf die Platte
+gebracht und erst dann an ihren Platz umbenannt, wenn sie vollständig (und beim
+Entschlüsseln geprüft) ist; ein Fehler lässt eine vorhandene Datei also
+unverändert. Ein symbolischer Link zählt als vorhandene Datei; --force ersetzt
+den Link selbst, nicht die Datei, auf die er zeigt. Die Ausgabe darf nie die
+Eingabedatei sein. Neue Dateien kann nur ihr Eigentümer lesen.
 
 decrypt -o - prüft die Prüfsumme der Datei in einem ersten Durchgang und
 schreibt nur geprüften Klartext in einem zweiten Durchgang auf die
@@ -163,12 +171,9 @@ Exit-Codes:
   2  Aufruffehler: falsche Argumente, eine vorhandene Ausgabe ohne --force, die
      Ausgabe ist die Eingabe, Passwörter, die nicht übereinstimmen, kein Passwort
   3  Ein-/Ausgabefehler: eine fehlende Datei oder eine, die nicht gelesen oder
-     geschrieben werden kann
+     geschrieben werden kann (volle Platte, Größenbegrenzung für Dateien,
+     vorzeitig geschlossene Standardausgabe)
 </translation>
-    </message>
-    <message>
-        <source>Try &apos;varnisk-cli --help&apos;.</source>
-        <translation>Mehr mit &apos;varnisk-cli --help&apos;.</translation>
     </message>
 </context>
 <context>
@@ -188,12 +193,6 @@ Exit-Codes:
     <message>
         <source>File could not be opened for writing!</source>
         <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!</translation>
-    </message>
-    <message>
-        <source>Error writing File!
-Error-Message: </source>
-        <translation>Fehler beim Schreiben der Datei!
-Fehlermeldung: </translation>
     </message>
     <message>
         <source>Anything written to standard output is unverified: discard it.</source>
@@ -238,34 +237,6 @@ Fehlermeldung: </translation>
     <message>
         <source>Passwords don&apos;t match!</source>
         <translation>Die Passwörter stimmen nicht überein!</translation>
-    </message>
-    <message>
-        <source>Wrong password!</source>
-        <translation>Falsches Passwort!</translation>
-    </message>
-    <message>
-        <source>File-Version &lt; 4!</source>
-        <translation>Dateiversion &lt; 4!</translation>
-    </message>
-    <message>
-        <source>File-Version &gt; 5: this file was written by a newer version of Varnisk!</source>
-        <translation>Dateiversion &gt; 5: Diese Datei wurde von einer neueren Version von Varnisk geschrieben!</translation>
-    </message>
-    <message>
-        <source>Wrong password or corrupted File!
-Error-Message: </source>
-        <translation>Falsches Passwort oder beschädigte Datei!
-Fehlermeldung: </translation>
-    </message>
-    <message>
-        <source>Error saving file!
-Error-Message: </source>
-        <translation>Fehler beim Speichern der Datei!
-Fehlermeldung: </translation>
-    </message>
-    <message>
-        <source>Unknown error occurred!</source>
-        <translation>Ein unbekannter Fehler ist aufgetreten!</translation>
     </message>
 </context>
 <context>
@@ -414,10 +385,6 @@ Fehlermeldung: </translation>
         <translation>Dateiversion &gt; 5: Diese Datei wurde von einer neueren Version von Varnisk geschrieben!</translation>
     </message>
     <message>
-        <source>Error saving file!</source>
-        <translation>Fehler beim Speichern der Datei!</translation>
-    </message>
-    <message>
         <source>Wrong password or corrupted File!
 Error-Message: </source>
         <translation>Falsches Passwort oder beschädigte Datei!
@@ -484,6 +451,24 @@ Wählen Sie einen anderen Dateinamen, damit die Quelle nicht überschrieben wird
     <message>
         <source>Error typing!</source>
         <translation>Fehler beim Tippen!</translation>
+    </message>
+    <message>
+        <source>Error saving file!
+Error-Message: </source>
+        <translation>Fehler beim Speichern der Datei!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>
+The new file is in place, but its folder could not be synced: it may be lost if the system stops now.</source>
+        <translation>
+Die neue Datei ist an ihrem Platz, aber ihr Ordner konnte nicht auf die Platte gebracht werden: Hält das System jetzt an, kann sie verloren gehen.</translation>
+    </message>
+    <message>
+        <source>
+The old content could not be written back: the file may be damaged. Save the document under another name now.</source>
+        <translation>
+Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädigt sein. Speichern Sie das Dokument jetzt unter einem anderen Namen.</translation>
     </message>
 </context>
 <context>
