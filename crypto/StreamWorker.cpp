@@ -1,5 +1,7 @@
 #include "StreamWorker.h"
 
+#include "SecureWipe.h"
+
 #include <chrono>
 #include <stdexcept>
 #include <system_error>
@@ -99,6 +101,14 @@ void StreamWorker::start()
 }
 
 void StreamWorker::run()
+{
+    runJobs();
+    // The hashing of plaintext went through this thread's frames, and glibc keeps a finished
+    // thread's stack for the next thread unwiped.
+    secureWipeStack();
+}
+
+void StreamWorker::runJobs()
 {
     for (;;) {
         waitFor([&] { return stopping || done < published; });

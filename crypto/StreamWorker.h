@@ -42,6 +42,7 @@ public:
 private:
     void start();
     void run();
+    void runJobs();
     // Waits until `ready()` holds: briefly by looking again and again, since the other thread
     // usually gets there within a fraction of a chunk's work, then asleep on `changed`.
     template <typename Ready> void waitFor(Ready ready);

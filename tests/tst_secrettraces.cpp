@@ -35,13 +35,17 @@ QList<QByteArray> halves(const Halves& text)
     return {text.head.toUtf8(), text.tail.toUtf8()};
 }
 
-// More than a few KiB, so the text spans several of the engine's chunks.
+// A short mark on every line between them, so that even a small leftover piece of the text
+// shows.
+const Halves mark = {QStringLiteral("Kv8"), QStringLiteral("-Qx2")};
+
+// Several of the engine's 64 KiB pieces, so that its helper thread takes part.
 QList<QByteArray> documentText()
 {
     QList<QByteArray> pieces = halves(firstLine);
     pieces << "\n";
-    for (int i = 0; i < 100; ++i)
-        pieces << QByteArray("note ") + QByteArray::number(i) + ": nothing to see here at all\n";
+    for (int i = 0; i < 8000; ++i)
+        pieces << QByteArray("note ") + QByteArray::number(i) + ": " << halves(mark) << " ok\n";
     return pieces << halves(lastLine) << "\n";
 }
 
@@ -173,6 +177,7 @@ void TestSecretTraces::editorLeavesNoText()
     QCOMPARE(editor.readLine(), QByteArray("ok"));
     QCOMPARE(traces(editor.pid(), firstLine), 0);
     QCOMPARE(traces(editor.pid(), lastLine), 0);
+    QCOMPARE(traces(editor.pid(), mark), 0);
     QCOMPARE(traces(editor.pid(), password, Where::OutsideLockedUndumped), 0);
 }
 
@@ -222,6 +227,7 @@ void TestSecretTraces::cliLeavesNoSecret()
     QVERIFY2(cli.waitUntilHeldAtExit(), cli.screen().constData());
     QCOMPARE(traces(cli.pid(), firstLine), 0);
     QCOMPARE(traces(cli.pid(), lastLine), 0);
+    QCOMPARE(traces(cli.pid(), mark), 0);
     QCOMPARE(traces(cli.pid(), password), 0);
     QCOMPARE(cli.finish(), 0);
 }
