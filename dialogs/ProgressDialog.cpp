@@ -2,13 +2,15 @@
 
 #include "ui_ProgressDialog.h"
 
+#include <QCloseEvent>
 #include <QLocale>
 
 ProgressDialog::ProgressDialog(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::ProgressDialog>())
 {
     ui->setupUi(this);
-    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    // No close button: Cancel (or Escape) says what closing it would leave open.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     connect(ui->bCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -30,4 +32,11 @@ void ProgressDialog::setProgress(const QString& text, quint64 done, quint64 tota
     ui->lProgress->setText(
         text + QLatin1Char('\n') +
         tr("%1 of %2").arg(doneText, locale.formattedDataSize(static_cast<qint64>(total), 1)));
+}
+
+void ProgressDialog::closeEvent(QCloseEvent* event)
+{
+    // Only Cancel stops the operation. Quit closes every window, this one among them, and the
+    // window that runs the operation refuses to go while it runs; so does this dialog.
+    event->ignore();
 }

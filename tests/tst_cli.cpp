@@ -56,8 +56,11 @@ ProcessResult runInShell(const QStringList& arguments, const QByteArray& input, 
                          const QString& outputFile = {})
 {
     QString script = QStringLiteral("exec ");
+    // A ThreadSanitizer build's runtime writes a file of 512 KiB into TMPDIR as the program
+    // starts, where a small limit would end it; without a usable TMPDIR it leaves that out. The
+    // program itself needs no temporary folder.
     if (sizeLimit >= 0)
-        script += QStringLiteral("prlimit --fsize=%1 -- ").arg(sizeLimit);
+        script += QStringLiteral("env TMPDIR=/nonexistent prlimit --fsize=%1 -- ").arg(sizeLimit);
     script += QStringLiteral("\"$0\" \"$@\" --password-fd 0");
     if (!outputFile.isEmpty())
         script += QStringLiteral(" > '%1'").arg(outputFile);
