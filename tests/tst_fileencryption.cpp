@@ -9,6 +9,7 @@
 #include "Varnisk.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QBuffer>
 #include <QDialog>
 #include <QDir>
@@ -590,13 +591,14 @@ void tst_FileEncryption::longOperation_data()
     // encrypt: a sparse file of 64 GiB, far more than can be done before the end of the test;
     // decrypt, image: a stream that comes slowly through a named pipe.
     QTest::addColumn<QString>("operation");
-    // cancel: Cancel in the progress dialog; complete: wait for the end; close: close the window
-    // (refused while the work runs), then Cancel; destroy: delete the window.
+    // cancel: Cancel in the progress dialog; complete: wait for the end, while a file to open
+    // arrives; close: Quit and close, refused while the work runs, then Cancel; destroy: delete
+    // the window.
     QTest::addColumn<QString>("ending");
     QTest::newRow("encrypt, Cancel") << "encrypt"
                                      << "cancel";
-    QTest::newRow("encrypt, close the window") << "encrypt"
-                                               << "close";
+    QTest::newRow("encrypt, Quit") << "encrypt"
+                                   << "close";
     QTest::newRow("encrypt, window deleted") << "encrypt"
                                              << "destroy";
     QTest::newRow("decrypt from a pipe, to the end") << "decrypt"
@@ -629,6 +631,9 @@ void tst_FileEncryption::longOperation()
         QFile::remove(stream);
     }
     const QStringList before = TestSupport::entries(dir->path());
+    const QString later = dir->filePath(QStringLiteral("later.sdat"));
+    if (ending == "complete")
+        encryptBytes(later, "later", "pw");
 
     auto window = makeWindow();
     const auto replaceTarget = [target](QWidget* widget) {
@@ -657,14 +662,24 @@ void tst_FileEncryption::longOperation()
             window.reset();
             return;
         }
-        if (ending == "close")
-            closeRefused = !window->close() && window->isVisible();
-        if (ending != "complete")
+        if (ending == "close") {
+            // Quit from any window, or closing this one: it stays, and so does its work.
+            QApplication::closeAllWindows();
+            closeRefused = !window->close() && window->isVisible() && dialog->isVisible();
+        }
+        if (ending == "complete")
+            window->openFile(later); // from outside: waits for the running work
+        else
             dialog->findChild<QPushButton*>(QStringLiteral("bCancel"))->click();
     });
     QString message;
-    if (ending == "complete")
-        script.message(&message);
+    QString deferred;
+    if (ending == "complete") {
+        script.message(&message).then([&](QWidget* widget) {
+            deferred = window->statusBar()->currentMessage();
+            static_cast<QDialog*>(widget)->reject();
+        });
+    }
     if (operation == "encrypt")
         trigger(*window, "action_Encrypt");
     else
@@ -691,6 +706,7 @@ void tst_FileEncryption::longOperation()
     if (ending == "complete") {
         QCOMPARE(message, QStringLiteral("File successfully decrypted!"));
         QCOMPARE(TestSupport::readFile(target), plain);
+        QCOMPARE(deferred, QStringLiteral("Decrypting: later.sdat"));
     } else {
         QCOMPARE(TestSupport::readFile(target), QByteArray("existing file"));
         QCOMPARE(TestSupport::entries(dir->path()), before);
