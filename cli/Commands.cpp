@@ -41,7 +41,6 @@ int exitCodeOf(const Result& result, Operation operation)
         return ExitCode::BadFile;
     case Outcome::Failed:
     case Outcome::UnknownError:
-    case Outcome::Cancelled:
         // The stream format refusing a file it reads is the file's fault; refusing what it
         // writes is the input's or the disk's.
         return operation == Operation::Decrypt ? ExitCode::BadFile : ExitCode::InputOutput;
@@ -49,6 +48,7 @@ int exitCodeOf(const Result& result, Operation operation)
     case Outcome::SaveFailed:
     case Outcome::NotSynced:
     case Outcome::Damaged:
+    case Outcome::Cancelled: // by a signal, which ends the program before it gets here
         break;
     }
     return ExitCode::InputOutput;

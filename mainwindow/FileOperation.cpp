@@ -39,7 +39,7 @@ FileOperation::FileOperation(QWidget* parentWindow) : window(parentWindow), dial
     updateTimer.setInterval(updateEveryMs);
     connect(&showTimer, &QTimer::timeout, this, &FileOperation::showProgress);
     connect(&updateTimer, &QTimer::timeout, this, &FileOperation::updateProgress);
-    // Cancel, Escape and closing the dialog: the work stops before its next read.
+    // Cancel or Escape: the work stops before its next read.
     connect(&dialog, &QDialog::rejected, this, [this]() {
         if (running)
             progress->cancel();

@@ -89,15 +89,18 @@ private:
     QString askSaveFileName(const QString& caption, const QString& proposal, const QString& filter,
                             const QString& defaultSuffix);
     QString decryptedStem() const;
-    // The third halves of Encrypt File and Decrypt File: they run once the work on the
-    // operation's thread has ended, and each ends by clearing its dialog and the status bar.
+    // Runs `work` on the file operation's thread; `whenDone` follows on this one once it ended.
     using FileOperationStep = void (Varnisk::*)(const CryptoFile::Result& result);
     void runFileOperation(const QString& text, std::unique_ptr<QFile> source,
                           FileOperation::Work work, FileOperationStep whenDone);
-    void encryptFileFinished(const CryptoFile::Result& written);
+    // True when the work was started (it then ends the operation), false when the user
+    // cancelled or was refused before.
     bool decryptData(std::unique_ptr<QFile> input);
-    void decryptDataFinished(const CryptoFile::Result& read);
     void decryptImage(std::unique_ptr<QFile> input);
+    // The third halves of Encrypt File and Decrypt File, once their work has ended. Each ends,
+    // like every other way out of the operation, by clearing its dialog and the status bar.
+    void encryptFileFinished(const CryptoFile::Result& written);
+    void decryptDataFinished(const CryptoFile::Result& read);
     void decryptImageFinished(const CryptoFile::Result& read);
     void endEncryption();
     void endDecryption();
