@@ -47,6 +47,10 @@ bool CommandLine::parse(const QStringList& arguments)
             if (equals >= 0)
                 return fail(tr("The option %1 takes no value.").arg(name));
             parsedForce = true;
+        } else if (name == QLatin1String("-q") || name == QLatin1String("--quiet")) {
+            if (equals >= 0)
+                return fail(tr("The option %1 takes no value.").arg(name));
+            parsedQuiet = true;
         } else if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
             if (outputGiven)
                 return fail(tr("The option %1 was given twice.").arg(name));
@@ -136,6 +140,7 @@ QString CommandLine::helpText()
               "Options:\n"
               "  -o, --output OUT        the file to write\n"
               "  -f, --force             replace an existing output file\n"
+              "  -q, --quiet             show no progress line\n"
               "  --password-fd N         read the password from the first line of file\n"
               "                          descriptor N (its line ending is not part of it);\n"
               "                          without it the password is asked on the terminal, twice\n"
@@ -149,6 +154,10 @@ QString CommandLine::helpText()
               "leaves any existing file as it was. A symbolic link counts as an existing\n"
               "file; --force replaces the link itself, not the file it points to. The output\n"
               "may never be the input file. New files can be read by their owner only.\n"
+              "\n"
+              "While a large file is encrypted or decrypted, a line on standard error shows\n"
+              "how far it is (only when standard error is a terminal). Ctrl-C stops the work\n"
+              "and leaves an existing output file as it was.\n"
               "\n"
               "decrypt -o - checks the file's digest in a first pass and writes only verified\n"
               "plaintext to standard output in a second pass. If the input cannot be read\n"

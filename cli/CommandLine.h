@@ -30,6 +30,8 @@ public:
     // Empty when no -o was given; "-" means standard output.
     const QString& output() const { return parsedOutput; }
     bool force() const { return parsedForce; }
+    // No progress line, even on a terminal.
+    bool quiet() const { return parsedQuiet; }
     // -1 when the password comes from the terminal.
     int passwordFd() const { return parsedPasswordFd; }
     const QString& error() const { return parseError; }
@@ -46,6 +48,7 @@ private:
     QString parsedFile;
     QString parsedOutput;
     bool parsedForce = false;
+    bool parsedQuiet = false;
     bool outputGiven = false;
     int parsedPasswordFd = -1;
     QString parseError;

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "CancelOnSignal.h"
 #include "ExitCode.h"
 #include "NullDevice.h"
 #include "OutcomeMessage.h"
@@ -7,6 +8,7 @@
 #include "SecureStringHolder.h"
 #include "SecureWipe.h"
 #include "StandardOutput.h"
+#include "StreamProgress.h"
 #include "Version.h"
 
 #include <QBuffer>
@@ -46,6 +48,7 @@ int exitCodeOf(const Result& result, Operation operation)
     case Outcome::SaveFailed:
     case Outcome::NotSynced:
     case Outcome::Damaged:
+    case Outcome::Cancelled: // by a signal, which ends the program before it gets here
         break;
     }
     return ExitCode::InputOutput;
@@ -136,7 +139,12 @@ int Commands::encrypt() const
     SecureStringHolder password;
     if (const int noPassword = askPassword(password, true))
         return noPassword;
-    return report(CryptoFile::encrypt(input, static_cast<quint64>(input.size()), target, password),
+    const auto length = static_cast<quint64>(input.size());
+    return report(stream(ProgressLine::Work::Encrypting, input, false,
+                         [&](StreamProgress* progress) {
+                             return CryptoFile::encrypt(input, length, target, password,
+                                                        AtomicFile::Strategy::Replace, progress);
+                         }),
                   Operation::Encrypt);
 }
 
@@ -162,7 +170,11 @@ int Commands::decrypt() const
     SecureStringHolder password;
     if (const int noPassword = askPassword(password, false))
         return noPassword;
-    return report(CryptoFile::decrypt(input, target, password), Operation::Decrypt);
+    return report(stream(ProgressLine::Work::Decrypting, input, false,
+                         [&](StreamProgress* progress) {
+                             return CryptoFile::decrypt(input, target, password, progress);
+                         }),
+                  Operation::Decrypt);
 }
 
 int Commands::decryptToStandardOutput(QFile& input) const
@@ -178,7 +190,10 @@ int Commands::decryptToStandardOutput(QFile& input) const
     if (!input.isSequential()) {
         NullDevice sink;
         sink.open(QIODevice::WriteOnly);
-        const Result check = decryptBetween(input, sink, password);
+        const Result check =
+            stream(ProgressLine::Work::Verifying, input, false, [&](StreamProgress* progress) {
+                return CryptoFile::decrypt(input, sink, password, progress);
+            });
         if (!check.ok())
             return report(check, Operation::Decrypt);
         if (!input.seek(0))
@@ -187,7 +202,10 @@ int Commands::decryptToStandardOutput(QFile& input) const
 
     StandardOutput output;
     output.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    Result written = decryptBetween(input, output, password);
+    Result written =
+        stream(ProgressLine::Work::Decrypting, input, true, [&](StreamProgress* progress) {
+            return CryptoFile::decrypt(input, output, password, progress);
+        });
     if (written.ok()) {
         if (const int error = StandardOutput::sync())
             written = {Outcome::SaveFailed, qt_error_string(error)};
@@ -305,10 +323,21 @@ int Commands::report(const Result& result, OutcomeMessage::Operation operation) 
     return fail(OutcomeMessage::text(result, operation), exitCodeOf(result, operation));
 }
 
-Result Commands::decryptBetween(QIODevice& source, QIODevice& target,
-                                const SecureStringHolder& password)
+Result Commands::stream(ProgressLine::Work work, const QFile& input, bool writesStandardOutput,
+                        const std::function<Result(StreamProgress*)>& pass) const
 {
-    return CryptoFile::decrypt(source, target, password);
+    StreamProgress progress;
+    CancelOnSignal cancelOnSignal(progress);
+    Result result{Outcome::UnknownError, {}};
+    {
+        const quint64 total = input.isSequential() ? 0 : static_cast<quint64>(input.size());
+        const ProgressLine shown(progress, work, total,
+                                 ProgressLine::wanted(line.quiet(), writesStandardOutput));
+        result = pass(&progress);
+    }
+    if (result.outcome == Outcome::Cancelled)
+        cancelOnSignal.raiseCaught();
+    return result;
 }
 
 int Commands::fail(const QString& message, int exitCode)

@@ -3,12 +3,16 @@
 #include "CommandLine.h"
 #include "CryptoFile.h"
 #include "OutcomeMessage.h"
+#include "ProgressLine.h"
 
 #include <QCoreApplication>
+
+#include <functional>
 
 class QFile;
 class QIODevice;
 class SecureStringHolder;
+class StreamProgress;
 
 // Carries out one parsed command line: asks for the password, runs the engine, and tells the
 // outcome on standard error in the main window's words. Every method returns an ExitCode.
@@ -33,9 +37,12 @@ private:
     // Tells a failure on standard error and returns its exit code.
     int report(const CryptoFile::Result& result, OutcomeMessage::Operation operation) const;
 
-    // Runs the decryption between two devices, with CryptoFile's way of telling the outcome.
-    static CryptoFile::Result decryptBetween(QIODevice& source, QIODevice& target,
-                                             const SecureStringHolder& password);
+    // Runs one pass of the engine over `input`, with a progress line where one is wanted and
+    // Ctrl-C cancelling it; a cancelled pass ends the program by that signal, once the output
+    // has been cleaned up.
+    CryptoFile::Result stream(ProgressLine::Work work, const QFile& input,
+                              bool writesStandardOutput,
+                              const std::function<CryptoFile::Result(StreamProgress*)>& pass) const;
     static int fail(const QString& message, int exitCode);
 
     const CommandLine& line;

@@ -3,6 +3,7 @@
 #include "EncryptedStream.h"
 #include "SecureStringHolder.h"
 #include "SecureWipe.h"
+#include "StreamCancelled.h"
 #include "StreamOutputError.h"
 
 #include <QBuffer>
@@ -47,6 +48,8 @@ template <typename Pass> Result runStream(QIODevice& output, Pass pass)
 {
     try {
         return pass();
+    } catch (const StreamCancelled&) {
+        return {Outcome::Cancelled, {}};
     } catch (const StreamOutputError&) {
         return {Outcome::SaveFailed, output.errorString()};
     } catch (const std::exception& error) {
@@ -103,7 +106,8 @@ bool CryptoFile::isWritableTarget(const QString& path)
 }
 
 Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& target,
-                           const SecureStringHolder& password, AtomicFile::Strategy strategy)
+                           const SecureStringHolder& password, AtomicFile::Strategy strategy,
+                           StreamProgress* progress)
 {
     const EngineStackWipe wipeAfterwards;
     AtomicFile file(target, strategy);
@@ -114,32 +118,35 @@ Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& tar
     QDataStream output(&file);
     output.setByteOrder(QDataStream::LittleEndian);
     return finish(file, runStream(file, [&]() {
-                      encryptStream(input, length, output, password);
+                      encryptStream(input, length, output, password, progress);
                       return Result{Outcome::Success, {}};
                   }));
 }
 
-Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password)
+Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password,
+                           StreamProgress* progress)
 {
     const EngineStackWipe wipeAfterwards;
     QDataStream input(&source);
     input.setByteOrder(QDataStream::LittleEndian);
     QDataStream output(&target);
     output.setByteOrder(QDataStream::LittleEndian);
-    return runStream(target, [&]() { return outcomeOf(decryptStream(input, output, password)); });
+    return runStream(target,
+                     [&]() { return outcomeOf(decryptStream(input, output, password, progress)); });
 }
 
 Result CryptoFile::decrypt(QIODevice& source, const QString& target,
-                           const SecureStringHolder& password)
+                           const SecureStringHolder& password, StreamProgress* progress)
 {
     AtomicFile file(target);
     if (!file.open(QIODevice::WriteOnly))
         return failureOf(file);
     // Unverified plaintext never reaches the target's path.
-    return finish(file, decrypt(source, static_cast<QIODevice&>(file), password));
+    return finish(file, decrypt(source, static_cast<QIODevice&>(file), password, progress));
 }
 
-Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password)
+Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password,
+                           StreamProgress* progress)
 {
     QByteArray buffer;
     // The plaintext is never longer than the file: room for all of it from the start, so the
@@ -148,7 +155,7 @@ Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStr
         buffer.reserve(static_cast<int>(source.size()));
     QBuffer device(&buffer);
     device.open(QIODevice::WriteOnly);
-    const Result result = decrypt(source, static_cast<QIODevice&>(device), password);
+    const Result result = decrypt(source, static_cast<QIODevice&>(device), password, progress);
     device.close();
     if (result.ok())
         plain.swap(buffer);

@@ -7,10 +7,15 @@
 class QByteArray;
 class QIODevice;
 class SecureStringHolder;
+class StreamProgress;
 
 // Encrypted files on disk. A target is written through AtomicFile: it is replaced only once
 // everything was written, synced and (for decryption) verified; on any failure the old file is
 // untouched and nothing partial is left behind.
+//
+// Every operation that streams takes an optional StreamProgress, through which another thread
+// can follow it and cancel it; a cancelled operation cleans up like a failed one and gives
+// Outcome::Cancelled.
 class CryptoFile
 {
 public:
@@ -26,6 +31,7 @@ public:
         NotSynced,     // the new file is in place, but its folder could not be synced
         Damaged,       // an in-place write failed and the old bytes could not be put back
         UnknownError,  // anything else was thrown
+        Cancelled,     // the StreamProgress was cancelled; not a failure, nothing to tell
     };
     struct Result
     {
@@ -45,15 +51,18 @@ public:
     // passes ReplaceOrInPlace.
     static Result encrypt(QIODevice& source, quint64 length, const QString& target,
                           const SecureStringHolder& password,
-                          AtomicFile::Strategy strategy = AtomicFile::Strategy::Replace);
+                          AtomicFile::Strategy strategy = AtomicFile::Strategy::Replace,
+                          StreamProgress* progress = nullptr);
     // Decrypts `source` into an open device as it goes; the data there are verified only when
     // the result is a success. A failed write gives SaveFailed with the device's errorString().
-    static Result decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password);
+    static Result decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password,
+                          StreamProgress* progress = nullptr);
     // Decrypts `source` into `target`, which is replaced only by a verified plaintext.
     static Result decrypt(QIODevice& source, const QString& target,
-                          const SecureStringHolder& password);
+                          const SecureStringHolder& password, StreamProgress* progress = nullptr);
     // Decrypts `source` into memory; `plain` is set only on success.
-    static Result decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password);
+    static Result decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password,
+                          StreamProgress* progress = nullptr);
     // Writes plain bytes to `target` atomically.
     static Result write(const QByteArray& data, const QString& target);
 };

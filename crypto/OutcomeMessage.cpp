@@ -12,6 +12,7 @@ QString OutcomeMessage::text(const CryptoFile::Result& result, Operation operati
             : QCoreApplication::translate("Varnisk", "Error saving file!\nError-Message: ");
     switch (result.outcome) {
     case Outcome::Success:
+    case Outcome::Cancelled:
         return QString();
     case Outcome::WrongPassword:
         return QCoreApplication::translate("Varnisk", "Wrong password!");

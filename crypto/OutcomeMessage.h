@@ -15,6 +15,7 @@ public:
         Decrypt, // Open, Decrypt File (data and image); varnisk-cli decrypt and show
     };
 
-    // The message for a failure; empty for a success, which each caller words itself.
+    // The message for a failure; empty for a success, which each caller words itself, and for
+    // a cancel, which the user asked for and is told nothing about.
     static QString text(const CryptoFile::Result& result, Operation operation);
 };

@@ -23,7 +23,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     : QMainWindow(nullptr), ui(std::make_unique<Ui::VarniskClass>()),
       windowSystem(WindowSystem::create()), openPasswordDialog(&openPassword, this),
       decryptPasswordDialog(&decryptPassword, this), saveAsPasswordDialog(&saveAsPassword, this),
-      encryptPasswordDialog(&encryptPassword, this)
+      encryptPasswordDialog(&encryptPassword, this), fileOperation(this)
 {
     ui->setupUi(this);
     clipboardGuard = new ClipboardGuard(this);
@@ -68,6 +68,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     connect(&saveAsPasswordDialog, &QDialog::finished, this, &Varnisk::saveSecretsAsContinued);
     connect(&decryptPasswordDialog, &QDialog::finished, this, &Varnisk::decryptFileContinued);
     connect(&encryptPasswordDialog, &QDialog::finished, this, &Varnisk::encryptFileContinued);
+    connect(&fileOperation, &FileOperation::finished, this, &Varnisk::fileOperationFinished);
 
     readSettings();
     startNewDocument();
@@ -180,6 +181,13 @@ void Varnisk::textModificationChanged(bool change)
 
 void Varnisk::closeEvent(QCloseEvent* event)
 {
+    // A running encryption or decryption is not dropped half-way: the window stays until it has
+    // ended or the user has cancelled it in the progress dialog, shown now if it was not yet.
+    if (fileOperation.isRunning()) {
+        fileOperation.showProgress();
+        event->ignore();
+        return;
+    }
     // A window whose operation still waits for a password stays open: closing it would drop
     // that operation (a Save As among them) half-way.
     if (passwordDialogOpen() || maybeSave() == QMessageBox::Cancel) {

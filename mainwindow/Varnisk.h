@@ -1,15 +1,18 @@
 #pragma once
 
 #include "CryptoFile.h"
+#include "FileOperation.h"
 #include "OutcomeMessage.h"
 #include "PasswordConfirmDialog.h"
 #include "PasswordDialog.h"
 #include "SecureStringHolder.h"
 #include "TypeSelectionKey.h"
 
+#include <QByteArray>
 #include <QFont>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -60,6 +63,7 @@ private slots:
     void findNext();
     void textModificationChanged(bool change);
     void textSelectionChanged();
+    void fileOperationFinished(const CryptoFile::Result& result);
 
 public slots:
     void openSecretsContinued(int result);
@@ -85,8 +89,21 @@ private:
     QString askSaveFileName(const QString& caption, const QString& proposal, const QString& filter,
                             const QString& defaultSuffix);
     QString decryptedStem() const;
-    void decryptData(QFile& input);
-    void decryptImage(QFile& input);
+    // Runs `work` on the file operation's thread; `whenDone` follows on this one once it ended.
+    using FileOperationStep = void (Varnisk::*)(const CryptoFile::Result& result);
+    void runFileOperation(const QString& text, std::unique_ptr<QFile> source,
+                          FileOperation::Work work, FileOperationStep whenDone);
+    // True when the work was started (it then ends the operation), false when the user
+    // cancelled or was refused before.
+    bool decryptData(std::unique_ptr<QFile> input);
+    void decryptImage(std::unique_ptr<QFile> input);
+    // The third halves of Encrypt File and Decrypt File, once their work has ended. Each ends,
+    // like every other way out of the operation, by clearing its dialog and the status bar.
+    void encryptFileFinished(const CryptoFile::Result& written);
+    void decryptDataFinished(const CryptoFile::Result& read);
+    void decryptImageFinished(const CryptoFile::Result& read);
+    void endEncryption();
+    void endDecryption();
     bool refuseSameFile(const QString& source, const QString& target);
     void reportFailure(const CryptoFile::Result& result, OutcomeMessage::Operation operation);
     void critical(const QString& text);
@@ -123,4 +140,11 @@ private:
     PasswordConfirmDialog encryptPasswordDialog;
     QString encryptTarget;
     QString encryptSource;
+
+    QByteArray decryptedImage; // the plaintext of an image, between its decryption and its save
+    QStringList deferredOpens; // files that came from outside while a file operation ran
+    FileOperationStep fileOperationDone = nullptr;
+    // Declared last, so that it goes first: its thread reads the holders and buffers above until
+    // it has ended.
+    FileOperation fileOperation;
 };

@@ -188,5 +188,7 @@ QString Varnisk::askSaveFileName(const QString& caption, const QString& proposal
 
 void Varnisk::reportFailure(const CryptoFile::Result& result, OutcomeMessage::Operation operation)
 {
-    critical(OutcomeMessage::text(result, operation));
+    // A cancel ends like a cancelled password dialog: without a word.
+    if (result.outcome != CryptoFile::Outcome::Cancelled)
+        critical(OutcomeMessage::text(result, operation));
 }

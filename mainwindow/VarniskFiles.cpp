@@ -14,8 +14,16 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include <utility>
+
 void Varnisk::openFile(const QString& fileName)
 {
+    // A request that comes while a file is encrypted or decrypted waits until that has ended, as
+    // it used to when the work held up the whole window.
+    if (fileOperation.isRunning()) {
+        deferredOpens << fileName;
+        return;
+    }
     if (!QFile::exists(fileName)) {
         critical(tr("File does not exsist!"));
         return;
@@ -52,20 +60,38 @@ void Varnisk::aEncrypt()
 void Varnisk::encryptFileContinued(int result)
 {
     if (result == QDialog::Accepted && !refuseSameFile(encryptSource, encryptTarget)) {
-        QFile source(encryptSource);
+        auto source = std::make_unique<QFile>(encryptSource);
         if (!CryptoFile::isWritableTarget(encryptTarget)) {
             critical(tr("File could not be opened for writing!"));
-        } else if (!source.open(QIODevice::ReadOnly)) {
+        } else if (!source->open(QIODevice::ReadOnly)) {
             critical(tr("File could not be opened for reading!"));
         } else {
-            const CryptoFile::Result written = CryptoFile::encrypt(
-                source, static_cast<quint64>(source.size()), encryptTarget, encryptPassword);
-            if (written.ok())
-                information(tr("File successfully encrypted!"));
-            else
-                reportFailure(written, OutcomeMessage::Operation::Encrypt);
+            const QString target = encryptTarget;
+            const auto length = static_cast<quint64>(source->size());
+            runFileOperation(
+                tr("Encrypting: ") + QFileInfo(target).fileName(), std::move(source),
+                [this, target, length](QIODevice& input, StreamProgress& progress) {
+                    return CryptoFile::encrypt(input, length, target, encryptPassword,
+                                               AtomicFile::Strategy::Replace, &progress);
+                },
+                &Varnisk::encryptFileFinished);
+            return;
         }
     }
+    endEncryption();
+}
+
+void Varnisk::encryptFileFinished(const CryptoFile::Result& written)
+{
+    if (written.ok())
+        information(tr("File successfully encrypted!"));
+    else
+        reportFailure(written, OutcomeMessage::Operation::Encrypt);
+    endEncryption();
+}
+
+void Varnisk::endEncryption()
+{
     encryptPasswordDialog.clear();
     ui->statusBar->showMessage(QString(), 0);
 }
@@ -88,14 +114,22 @@ void Varnisk::decryptFile(const QString& fileName)
 void Varnisk::decryptFileContinued(int result)
 {
     if (result == QDialog::Accepted) {
-        QFile input(decryptFileName);
-        if (!input.open(QIODevice::ReadOnly))
+        auto input = std::make_unique<QFile>(decryptFileName);
+        if (!input->open(QIODevice::ReadOnly)) {
             critical(tr("File could not be opened for reading!"));
-        else if (QFileInfo(decryptFileName).suffix() == QLatin1String("sdat"))
-            decryptData(input);
-        else
-            decryptImage(input);
+        } else if (QFileInfo(decryptFileName).suffix() == QLatin1String("sdat")) {
+            if (decryptData(std::move(input)))
+                return;
+        } else {
+            decryptImage(std::move(input));
+            return;
+        }
     }
+    endDecryption();
+}
+
+void Varnisk::endDecryption()
+{
     decryptPasswordDialog.clear();
     ui->statusBar->showMessage(QString(), 0);
 }
@@ -109,28 +143,48 @@ QString Varnisk::decryptedStem() const
     return decryptFileName.left(decryptFileName.size() - suffix.size() - 1);
 }
 
-void Varnisk::decryptData(QFile& input)
+bool Varnisk::decryptData(std::unique_ptr<QFile> input)
 {
     const QString target =
         askSaveFileName(tr("Select File..."), decryptedStem(), QString(), QString());
     if (target.isEmpty() || refuseSameFile(decryptFileName, target))
-        return;
-    const CryptoFile::Result read = CryptoFile::decrypt(input, target, decryptPassword);
+        return false;
+    runFileOperation(
+        tr("Decrypting: ") + QFileInfo(decryptFileName).fileName(), std::move(input),
+        [this, target](QIODevice& source, StreamProgress& progress) {
+            return CryptoFile::decrypt(source, target, decryptPassword, &progress);
+        },
+        &Varnisk::decryptDataFinished);
+    return true;
+}
+
+void Varnisk::decryptDataFinished(const CryptoFile::Result& read)
+{
     if (read.ok())
         information(tr("File successfully decrypted!"));
     else
         reportFailure(read, OutcomeMessage::Operation::Decrypt);
+    endDecryption();
 }
 
-void Varnisk::decryptImage(QFile& input)
+void Varnisk::decryptImage(std::unique_ptr<QFile> input)
 {
-    QByteArray plain;
-    const CryptoFile::Result read = CryptoFile::decrypt(input, plain, decryptPassword);
+    runFileOperation(
+        tr("Decrypting: ") + QFileInfo(decryptFileName).fileName(), std::move(input),
+        [this](QIODevice& source, StreamProgress& progress) {
+            return CryptoFile::decrypt(source, decryptedImage, decryptPassword, &progress);
+        },
+        &Varnisk::decryptImageFinished);
+}
+
+void Varnisk::decryptImageFinished(const CryptoFile::Result& read)
+{
     if (!read.ok()) {
         reportFailure(read, OutcomeMessage::Operation::Decrypt);
+        endDecryption();
         return;
     }
-    const ImageFormat* format = ImageFormat::detect(plain);
+    const ImageFormat* format = ImageFormat::detect(decryptedImage);
     if (format == nullptr) {
         critical(tr("Image format not recognized!"));
     } else {
@@ -138,14 +192,29 @@ void Varnisk::decryptImage(QFile& input)
                                                decryptedStem() + QLatin1String(format->extension),
                                                tr(format->filter), QString());
         if (!target.isEmpty() && !refuseSameFile(decryptFileName, target)) {
-            const CryptoFile::Result written = CryptoFile::write(plain, target);
+            const CryptoFile::Result written = CryptoFile::write(decryptedImage, target);
             if (written.ok())
                 information(tr("File successfully decrypted!"));
             else
                 reportFailure(written, OutcomeMessage::Operation::Decrypt);
         }
     }
-    secureWipe(plain);
+    secureWipe(decryptedImage);
+    endDecryption();
+}
+
+void Varnisk::runFileOperation(const QString& text, std::unique_ptr<QFile> source,
+                               FileOperation::Work work, FileOperationStep whenDone)
+{
+    fileOperationDone = whenDone;
+    fileOperation.start(text, std::move(source), std::move(work));
+}
+
+void Varnisk::fileOperationFinished(const CryptoFile::Result& result)
+{
+    (this->*std::exchange(fileOperationDone, nullptr))(result);
+    for (const QString& name : std::exchange(deferredOpens, {}))
+        openFile(name);
 }
 
 bool Varnisk::refuseSameFile(const QString& source, const QString& target)

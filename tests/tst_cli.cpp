@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -55,8 +56,11 @@ ProcessResult runInShell(const QStringList& arguments, const QByteArray& input, 
                          const QString& outputFile = {})
 {
     QString script = QStringLiteral("exec ");
+    // A ThreadSanitizer build's runtime writes a file of 512 KiB into TMPDIR as the program
+    // starts, where a small limit would end it; without a usable TMPDIR it leaves that out. The
+    // program itself needs no temporary folder.
     if (sizeLimit >= 0)
-        script += QStringLiteral("prlimit --fsize=%1 -- ").arg(sizeLimit);
+        script += QStringLiteral("env TMPDIR=/nonexistent prlimit --fsize=%1 -- ").arg(sizeLimit);
     script += QStringLiteral("\"$0\" \"$@\" --password-fd 0");
     if (!outputFile.isEmpty())
         script += QStringLiteral(" > '%1'").arg(outputFile);
@@ -149,14 +153,37 @@ bool decryptWithOpenssl(const QByteArray& stream, const QByteArray& password, QB
 }
 
 // Drives varnisk-cli on a pseudo-terminal: each line of `answers` is typed after the next
-// password prompt ("^C" types Ctrl-C). Prints the exit status (negative: killed by that
+// password prompt ("^C" types Ctrl-C), or after the next "TEXT" for a line "TEXT|answer". With
+// a `feed` file, standard input is a pipe that gets the file slowly (8 KiB every 35 ms); with an
+// `errors` file, standard error goes there. Prints the exit status (negative: killed by that
 // signal), whether the terminal echoes afterwards, and everything the terminal showed.
 const char* ptyScript = R"(
-import os, pty, sys, termios, time
+import os, pty, sys, termios, threading, time
 answers = sys.argv[1].split('\n') if sys.argv[1] else []
+feed, errors, program = sys.argv[2], sys.argv[3], sys.argv[4:]
+if feed:
+    reading, writing = os.pipe()
 pid, master = pty.fork()
 if pid == 0:
-    os.execv(sys.argv[2], sys.argv[2:])
+    if feed:
+        os.dup2(reading, 0)
+        os.close(reading)
+        os.close(writing)
+    if errors:
+        os.dup2(os.open(errors, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 2)
+    os.execv(program[0], program)
+def slowly():
+    data = open(feed, 'rb').read()
+    try:
+        for i in range(0, len(data), 8192):
+            os.write(writing, data[i:i + 8192])
+            time.sleep(0.035)
+    except OSError:
+        pass
+    os.close(writing)
+if feed:
+    os.close(reading)
+    threading.Thread(target=slowly, daemon=True).start()
 seen = b''
 def pump(deadline):
     global seen
@@ -171,12 +198,14 @@ def pump(deadline):
         return True
     return False
 for answer in answers:
-    count = seen.count(b'assword: ')
+    expected, _, reply = answer.rpartition('|')
+    expected = expected.encode() if expected else b'assword: '
+    count = seen.count(expected)
     deadline = time.time() + 20
-    while seen.count(b'assword: ') == count and pump(deadline):
+    while seen.count(expected) == count and pump(deadline):
         pass
     time.sleep(0.05)
-    os.write(master, b'\x03' if answer == '^C' else answer.encode() + b'\n')
+    os.write(master, b'\x03' if reply == '^C' else reply.encode() + b'\n')
 deadline = time.time() + 20
 while pump(deadline):
     pass
@@ -195,11 +224,12 @@ struct PtyResult
     QByteArray screen;
 };
 
-PtyResult runOnTerminal(const QStringList& answers, const QStringList& arguments)
+PtyResult runOnTerminal(const QStringList& answers, const QStringList& arguments,
+                        const QString& feed = {}, const QString& errors = {})
 {
-    const ProcessResult python =
-        TestSupport::run(QStringLiteral("python3"),
-                         QStringList{"-c", ptyScript, answers.join('\n'), cli()} + arguments);
+    const ProcessResult python = TestSupport::run(
+        QStringLiteral("python3"),
+        QStringList{"-c", ptyScript, answers.join('\n'), feed, errors, cli()} + arguments);
     PtyResult result;
     const int statusEnd = python.out.indexOf('\n');
     const int echoEnd = python.out.indexOf('\n', statusEnd + 1);
@@ -255,6 +285,8 @@ private slots:
 
     void terminal_data();
     void terminal();
+    void progressLine_data();
+    void progressLine();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -853,6 +885,55 @@ void TestCli::terminal()
         QVERIFY(decryptWithOpenssl(readFile(path("plain.sdat")), "typed secret", plain));
         QCOMPARE(plain, QByteArray("terminal data"));
     }
+}
+
+void TestCli::progressLine_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("errorsToFile"); // standard error is a file, not the terminal
+    QTest::addColumn<QStringList>("answers");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("terminal") << QStringList() << false << QStringList{"pw"} << 0 << true;
+    QTest::newRow("--quiet") << QStringList{"--quiet"} << false << QStringList{"pw"} << 0 << false;
+    QTest::newRow("standard error is a file")
+        << QStringList() << true << QStringList{"pw"} << 0 << false;
+    // Ctrl-C once the line shows: the line is ended, the output removed, the signal kills.
+    QTest::newRow("Ctrl-C") << QStringList() << false << QStringList{"pw", "/s|^C"} << -2 << true;
+}
+
+void TestCli::progressLine()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, errorsToFile);
+    QFETCH(QStringList, answers);
+    QFETCH(int, status);
+    QFETCH(bool, shown);
+    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        QSKIP("python3 is needed to drive a pseudo-terminal");
+
+    // 300 KB through a slow pipe take more than a second: long enough for the line to show.
+    const QByteArray data = randomBytes(300000);
+    writeFile(path("slow.sdat"), streamByOpenssl(data, "pw"));
+    const QString errors = errorsToFile ? path("errors") : QString();
+    const PtyResult result =
+        runOnTerminal(answers, QStringList{"decrypt", "/dev/stdin", "-o", path("out")} + options,
+                      path("slow.sdat"), errors);
+    QCOMPARE(result.status, status);
+    QVERIFY(result.echo);
+    // The line is drawn over itself and ended before the program is, however it ended.
+    const QRegularExpression line(QStringLiteral("(\rDecrypting: [0-9.]+ [KM]iB, [0-9.]+ "
+                                                 "[KM]iB/s *)+(\\^C)?\r\n$"));
+    QVERIFY2(line.match(QString::fromUtf8(result.screen)).hasMatch() == shown,
+             result.screen.constData());
+    if (!shown)
+        QVERIFY2(!result.screen.contains("/s"), result.screen.constData());
+    if (errorsToFile)
+        QCOMPARE(readFile(errors), QByteArray());
+    QCOMPARE(readFile(path("out")), status == 0 ? data : QByteArray());
+    QCOMPARE(entries(dir->path()).contains("out"), status == 0);
+    QCOMPARE(entries(dir->path()).size(), 1 + (status == 0) + errorsToFile);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -3,25 +3,38 @@
 #include "CryptoFile.h"
 #include "ImageFormat.h"
 #include "ModalScript.h"
+#include "ProgressDialog.h"
 #include "SecureStringHolder.h"
 #include "TestSupport.h"
 #include "Varnisk.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QBuffer>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <memory>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +64,57 @@ QByteArray decryptBytes(const QString& path, const QByteArray& password, bool* o
     QByteArray plain;
     *ok = file.open(QIODevice::ReadOnly) && CryptoFile::decrypt(file, plain, holder).ok();
     return plain;
+}
+
+// A named pipe that a thread of its own feeds with `data`, 8 KiB every 35 ms, as a slow device
+// would: reading all of 300 KB from it takes over a second. Whoever reads may stop early.
+class SlowPipe
+{
+public:
+    SlowPipe(const QString& path, const QByteArray& data)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        if (mkfifo(name.constData(), 0600) != 0)
+            qWarning("mkfifo failed");
+        feeder = std::thread([this, name, data]() { feed(name, data); });
+    }
+    ~SlowPipe()
+    {
+        stop = true;
+        feeder.join();
+    }
+
+private:
+    void feed(const QByteArray& name, const QByteArray& data)
+    {
+        using namespace std::chrono_literals;
+        // Opened once a reader has it open; until then, an open that waits could never end.
+        int fd = -1;
+        while (fd < 0 && !stop) {
+            fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0)
+                std::this_thread::sleep_for(5ms);
+        }
+        if (fd < 0)
+            return;
+        fcntl(fd, F_SETFL, 0);
+        for (int done = 0; done < data.size() && !stop; done += 8192) {
+            if (write(fd, data.constData() + done, qMin(8192, data.size() - done)) < 0)
+                break; // the reader has gone
+            std::this_thread::sleep_for(35ms);
+        }
+        close(fd);
+    }
+
+    std::atomic<bool> stop{false};
+    std::thread feeder;
+};
+
+int threadCount()
+{
+    return QDir(QStringLiteral("/proc/self/task"))
+        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+        .size();
 }
 
 QByteArray sample(int size)
@@ -88,6 +152,8 @@ private slots:
     void openBySuffix();
     void writeFailureIsReported_data();
     void writeFailureIsReported();
+    void longOperation_data();
+    void longOperation();
 
 private:
     std::unique_ptr<Varnisk> makeWindow();
@@ -101,8 +167,9 @@ private:
 
 void tst_FileEncryption::initTestCase()
 {
-    // Write failures are provoked through the file-size limit.
+    // Write failures are provoked through the file-size limit; a pipe's reader may go early.
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void tst_FileEncryption::init()
@@ -517,6 +584,133 @@ void tst_FileEncryption::writeFailureIsReported()
     QCOMPARE(TestSupport::readFile(target), QByteArray("existing file"));
     QCOMPARE(TestSupport::entries(dir->path()), before);
     checkCleared(*window);
+}
+
+void tst_FileEncryption::longOperation_data()
+{
+    // encrypt: a sparse file of 64 GiB, far more than can be done before the end of the test;
+    // decrypt, image: a stream that comes slowly through a named pipe.
+    QTest::addColumn<QString>("operation");
+    // cancel: Cancel in the progress dialog; complete: wait for the end, while a file to open
+    // arrives; close: Quit and close, refused while the work runs, then Cancel; destroy: delete
+    // the window.
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("encrypt, Cancel") << "encrypt"
+                                     << "cancel";
+    QTest::newRow("encrypt, Quit") << "encrypt"
+                                   << "close";
+    QTest::newRow("encrypt, window deleted") << "encrypt"
+                                             << "destroy";
+    QTest::newRow("decrypt from a pipe, to the end") << "decrypt"
+                                                     << "complete";
+    QTest::newRow("decrypt from a pipe, Cancel") << "decrypt"
+                                                 << "cancel";
+    QTest::newRow("image from a pipe, Cancel") << "image"
+                                               << "cancel";
+}
+
+void tst_FileEncryption::longOperation()
+{
+    QFETCH(QString, operation);
+    QFETCH(QString, ending);
+    const QString target = dir->filePath(QStringLiteral("target"));
+    TestSupport::writeFile(target, "existing file");
+    const QByteArray plain = "\x89PNG" + sample(300000);
+    const int threadsBefore = threadCount();
+    QString source;
+    std::unique_ptr<SlowPipe> pipe;
+    if (operation == "encrypt") {
+        source = dir->filePath(QStringLiteral("large.bin"));
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(qint64(64) << 30));
+    } else {
+        const QString stream = dir->filePath(QStringLiteral("stream"));
+        encryptBytes(stream, plain, "pw");
+        source = dir->filePath(operation == "image" ? "large.simg" : "large.sdat");
+        pipe = std::make_unique<SlowPipe>(source, TestSupport::readFile(stream));
+        QFile::remove(stream);
+    }
+    const QStringList before = TestSupport::entries(dir->path());
+    const QString later = dir->filePath(QStringLiteral("later.sdat"));
+    if (ending == "complete")
+        encryptBytes(later, "later", "pw");
+
+    auto window = makeWindow();
+    const auto replaceTarget = [target](QWidget* widget) {
+        auto* dialog = static_cast<QFileDialog*>(widget);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        ModalScript::enterFileName(dialog, target);
+        static_cast<QDialog*>(dialog)->accept();
+    };
+    ModalScript script;
+    if (operation == "encrypt")
+        script.chooseFile(source).then(replaceTarget).passwords("pw", "pw");
+    else if (operation == "decrypt")
+        script.password("pw").then(replaceTarget);
+    else
+        script.password("pw");
+    QString label;
+    bool overWindow = false;
+    bool closeRefused = false;
+    script.then([&](QWidget* widget) {
+        auto* dialog = qobject_cast<ProgressDialog*>(widget);
+        QVERIFY2(dialog != nullptr, widget->metaObject()->className());
+        overWindow =
+            dialog->parentWidget() == window.get() && dialog->windowModality() == Qt::WindowModal;
+        label = dialog->findChild<QLabel*>(QStringLiteral("lProgress"))->text();
+        if (ending == "destroy") {
+            window.reset();
+            return;
+        }
+        if (ending == "close") {
+            // Quit from any window, or closing this one: it stays, and so does its work.
+            QApplication::closeAllWindows();
+            closeRefused = !window->close() && window->isVisible() && dialog->isVisible();
+        }
+        if (ending == "complete")
+            window->openFile(later); // from outside: waits for the running work
+        else
+            dialog->findChild<QPushButton*>(QStringLiteral("bCancel"))->click();
+    });
+    QString message;
+    QString deferred;
+    if (ending == "complete") {
+        script.message(&message).then([&](QWidget* widget) {
+            deferred = window->statusBar()->currentMessage();
+            static_cast<QDialog*>(widget)->reject();
+        });
+    }
+    if (operation == "encrypt")
+        trigger(*window, "action_Encrypt");
+    else
+        window->decryptFile(source);
+    QVERIFY(script.waitUntilDone());
+    QVERIFY2(overWindow, "the progress dialog is not window-modal over the window");
+    const QString name = operation == "encrypt" ? "Encrypting: target" : "Decrypting: large.";
+    QVERIFY2(label.startsWith(name), qPrintable(label));
+    if (operation == "encrypt")
+        QVERIFY2(label.endsWith(" of 64.0 GiB") && !label.contains("\n0 bytes"), qPrintable(label));
+    if (window) {
+        QVERIFY(TestSupport::waitFor(
+            [&]() { return window->statusBar()->currentMessage().isEmpty(); }));
+        checkCleared(*window);
+    }
+    QTest::qWait(50);
+    QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join('|')));
+    if (ending == "close") {
+        QVERIFY(closeRefused);
+        QVERIFY(window->close());
+    }
+    pipe.reset();
+    QCOMPARE(threadCount(), threadsBefore);
+    if (ending == "complete") {
+        QCOMPARE(message, QStringLiteral("File successfully decrypted!"));
+        QCOMPARE(TestSupport::readFile(target), plain);
+        QCOMPARE(deferred, QStringLiteral("Decrypting: later.sdat"));
+    } else {
+        QCOMPARE(TestSupport::readFile(target), QByteArray("existing file"));
+        QCOMPARE(TestSupport::entries(dir->path()), before);
+    }
 }
 
 QTEST_MAIN(tst_FileEncryption)

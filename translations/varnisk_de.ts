@@ -97,6 +97,7 @@ Commands:
 Options:
   -o, --output OUT        the file to write
   -f, --force             replace an existing output file
+  -q, --quiet             show no progress line
   --password-fd N         read the password from the first line of file
                           descriptor N (its line ending is not part of it);
                           without it the password is asked on the terminal, twice
@@ -110,6 +111,10 @@ place only once it is complete (and, when decrypting, verified), so a failure
 leaves any existing file as it was. A symbolic link counts as an existing
 file; --force replaces the link itself, not the file it points to. The output
 may never be the input file. New files can be read by their owner only.
+
+While a large file is encrypted or decrypted, a line on standard error shows
+how far it is (only when standard error is a terminal). Ctrl-C stops the work
+and leaves an existing output file as it was.
 
 decrypt -o - checks the file&apos;s digest in a first pass and writes only verified
 plaintext to standard output in a second pass. If the input cannot be read
@@ -142,6 +147,7 @@ Befehle:
 Optionen:
   -o, --output AUS        die zu schreibende Datei
   -f, --force             eine vorhandene Ausgabedatei ersetzen
+  -q, --quiet             keine Fortschrittszeile anzeigen
   --password-fd N         das Passwort aus der ersten Zeile von Dateideskriptor N
                           lesen (das Zeilenende gehört nicht dazu); ohne diese
                           Option wird auf dem Terminal nach dem Passwort gefragt,
@@ -156,6 +162,11 @@ Entschlüsseln geprüft) ist; ein Fehler lässt eine vorhandene Datei also
 unverändert. Ein symbolischer Link zählt als vorhandene Datei; --force ersetzt
 den Link selbst, nicht die Datei, auf die er zeigt. Die Ausgabe darf nie die
 Eingabedatei sein. Neue Dateien kann nur ihr Eigentümer lesen.
+
+Während eine große Datei ver- oder entschlüsselt wird, zeigt eine Zeile auf der
+Standardfehlerausgabe, wie weit die Arbeit ist (nur, wenn die
+Standardfehlerausgabe ein Terminal ist). Strg-C bricht die Arbeit ab und lässt
+eine vorhandene Ausgabedatei unverändert.
 
 decrypt -o - prüft die Prüfsumme der Datei in einem ersten Durchgang und
 schreibt nur geprüften Klartext in einem zweiten Durchgang auf die
@@ -302,6 +313,44 @@ Exit-Codes:
     <message>
         <source>Ok</source>
         <translation>Ok</translation>
+    </message>
+</context>
+<context>
+    <name>ProgressDialog</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%1 von %2</translation>
+    </message>
+    <message>
+        <source>Varnisk</source>
+        <translation>Varnisk</translation>
+    </message>
+</context>
+<context>
+    <name>ProgressLine</name>
+    <message>
+        <source>Encrypting</source>
+        <translation>Verschlüsseln</translation>
+    </message>
+    <message>
+        <source>Decrypting</source>
+        <translation>Entschlüsseln</translation>
+    </message>
+    <message>
+        <source>Verifying</source>
+        <translation>Prüfen</translation>
+    </message>
+    <message>
+        <source>: %1 of %2 (%3%), %4/s</source>
+        <translation>: %1 von %2 (%3 %), %4/s</translation>
+    </message>
+    <message>
+        <source>: %1, %2/s</source>
+        <translation>: %1, %2/s</translation>
     </message>
 </context>
 <context>

@@ -1,0 +1,127 @@
+#include "FileOperation.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QIODevice>
+
+#include <system_error>
+
+namespace {
+
+// A work shorter than this ends without a dialog showing up and going again.
+constexpr int showAfterMs = 500;
+constexpr int updateEveryMs = 100;
+
+bool isInput(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+FileOperation::FileOperation(QWidget* parentWindow) : window(parentWindow), dialog(parentWindow)
+{
+    showTimer.setSingleShot(true);
+    showTimer.setInterval(showAfterMs);
+    updateTimer.setInterval(updateEveryMs);
+    connect(&showTimer, &QTimer::timeout, this, &FileOperation::showProgress);
+    connect(&updateTimer, &QTimer::timeout, this, &FileOperation::updateProgress);
+    // Cancel or Escape: the work stops before its next read.
+    connect(&dialog, &QDialog::rejected, this, [this]() {
+        if (running)
+            progress->cancel();
+    });
+}
+
+FileOperation::~FileOperation()
+{
+    if (thread.joinable()) {
+        progress->cancel();
+        thread.join();
+    }
+    qApp->removeEventFilter(this);
+}
+
+void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> device, Work work)
+{
+    text = workText;
+    source = std::move(device);
+    total = source->isSequential() ? 0 : static_cast<quint64>(qMax<qint64>(0, source->size()));
+    progress = std::make_unique<StreamProgress>();
+    running = true;
+    qApp->installEventFilter(this);
+    const auto run = [this, work]() {
+        try {
+            result = work(*source, *progress);
+        } catch (...) {
+            result = {CryptoFile::Outcome::UnknownError, {}};
+        }
+    };
+    try {
+        thread = std::thread([this, run]() {
+            run();
+            QMetaObject::invokeMethod(this, &FileOperation::end, Qt::QueuedConnection);
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the work runs here, and the window waits for it as it must.
+        run();
+        QMetaObject::invokeMethod(this, &FileOperation::end, Qt::QueuedConnection);
+        return;
+    }
+    showTimer.start();
+}
+
+void FileOperation::showProgress()
+{
+    if (!running || dialog.isVisible() || progress->isCancelled())
+        return;
+    showTimer.stop();
+    updateProgress();
+    dialog.open();
+    updateTimer.start();
+}
+
+void FileOperation::updateProgress()
+{
+    dialog.setProgress(text, progress->bytesRead(), total);
+}
+
+void FileOperation::end()
+{
+    if (thread.joinable())
+        thread.join();
+    running = false;
+    showTimer.stop();
+    updateTimer.stop();
+    qApp->removeEventFilter(this);
+    dialog.hide();
+    source.reset();
+    // A copy: what the receiver does may start the next work before it is done with this one.
+    const CryptoFile::Result ended = result;
+    emit finished(ended);
+}
+
+bool FileOperation::eventFilter(QObject* watched, QEvent* event)
+{
+    // The window's own widgets take no input; the progress dialog, a window of its own, does.
+    if (!isInput(event->type()) || !watched->isWidgetType() ||
+        static_cast<QWidget*>(watched)->window() != window)
+        return false;
+    // An accepted override keeps a key from triggering the window's shortcuts; the key itself
+    // then goes nowhere either.
+    event->accept();
+    return true;
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "CryptoFile.h"
+#include "ProgressDialog.h"
+#include "StreamProgress.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <thread>
+
+class QIODevice;
+
+// Runs an encryption or decryption of a file for a window on a thread of its own, so that the
+// window goes on repainting. While the work runs the window takes no input, as under a modal
+// dialog; once it has taken half a second, a window-modal progress dialog shows how far it is,
+// and its Cancel stops the work, which then cleans up its output as after a failure. One work at
+// a time.
+class FileOperation : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Runs on the operation's thread. It reads `source` and must touch nothing else that the GUI
+    // thread may change meanwhile; what it reads (a password holder above all) must stay as it
+    // is until finished().
+    using Work = std::function<CryptoFile::Result(QIODevice& source, StreamProgress& progress)>;
+
+    explicit FileOperation(QWidget* window);
+    // Cancels a running work and waits for its thread, so that the work's output is removed and
+    // nothing it reads goes away before it has ended.
+    ~FileOperation() override;
+    FileOperation(const FileOperation&) = delete;
+    FileOperation& operator=(const FileOperation&) = delete;
+
+    // Starts `work` on `source`, an open device that the operation owns from now on. `text` names
+    // the work in the progress dialog, which counts the bytes read from `source` against its
+    // size.
+    void start(const QString& text, std::unique_ptr<QIODevice> source, Work work);
+    [[nodiscard]] bool isRunning() const { return running; }
+    // Shows the progress dialog now rather than later, while the work runs.
+    void showProgress();
+
+signals:
+    // The work has ended and its thread is gone; `result` is what the work returned, with
+    // Outcome::Cancelled after a Cancel.
+    void finished(const CryptoFile::Result& result);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void updateProgress();
+    void end();
+
+    QWidget* const window;
+    ProgressDialog dialog;
+    QTimer showTimer;
+    QTimer updateTimer;
+    QString text;
+    quint64 total = 0;
+    bool running = false;
+    std::unique_ptr<QIODevice> source;
+    std::unique_ptr<StreamProgress> progress; // a fresh one per work
+    CryptoFile::Result result{CryptoFile::Outcome::UnknownError, {}};
+    std::thread thread;
+};
