@@ -448,13 +448,7 @@ void tst_SecretsDocument::saveInPlaceInLockedFolder()
 {
     // A document the user may write, in a folder where they may not create files: saved in
     // place, and a failed in-place write puts the old bytes back.
-    const TestSupport::NobodyRun nobody = TestSupport::asNobody();
-    if (nobody.verdict == TestSupport::NobodyRun::Skipped)
-        QSKIP(nobody.output.constData());
-    if (nobody.verdict != TestSupport::NobodyRun::RunHere) {
-        QVERIFY2(nobody.verdict == TestSupport::NobodyRun::Passed, nobody.output.constData());
-        return;
-    }
+    VARNISK_AS_NOBODY();
     const QString folder = dir->filePath(QStringLiteral("locked"));
     QVERIFY(QDir().mkdir(folder));
     const QString path = folder + QStringLiteral("/doc.stxt");

@@ -1,6 +1,10 @@
 #include "TestSupport.h"
 
+#include "CryptoFile.h"
+#include "SecureStringHolder.h"
+
 #include <QApplication>
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -8,6 +12,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -66,6 +71,55 @@ QByteArray readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+QByteArray randomBytes(int count)
+{
+    QByteArray bytes(count, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+void setPassword(SecureStringHolder& holder, const QByteArray& utf8)
+{
+    holder.string().assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+QByteArray secretOf(const SecureStringHolder& holder)
+{
+    return QByteArray(holder.string().data(), static_cast<int>(holder.string().size()));
+}
+
+bool encryptToFile(const QString& path, const QByteArray& plain, const QByteArray& password)
+{
+    SecureStringHolder holder;
+    setPassword(holder, password);
+    QByteArray copy = plain;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    return CryptoFile::encrypt(buffer, static_cast<quint64>(plain.size()), path, holder).ok();
+}
+
+QByteArray decryptFile(const QString& path, const QByteArray& password)
+{
+    SecureStringHolder holder;
+    setPassword(holder, password);
+    QFile file(path);
+    QByteArray plain;
+    if (!file.open(QIODevice::ReadOnly) || !CryptoFile::decrypt(file, plain, holder).ok())
+        return {};
+    return plain.isNull() ? QByteArray("") : plain;
+}
+
+QStringList focusChain(QWidget* window)
+{
+    QStringList names;
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) != 0)
+            names << w->objectName();
+    }
+    return names;
 }
 
 QStringList entries(const QString& folder)
@@ -145,9 +199,11 @@ NobodyRun asNobody()
         run.output = "cannot copy the test program for nobody";
         return run;
     }
-    const ProcessResult result =
-        TestSupport::run(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--",
-                                   copy, QString::fromLatin1(QTest::currentTestFunction())});
+    QString function = QString::fromLatin1(QTest::currentTestFunction());
+    if (QTest::currentDataTag() != nullptr)
+        function += QLatin1Char(':') + QString::fromUtf8(QTest::currentDataTag());
+    const ProcessResult result = TestSupport::run(
+        setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", copy, function});
     run.output = result.out + result.err;
     if (result.exitCode == 0 && run.output.contains("SKIP   :"))
         run.output = run.output.mid(run.output.indexOf("SKIP   :")).split('\n').first();
