@@ -197,12 +197,12 @@ QVector<quint8> X11Keyboard::spareKeycodes() const
     return spares;
 }
 
-bool X11Keyboard::canType(const QVector<X11KeyTap>& taps) const
+bool X11Keyboard::canType(const QVector<KeyTaps::Tap>& taps) const
 {
     if (keymap == nullptr)
         return false;
     Stroke stroke;
-    for (const X11KeyTap& tap : taps) {
+    for (const KeyTaps::Tap& tap : taps) {
         if (!findStroke(tap.keysym, stroke))
             return !spareKeycodes().isEmpty();
     }
@@ -232,7 +232,7 @@ void X11Keyboard::settle()
     XSync(display, False);
 }
 
-int X11Keyboard::type(const QVector<X11KeyTap>& taps)
+int X11Keyboard::type(const QVector<KeyTaps::Tap>& taps)
 {
     if (keymap == nullptr || !canType(taps))
         return 0;
@@ -248,7 +248,7 @@ int X11Keyboard::type(const QVector<X11KeyTap>& taps)
     QHash<quint32, quint8> mapped; // keysym -> spare keycode in use
     QVector<quint8> used;
     int delivered = 0;
-    for (const X11KeyTap& keyTap : taps) {
+    for (const KeyTaps::Tap& keyTap : taps) {
         Stroke stroke;
         if (!findStroke(keyTap.keysym, stroke)) {
             auto it = mapped.constFind(keyTap.keysym);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "X11KeyTaps.h"
+#include "KeyTaps.h"
 
 #include <QVector>
 
@@ -24,9 +24,9 @@ public:
     // Whether a modifier key (Shift, Ctrl, Alt, AltGr ...) is pressed right now.
     bool modifiersHeld() const;
     // True if every tap can be typed on this layout (spare keycodes included).
-    bool canType(const QVector<X11KeyTap>& taps) const;
+    bool canType(const QVector<KeyTaps::Tap>& taps) const;
     // Sends the taps in order; returns the number of records delivered.
-    int type(const QVector<X11KeyTap>& taps);
+    int type(const QVector<KeyTaps::Tap>& taps);
 
 private:
     struct Stroke

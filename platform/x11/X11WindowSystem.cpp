@@ -1,8 +1,8 @@
 #include "X11WindowSystem.h"
 
+#include "KeyTaps.h"
 #include "X11ActiveWindowHistory.h"
 #include "X11ErrorTrap.h"
-#include "X11KeyTaps.h"
 #include "X11Keyboard.h"
 
 #include <QDeadlineTimer>
@@ -276,9 +276,9 @@ bool X11WindowSystem::focusIsInForeground() const
 
 int X11WindowSystem::sendInput(const QVector<KeyRecord>& records)
 {
-    QVector<X11KeyTap> taps;
+    QVector<KeyTaps::Tap> taps;
     X11Keyboard keyboard(display);
-    if (!tapsForRecords(records, taps) || !keyboard.load() || !keyboard.canType(taps))
+    if (!KeyTaps::fromRecords(records, true, taps) || !keyboard.load() || !keyboard.canType(taps))
         return 0;
 
     // A Shift or Ctrl still held from the shortcut would change every key; a careful typist
@@ -291,7 +291,7 @@ int X11WindowSystem::sendInput(const QVector<KeyRecord>& records)
     // A password must never land in whatever window took the focus meanwhile.
     if (ready)
         delivered = keyboard.type(taps);
-    for (X11KeyTap& tap : taps)
-        tap = X11KeyTap();
+    for (KeyTaps::Tap& tap : taps)
+        tap = KeyTaps::Tap();
     return delivered;
 }
