@@ -10,6 +10,30 @@
 // A window-system layer that records every call, over a stacking order the test sets up, for
 // the logic of Type Selection without a display (header only: its users link the platform).
 // What it saw stays with the test, since the window owns the layer.
+// The down/up record pair of each UTF-16 code unit of `text`, as Type Selection makes them.
+inline QVector<WindowSystem::KeyRecord> keyRecords(const QString& text)
+{
+    QVector<WindowSystem::KeyRecord> list;
+    for (const QChar unit : text) {
+        WindowSystem::KeyRecord record;
+        record.unit = unit.unicode();
+        list << record;
+        record.keyUp = true;
+        list << record;
+    }
+    return list;
+}
+
+// The pair of a named key (TAB, ENTER).
+inline QVector<WindowSystem::KeyRecord> keyRecords(WindowSystem::KeyRecord::Key key)
+{
+    WindowSystem::KeyRecord record;
+    record.key = key;
+    QVector<WindowSystem::KeyRecord> list{record};
+    record.keyUp = true;
+    return list << record;
+}
+
 struct Recording
 {
     QStringList calls;
