@@ -1,11 +1,11 @@
 #pragma once
 
 #include "KeyTaps.h"
+#include "X11Handles.h"
 
 #include <QVector>
 
 struct _XDisplay;
-struct _XkbDesc;
 
 // Types keysyms through XTest on the current keyboard layout: each keysym is looked up on the
 // current XKB group with the modifiers of its level (Shift, AltGr), characters the layout
@@ -15,7 +15,6 @@ class X11Keyboard
 {
 public:
     explicit X11Keyboard(_XDisplay* display);
-    ~X11Keyboard();
     X11Keyboard(const X11Keyboard&) = delete;
     X11Keyboard& operator=(const X11Keyboard&) = delete;
 
@@ -44,6 +43,6 @@ private:
     void settle();
 
     _XDisplay* display;
-    _XkbDesc* keymap = nullptr;
+    X11Keymap keymap;
     int group = 0;
 };
