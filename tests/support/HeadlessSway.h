@@ -47,10 +47,6 @@ public:
     bool start();
     QString error() const { return failure; }
 
-    // For clients in the test process itself: the compositor's socket and, with XWayland, its
-    // X display.
-    QByteArray waylandDisplay() const { return socketPath; }
-    QByteArray xDisplay() const { return display; }
     // A folder of the session's user, for files its clients write.
     QString folder() const;
 

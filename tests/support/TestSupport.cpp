@@ -3,22 +3,18 @@
 #include "CryptoFile.h"
 #include "SecureStringHolder.h"
 
-#include <QApplication>
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QWidget>
 
 #include <csignal>
 
@@ -110,16 +106,6 @@ QByteArray decryptFile(const QString& path, const QByteArray& password)
     if (!file.open(QIODevice::ReadOnly) || !CryptoFile::decrypt(file, plain, holder).ok())
         return {};
     return plain.isNull() ? QByteArray("") : plain;
-}
-
-QStringList focusChain(QWidget* window)
-{
-    QStringList names;
-    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain()) {
-        if ((w->focusPolicy() & Qt::TabFocus) != 0)
-            names << w->objectName();
-    }
-    return names;
 }
 
 QStringList entries(const QString& folder)
@@ -229,25 +215,6 @@ QString binaryPath(const QString& relative)
 QString sourcePath(const QString& relative)
 {
     return QDir(QString::fromLocal8Bit(qgetenv("VARNISK_SOURCE_DIR"))).filePath(relative);
-}
-
-void whenModal(std::function<void(QWidget*)> handler, int timeoutMs)
-{
-    auto* timer = new QTimer(qApp);
-    auto deadline = QDeadlineTimer(timeoutMs);
-    QObject::connect(timer, &QTimer::timeout, [timer, handler, deadline]() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal != nullptr && modal->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            handler(modal);
-        } else if (deadline.hasExpired()) {
-            timer->stop();
-            timer->deleteLater();
-            qWarning("whenModal: no modal widget appeared");
-        }
-    });
-    timer->start(10);
 }
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)

@@ -6,7 +6,6 @@
 
 #include <functional>
 
-class QWidget;
 class QTemporaryDir;
 class SecureStringHolder;
 
@@ -45,9 +44,6 @@ QByteArray secretOf(const SecureStringHolder& holder);
 bool encryptToFile(const QString& path, const QByteArray& plain, const QByteArray& password);
 // The plaintext, or a null array when the file does not decrypt.
 QByteArray decryptFile(const QString& path, const QByteArray& password);
-
-// The object names of the widgets that Tab visits, in order, starting at `window`.
-QStringList focusChain(QWidget* window);
 
 // Runs `body` in a child process (fork) whose file-size limit is `limit` bytes, with SIGXFSZ
 // ignored: a write past the limit fails with EFBIG at exactly that byte, as on a disk that is
@@ -99,9 +95,6 @@ NobodyRun asNobody();
         }                                                                                          \
     } while (false)
 
-// Calls `handler` with the next modal widget (dialog or message box) once it is shown, from
-// the event loop. Use before the call that opens the dialog; `handler` must close it.
-void whenModal(std::function<void(QWidget*)> handler, int timeoutMs = 10000);
 // Runs the event loop until `condition` holds or `timeoutMs` passed; returns the condition.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 
