@@ -475,12 +475,8 @@ void TestEncryptedStream::truncatedStream_data()
     QTest::addColumn<QString>("error");
     const QString endOfInput = QStringLiteral("unexpected end of input");
     QTest::newRow("version byte only") << 1 << endOfInput;
-    QTest::newRow("header only") << 2 << endOfInput;
     QTest::newRow("inside the salt") << 10 << endOfInput;
-    QTest::newRow("one salt byte short") << 17 << endOfInput;
-    QTest::newRow("salt, no body") << 18 << QString();
     QTest::newRow("inside the first block") << 18 + 5 << QString();
-    QTest::newRow("one block") << 18 + 16 << QString();
     QTest::newRow("inside the body") << 18 + 16 * 3 + 7 << QString();
     QTest::newRow("last block missing") << -16 << QString();
     QTest::newRow("last byte missing") << -1 << QString();

@@ -94,10 +94,8 @@ private slots:
     void typesIntoWindowBehind();
     void capsLockDoesNotChangeText();
     void noWindowBehind();
-    void focusTakenMeanwhileTypesNothing();
-    void heldModifierTypesNothing();
-    void countMatchesRecords_data();
-    void countMatchesRecords();
+    void sendInput_data();
+    void sendInput();
 
 private:
     void setLayout(const QString& layout);
@@ -290,75 +288,56 @@ void tst_X11Typing::noWindowBehind()
     QCOMPARE(title, QStringLiteral("Varnisk"));
 }
 
-void tst_X11Typing::focusTakenMeanwhileTypesNothing()
+void tst_X11Typing::sendInput_data()
 {
+    using Record = WindowSystem::KeyRecord;
+    QTest::addColumn<QVector<Record>>("batch");
+    QTest::addColumn<QString>("meanwhile"); // what happens between focusing and typing
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QByteArray>("typed");
+
+    // Which batches can be typed is decided in platform/KeyTaps (tst_waylandkeymap); here, that
+    // the X11 layer counts and types them.
+    QTest::newRow("text and tab") << keyRecords(QStringLiteral("ab")) + keyRecords(Record::Tab)
+                                  << "" << 6 << QByteArray("ab\t");
+    QTest::newRow("surrogate pair") << keyRecords(utf8("😀")) << "" << 4 << utf8("😀").toUtf8();
+    QTest::newRow("lone surrogate")
+        << keyRecords(QString(QChar(0xd83d))) << "" << 0 << QByteArray();
+    QTest::newRow("focus taken meanwhile: nothing typed")
+        << keyRecords(QStringLiteral("password")) << "focus" << 0 << QByteArray();
+    QTest::newRow("modifier held: nothing typed")
+        << keyRecords(QStringLiteral("abc")) << "shift" << 0 << QByteArray();
+}
+
+void tst_X11Typing::sendInput()
+{
+    QFETCH(QVector<WindowSystem::KeyRecord>, batch);
+    QFETCH(QString, meanwhile);
+    QFETCH(int, count);
+    QFETCH(QByteArray, typed);
+
     Recorder target, other;
     QVERIFY(target.start(QStringLiteral("target")));
     QVERIFY(other.start(QStringLiteral("other")));
     auto layer = X11WindowSystem::open();
     QVERIFY(layer != nullptr);
     QVERIFY(layer->setForegroundWindow(target.window));
-    XSetInputFocus(display, other.window, RevertToParent, CurrentTime);
+    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+    if (meanwhile == "focus")
+        XSetInputFocus(display, other.window, RevertToParent, CurrentTime);
+    if (meanwhile == "shift")
+        XTestFakeKeyEvent(display, shift, True, CurrentTime);
     XSync(display, False);
-
-    QCOMPARE(layer->sendInput(keyRecords(QStringLiteral("password"))), 0);
-    // A marker typed afterwards arrives, so anything typed before it would have too.
+    const int sent = layer->sendInput(batch);
+    XTestFakeKeyEvent(display, shift, False, CurrentTime);
     XSetInputFocus(display, target.window, RevertToParent, CurrentTime);
     XSync(display, False);
-    QCOMPARE(layer->sendInput(keyRecords(QStringLiteral("."))), 2);
-    QVERIFY(TestSupport::waitFor([&] { return !target.output().isEmpty(); }));
-    QCOMPARE(target.output(), QByteArray("."));
-    QCOMPARE(other.output(), QByteArray());
-}
-
-void tst_X11Typing::heldModifierTypesNothing()
-{
-    Recorder target;
-    QVERIFY(target.start(QStringLiteral("target")));
-    auto layer = X11WindowSystem::open();
-    QVERIFY(layer->setForegroundWindow(target.window));
-    const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
-    XTestFakeKeyEvent(display, shift, True, CurrentTime);
-    XSync(display, False);
-    const int sent = layer->sendInput(keyRecords(QStringLiteral("abc")));
-    XTestFakeKeyEvent(display, shift, False, CurrentTime);
-    XSync(display, False);
-    QCOMPARE(sent, 0);
-
-    QCOMPARE(layer->sendInput(keyRecords(QStringLiteral("."))), 2);
-    QVERIFY(TestSupport::waitFor([&] { return !target.output().isEmpty(); }));
-    QCOMPARE(target.output(), QByteArray("."));
-}
-
-void tst_X11Typing::countMatchesRecords_data()
-{
-    using Record = WindowSystem::KeyRecord;
-    QTest::addColumn<QVector<Record>>("batch");
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QByteArray>("typed");
-
-    // Which batches can be typed is decided in platform/KeyTaps (tst_waylandkeymap); here, that
-    // the X11 layer counts and types them.
-    QTest::newRow("text and tab") << keyRecords(QStringLiteral("ab")) + keyRecords(Record::Tab) << 6
-                                  << QByteArray("ab\t");
-    QTest::newRow("surrogate pair") << keyRecords(utf8("😀")) << 4 << utf8("😀").toUtf8();
-    QTest::newRow("lone surrogate") << keyRecords(QString(QChar(0xd83d))) << 0 << QByteArray();
-}
-
-void tst_X11Typing::countMatchesRecords()
-{
-    QFETCH(QVector<WindowSystem::KeyRecord>, batch);
-    QFETCH(int, count);
-    QFETCH(QByteArray, typed);
-
-    Recorder target;
-    QVERIFY(target.start(QStringLiteral("target")));
-    auto layer = X11WindowSystem::open();
-    QVERIFY(layer->setForegroundWindow(target.window));
-    QCOMPARE(layer->sendInput(batch), count);
+    QCOMPARE(sent, count);
+    // A marker typed afterwards arrives, so anything typed before it would have too.
     QCOMPARE(layer->sendInput(keyRecords(QStringLiteral("."))), 2);
     QVERIFY(TestSupport::waitFor([&] { return target.output().endsWith('.'); }));
     QCOMPARE(target.output(), typed + '.');
+    QCOMPARE(other.output(), QByteArray());
 }
 
 int main(int argc, char** argv)
