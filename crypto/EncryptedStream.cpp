@@ -1,6 +1,7 @@
 #include "EncryptedStream.h"
 
 #include "LockedMemory.h"
+#include "OpenSslPointers.h"
 #include "SecureStringHolder.h"
 #include "StreamCancelled.h"
 #include "StreamOutputError.h"
@@ -36,18 +37,6 @@ constexpr int keySize = 32;
 constexpr int digestSize = 32;
 constexpr int iterations = 1000;
 constexpr int maxPrefix = 32;
-
-struct CipherContextFree
-{
-    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
-using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree>;
-
-struct DigestContextFree
-{
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 
 [[noreturn]] void fail(const char* message)
 {

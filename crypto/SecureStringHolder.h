@@ -12,7 +12,8 @@ public:
     SecureStringHolder(const SecureStringHolder&) = delete;
     SecureStringHolder& operator=(const SecureStringHolder&) = delete;
 
-    SecureString& string() const { return *secureString; }
+    SecureString& string() { return *secureString; }
+    const SecureString& string() const { return *secureString; }
     const void* region() const { return lockedMemory; }
 
 private:

@@ -13,6 +13,7 @@
 // report is a crash.
 
 #include "EncryptedStream.h"
+#include "OpenSslPointers.h"
 #include "SecureStringHolder.h"
 
 #include <QBuffer>
@@ -40,11 +41,6 @@ const unsigned char fixedSalt[16] = {0x5a, 0x17, 0x00, 0xff, 0x80, 0x01, 0x42, 0
     std::abort();
 }
 
-struct CipherContextFree
-{
-    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
-
 // Key and IV for the fixed password and salt, derived once.
 const unsigned char* fixedKeyMaterial()
 {
@@ -70,7 +66,7 @@ QByteArray sealRecord(char version, QByteArray record)
     if (version == 4)
         record.truncate(record.size() / 16 * 16);
     const unsigned char* material = fixedKeyMaterial();
-    std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree> context(EVP_CIPHER_CTX_new());
+    CipherContext context(EVP_CIPHER_CTX_new());
     if (!context ||
         EVP_EncryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, material, material + 32) != 1)
         crash("cipher set-up failed");

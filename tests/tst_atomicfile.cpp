@@ -229,13 +229,7 @@ void TestAtomicFile::failedCall()
 
 void TestAtomicFile::inPlaceInLockedFolder()
 {
-    const TestSupport::NobodyRun nobody = TestSupport::asNobody();
-    if (nobody.verdict == TestSupport::NobodyRun::Skipped)
-        QSKIP(nobody.output.constData());
-    if (nobody.verdict != TestSupport::NobodyRun::RunHere) {
-        QVERIFY2(nobody.verdict == TestSupport::NobodyRun::Passed, nobody.output.constData());
-        return;
-    }
+    VARNISK_AS_NOBODY();
     QTemporaryDir dir;
     const QString target = dir.filePath("locked/target");
     QVERIFY(QDir(dir.path()).mkdir("locked"));

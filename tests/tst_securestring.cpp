@@ -1,19 +1,16 @@
-// Secure strings: where the bytes of a secret live (locked, undumpable pages only), that they
-// are wiped when dropped, and the standard string behaviour the line edits rely on.
+// Secure strings: where the bytes of a secret live (locked, undumpable pages only), and that
+// they are wiped when dropped.
 
 #include "LockedMemory.h"
+#include "ProcessMemory.h"
 #include "SecureString.h"
 #include "SecureStringHolder.h"
 
-#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
-#include <cstdint>
-#include <fstream>
-#include <memory>
-#include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -31,53 +28,22 @@ constexpr bool lockingObservable = true;
 constexpr bool lockingObservable = true;
 #endif
 
-// One entry of /proc/self/smaps.
-struct Mapping
-{
-    std::uintptr_t start = 0;
-    std::uintptr_t end = 0;
-    QString path;
-    QStringList flags;
-    bool found = false;
-};
-
-Mapping mappingOf(const void* address)
-{
-    const auto target = reinterpret_cast<std::uintptr_t>(address);
-    static const QRegularExpression header(
-        QStringLiteral("^([0-9a-f]+)-([0-9a-f]+)\\s+\\S+\\s+\\S+\\s+\\S+\\s+\\S+\\s*(.*)$"));
-    std::ifstream smaps("/proc/self/smaps");
-    std::string line;
-    Mapping current;
-    while (std::getline(smaps, line)) {
-        const QString text = QString::fromStdString(line);
-        const QRegularExpressionMatch match = header.match(text);
-        if (match.hasMatch()) {
-            if (current.found)
-                return current;
-            current.start = match.captured(1).toULongLong(nullptr, 16);
-            current.end = match.captured(2).toULongLong(nullptr, 16);
-            current.path = match.captured(3).trimmed();
-            current.found = target >= current.start && target < current.end;
-        } else if (current.found && text.startsWith(QLatin1String("VmFlags:"))) {
-            current.flags = text.mid(8).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        }
-    }
-    return current.found ? current : Mapping{};
-}
-
 // The memory holding `size` bytes at `address` is an anonymous mapping that is locked into
 // RAM ("lo") and left out of core dumps ("dd").
 void verifyProtected(const void* address, std::size_t size)
 {
-    const Mapping mapping = mappingOf(address);
-    QVERIFY2(mapping.found, "address not in any mapping");
-    QVERIFY2(mapping.path.isEmpty(), qPrintable(QStringLiteral("mapped from ") + mapping.path));
-    QVERIFY(reinterpret_cast<std::uintptr_t>(address) + size <= mapping.end);
-    if (lockingObservable) {
-        QVERIFY2(mapping.flags.contains(QLatin1String("lo")), qPrintable(mapping.flags.join(' ')));
+    const auto start = reinterpret_cast<quint64>(address);
+    for (const ProcessMemory::Mapping& mapping : ProcessMemory::mappings(getpid())) {
+        if (start < mapping.start || start >= mapping.end)
+            continue;
+        QVERIFY2(mapping.name.isEmpty(), "mapped from " + mapping.name);
+        QVERIFY(start + size <= mapping.end);
+        if (lockingObservable)
+            QVERIFY2(mapping.flags.contains("lo"), mapping.flags.join(' '));
+        QVERIFY2(mapping.flags.contains("dd"), mapping.flags.join(' '));
+        return;
     }
-    QVERIFY2(mapping.flags.contains(QLatin1String("dd")), qPrintable(mapping.flags.join(' ')));
+    QFAIL("address not in any mapping");
 }
 
 bool insideRegion(const SecureStringHolder& holder, const void* address)
@@ -133,69 +99,29 @@ class TestSecureString : public QObject
     Q_OBJECT
 
 private slots:
-    void objectFitsRegion();
-    void newHolderIsEmptyAndProtected();
-    void holdersHaveOwnRegions();
     void shortSecretStaysInline();
     void growingMovesToProtectedHeap_data();
     void growingMovesToProtectedHeap();
+    void copyIsProtected();
     void secureClearWipes_data();
     void secureClearWipes();
     void releaseWipesRegionAndBuffers();
-    void selfAssignment_data();
-    void selfAssignment();
-    void assignFromOther();
-    void eraseAtLength();
-    void eraseBeyondLengthThrows();
-    void insertAtPositions();
 };
-
-void TestSecureString::objectFitsRegion()
-{
-    QCOMPARE(sizeof(SecureString), std::size_t(32));
-    SecureStringHolder holder;
-    QCOMPARE(static_cast<const void*>(&holder.string()), holder.region());
-}
-
-void TestSecureString::newHolderIsEmptyAndProtected()
-{
-    SecureStringHolder holder;
-    QVERIFY(holder.string().empty());
-    QCOMPARE(holder.string().size(), std::size_t(0));
-    QCOMPARE(holder.string().capacity(), std::size_t(15));
-    QCOMPARE(holder.string().data()[0], '\0');
-    verifyProtected(holder.region(), sizeof(SecureString));
-}
-
-void TestSecureString::holdersHaveOwnRegions()
-{
-    SecureStringHolder first;
-    SecureStringHolder second;
-    QVERIFY(first.region() != second.region());
-    first.string() = "first secret";
-    second.string() = "other";
-    QCOMPARE(QByteArray(first.string().c_str()), QByteArray("first secret"));
-    QCOMPARE(QByteArray(second.string().c_str()), QByteArray("other"));
-}
 
 void TestSecureString::shortSecretStaysInline()
 {
     SecureStringHolder holder;
+    verifyProtected(holder.region(), sizeof(SecureString));
     SecureString& secret = holder.string();
     for (char c : std::string("abcdefghijklmno"))
         secret.push_back(c);
-    QCOMPARE(secret.size(), std::size_t(15));
-    QCOMPARE(secret.capacity(), std::size_t(15));
     QVERIFY(insideRegion(holder, secret.data()));
     QVERIFY(insideRegion(holder, secret.data() + 15)); // the terminator too
-    QCOMPARE(secret.data()[15], '\0');
 }
-
 void TestSecureString::growingMovesToProtectedHeap_data()
 {
     QTest::addColumn<int>("length");
     QTest::newRow("16 bytes") << 16;
-    QTest::newRow("31 bytes") << 31;
     QTest::newRow("5000 bytes (more than a page)") << 5000;
 }
 
@@ -208,8 +134,6 @@ void TestSecureString::growingMovesToProtectedHeap()
     QVERIFY(insideRegion(holder, secret.data()));
     for (int i = 15; i < length; ++i)
         secret.push_back(static_cast<char>('a' + i % 26));
-    QCOMPARE(secret.size(), std::size_t(length));
-    QVERIFY(secret.capacity() >= 16);
     QVERIFY(!insideRegion(holder, secret.data()));
     QCOMPARE(bytesAt(secret.data(), 15), QByteArray(15, 'x'));
     // The buffer the standard string grew into is locked and undumpable as well.
@@ -221,9 +145,7 @@ void TestSecureString::growingMovesToProtectedHeap()
 void TestSecureString::secureClearWipes_data()
 {
     QTest::addColumn<int>("length");
-    QTest::newRow("10 bytes, inline") << 10;
     QTest::newRow("15 bytes, inline") << 15;
-    QTest::newRow("20 bytes, heap") << 20;
     QTest::newRow("4097 bytes, heap") << 4097;
 }
 
@@ -236,15 +158,11 @@ void TestSecureString::secureClearWipes()
         secret.push_back(static_cast<char>('A' + i % 26));
     const char* buffer = secret.data();
     const std::size_t capacity = secret.capacity();
-    QCOMPARE(bytesAt(buffer, 3), QByteArray("ABC"));
-
     secureClear(secret);
 
-    QCOMPARE(secret.size(), std::size_t(0));
     QVERIFY(secret.empty());
     QCOMPARE(secret.capacity(), capacity);
     QCOMPARE(static_cast<const void*>(secret.data()), static_cast<const void*>(buffer));
-    QCOMPARE(secret.data()[0], '\0');
     // The dropped bytes are gone, not only hidden behind a zero length.
     QCOMPARE(bytesAt(buffer, length), QByteArray(length, '\0'));
 }
@@ -282,79 +200,16 @@ void TestSecureString::releaseWipesRegionAndBuffers()
     QCOMPARE(log.entries.back().memory, region);
 }
 
-void TestSecureString::selfAssignment_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("inline") << QByteArray("short");
-    QTest::newRow("heap") << QByteArray("a secret longer than fifteen bytes");
-}
-
-void TestSecureString::selfAssignment()
-{
-    QFETCH(QByteArray, content);
-    ReleaseLog log;
-    SecureStringHolder holder;
-    SecureString& secret = holder.string();
-    secret.assign(content.constData(), static_cast<std::size_t>(content.size()));
-    const char* buffer = secret.data();
-    const std::size_t capacity = secret.capacity();
-    const SecureString& same = secret;
-    secret = same;
-    QCOMPARE(QByteArray(secret.data(), static_cast<int>(secret.size())), content);
-    QCOMPARE(static_cast<const void*>(secret.data()), static_cast<const void*>(buffer));
-    QCOMPARE(secret.capacity(), capacity);
-    QVERIFY(log.entries.empty());
-}
-
-void TestSecureString::assignFromOther()
+void TestSecureString::copyIsProtected()
 {
     SecureStringHolder source;
     SecureStringHolder target;
+    QVERIFY(target.region() != source.region());
     source.string() = "a password of more than 15 bytes";
     target.string() = source.string();
     QCOMPARE(target.string(), source.string());
     QVERIFY(target.string().data() != source.string().data());
     verifyProtected(target.string().data(), target.string().size() + 1);
-}
-
-void TestSecureString::eraseAtLength()
-{
-    SecureStringHolder holder;
-    SecureString& secret = holder.string();
-    secret = "hello";
-    secret.erase(5, 1);
-    QCOMPARE(QByteArray(secret.c_str()), QByteArray("hello"));
-    QCOMPARE(secret.size(), std::size_t(5));
-    secret.erase(2, 1);
-    QCOMPARE(QByteArray(secret.c_str()), QByteArray("helo"));
-}
-
-void TestSecureString::eraseBeyondLengthThrows()
-{
-    SecureStringHolder holder;
-    SecureString& secret = holder.string();
-    secret = "hello";
-    QVERIFY_EXCEPTION_THROWN(secret.erase(6, 1), std::out_of_range);
-    QCOMPARE(QByteArray(secret.c_str()), QByteArray("hello"));
-}
-
-void TestSecureString::insertAtPositions()
-{
-    // The line edit inserts typed text at the cursor, growing across the inline limit.
-    SecureStringHolder holder;
-    SecureString& secret = holder.string();
-    secret.insert(0, "ace");
-    secret.insert(1, "b");
-    secret.insert(3, "d");
-    secret.insert(secret.size(), "fghijklmnop"); // 16 bytes now
-    QCOMPARE(QByteArray(secret.c_str()), QByteArray("abcdefghijklmnop"));
-    QVERIFY(!insideRegion(holder, secret.data()));
-    secret.insert(0, "\xc3\xa4"); // "ä" as typed: UTF-8 bytes
-    QCOMPARE(secret.size(), std::size_t(18));
-    QCOMPARE(QByteArray(secret.c_str()), QByteArray("\xc3\xa4"
-                                                    "abcdefghijklmnop"));
-    QVERIFY_EXCEPTION_THROWN(secret.insert(secret.size() + 1, "x"), std::out_of_range);
 }
 
 QTEST_GUILESS_MAIN(TestSecureString)

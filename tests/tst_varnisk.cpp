@@ -1,29 +1,53 @@
-// The editor window: its form, title, settings, Find and the close question.
+// The editor window: its actions, settings, Find, the About window's link and the close question.
+#include "About.h"
+#include "EditorWindow.h"
 #include "FindDialog.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
 
-#include <QAction>
 #include <QApplication>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QToolBar>
+#include <QUrl>
 
 #include <cmath>
-
 #include <memory>
+
+using namespace EditorWindow;
+
+namespace {
+
+QSettings settings()
+{
+    return QSettings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"));
+}
+
+qreal tabStop(Varnisk& window, int characters)
+{
+    const double width = QFontMetricsF(editor(window)->font()).averageCharWidth();
+    return static_cast<qreal>(std::lround(characters * width));
+}
+
+FindDialog* showFind(Varnisk& window, const QString& text)
+{
+    trigger(window, "action_Find");
+    auto* dialog = window.findChild<FindDialog*>();
+    if (dialog != nullptr)
+        dialog->findChild<QLineEdit*>(QStringLiteral("leFind"))->setText(text);
+    return dialog;
+}
+
+} // namespace
 
 class tst_Varnisk : public QObject
 {
@@ -35,22 +59,14 @@ private slots:
 
     void actions_data();
     void actions();
-    void menus();
-    void toolBar();
-    void title();
-    void firstRunDefaults();
     void settingsRoundTrip();
     void cancelledCloseWritesNothing();
-    void tabWidthCancelKeepsValue();
     void find_data();
     void find();
     void findAbsentTextKeepsViewAndFocus();
+    void aboutLinksToTheManual();
 
 private:
-    std::unique_ptr<Varnisk> makeWindow();
-    QPlainTextEdit* editor(Varnisk& window);
-    FindDialog* showFind(Varnisk& window, const QString& text);
-
     std::unique_ptr<QTemporaryDir> settingsDir;
 };
 
@@ -65,20 +81,9 @@ void tst_Varnisk::cleanup()
     settingsDir.reset();
 }
 
-std::unique_ptr<Varnisk> tst_Varnisk::makeWindow()
-{
-    auto window = std::make_unique<Varnisk>(nullptr);
-    window->show();
-    return window;
-}
-
-QPlainTextEdit* tst_Varnisk::editor(Varnisk& window)
-{
-    return window.findChild<QPlainTextEdit*>(QStringLiteral("seTextEdit"));
-}
-
 void tst_Varnisk::actions_data()
 {
+    // The captions are what the translation looks up, the shortcuts what users type.
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("shortcut");
@@ -139,168 +144,72 @@ void tst_Varnisk::actions()
     QFETCH(QString, caption);
     QFETCH(QString, shortcut);
     QFETCH(bool, hasIcon);
-    auto window = makeWindow();
-    auto* action = window->findChild<QAction*>(name);
+    Varnisk window(nullptr);
+    auto* action = window.findChild<QAction*>(name);
     QVERIFY2(action != nullptr, qPrintable(name));
     QCOMPARE(action->text(), caption);
     QCOMPARE(action->shortcut().toString(), shortcut);
-    QCOMPARE(!action->icon().isNull(), hasIcon);
-    if (hasIcon)
-        QVERIFY2(!action->icon().pixmap(20, 20).isNull(), "icon image missing from resources");
-    QCOMPARE(action->isCheckable(), name == QLatin1String("action_Line_Wrap"));
-}
-
-void tst_Varnisk::menus()
-{
-    auto window = makeWindow();
-    QCOMPARE(window->objectName(), QStringLiteral("VarniskClass"));
-    QStringList titles;
-    for (QAction* action : window->menuBar()->actions())
-        titles << action->text();
-    QCOMPARE(titles, QStringList({"&File", "&Edit", "E&xtras", "&?"}));
-
-    auto names = [&](const char* menuName) {
-        QStringList list;
-        for (QAction* action : window->findChild<QMenu*>(QString::fromLatin1(menuName))->actions())
-            list << (action->isSeparator() ? QStringLiteral("-") : action->objectName());
-        return list;
-    };
-    QCOMPARE(names("menu_File"),
-             QStringList({"action_New", "action_Open", "action_Save", "action_Save_As",
-                          "action_Close", "-", "action_Settings", "-", "action_Quit"}));
-    QCOMPARE(names("menu_Edit"),
-             QStringList({"action_Line_Wrap", "action_Tab_Width", "-", "action_Find"}));
-    QCOMPARE(names("menu_Extras"),
-             QStringList({"action_Encrypt", "action_Decrypt", "-", "action_Type_Selection",
-                          "action_Type_Selection_TAB", "action_Type_Selection_ENTER"}));
-    QCOMPARE(names("menu_Help"), QStringList({"action_About"}));
-}
-
-void tst_Varnisk::toolBar()
-{
-    auto window = makeWindow();
-    auto* bar = window->findChild<QToolBar*>(QStringLiteral("toolBar"));
-    QVERIFY(bar != nullptr);
-    QVERIFY(!bar->isMovable());
-    QCOMPARE(bar->iconSize(), QSize(20, 20));
-    QStringList names;
-    for (QAction* action : bar->actions())
-        names << (action->isSeparator() ? QStringLiteral("-") : action->objectName());
-    QCOMPARE(names, QStringList({"action_New", "action_Open", "action_Save", "-", "action_Find",
-                                 "-", "action_Type_Selection", "action_Type_Selection_TAB",
-                                 "action_Type_Selection_ENTER"}));
-}
-
-void tst_Varnisk::title()
-{
-    auto window = makeWindow();
-    QPlainTextEdit* edit = editor(*window);
-    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - NoName"));
-    QVERIFY(edit->toPlainText().isEmpty());
-    QVERIFY(!edit->document()->isModified());
-    QTest::keyClicks(edit, QStringLiteral("ab"));
-    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - NoName*"));
-    edit->undo();
-    QVERIFY(edit->toPlainText().isEmpty());
-    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - NoName"));
-}
-
-void tst_Varnisk::firstRunDefaults()
-{
-    auto window = makeWindow();
-    QCOMPARE(window->size(), QSize(600, 400));
-    QCOMPARE(window->pos(), QPoint(200, 200));
-    QVERIFY(window->findChild<QAction*>(QStringLiteral("action_Line_Wrap"))->isChecked());
-    QPlainTextEdit* edit = editor(*window);
-    QCOMPARE(edit->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    const double width = QFontMetricsF(edit->font()).averageCharWidth();
-    QCOMPARE(edit->tabStopDistance(), static_cast<qreal>(std::lround(4 * width)));
-    QVERIFY2(QFontInfo(edit->font()).fixedPitch(), "the editor font should be monospaced");
+    // An icon missing from the resources gives a null pixmap.
+    QCOMPARE(!action->icon().pixmap(20, 20).isNull(), hasIcon);
 }
 
 void tst_Varnisk::settingsRoundTrip()
 {
     const QString secrets = settingsDir->path();
     {
-        auto window = makeWindow();
+        auto window = show();
+        QCOMPARE(window->size(), QSize(600, 400));
+        QCOMPARE(window->pos(), QPoint(200, 200));
+        QCOMPARE(editor(*window)->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QCOMPARE(editor(*window)->tabStopDistance(), tabStop(*window, 4));
+        QVERIFY2(QFontInfo(editor(*window)->font()).fixedPitch(), "the font is not monospaced");
         window->resize(700, 450);
-        auto* wrap = window->findChild<QAction*>(QStringLiteral("action_Line_Wrap"));
-        wrap->trigger(); // switches it off
-        QVERIFY(!wrap->isChecked());
+        trigger(*window, "action_Line_Wrap"); // switches it off
         QCOMPARE(editor(*window)->lineWrapMode(), QPlainTextEdit::NoWrap);
 
         ModalScript script;
+        script.cancel(); // a cancelled Tab Width keeps the value
+        trigger(*window, "action_Tab_Width");
+        QCOMPARE(editor(*window)->tabStopDistance(), tabStop(*window, 4));
         script.then([](QWidget* widget) {
             auto* spin = widget->findChild<QSpinBox*>();
-            QVERIFY(spin != nullptr);
             QCOMPARE(spin->minimum(), 1);
             QCOMPARE(spin->maximum(), 20);
             spin->setValue(8);
             static_cast<QDialog*>(widget)->accept();
         });
-        window->findChild<QAction*>(QStringLiteral("action_Tab_Width"))->trigger();
-        QVERIFY(script.done());
-        const double width = QFontMetricsF(editor(*window)->font()).averageCharWidth();
-        QCOMPARE(editor(*window)->tabStopDistance(), static_cast<qreal>(std::lround(8 * width)));
-
+        trigger(*window, "action_Tab_Width");
+        QCOMPARE(editor(*window)->tabStopDistance(), tabStop(*window, 8));
         script.chooseFile(secrets);
-        window->findChild<QAction*>(QStringLiteral("action_Settings"))->trigger();
+        trigger(*window, "action_Settings");
         QVERIFY(script.done());
         QVERIFY(window->close());
     }
-    {
-        QSettings settings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"));
-        QCOMPARE(settings.value(QStringLiteral("Settings/tabWidth")).toInt(), 8);
-        QCOMPARE(settings.value(QStringLiteral("Settings/lineWrap")).toBool(), false);
-        QCOMPARE(settings.value(QStringLiteral("Settings/secretsPath")).toString(), secrets);
-        QCOMPARE(settings.value(QStringLiteral("MainWindow/size")).toSize(), QSize(700, 450));
-    }
-    auto next = makeWindow();
+    QCOMPARE(settings().value(QStringLiteral("Settings/tabWidth")).toInt(), 8);
+    QCOMPARE(settings().value(QStringLiteral("Settings/lineWrap")).toBool(), false);
+    QCOMPARE(settings().value(QStringLiteral("Settings/secretsPath")).toString(), secrets);
+    QCOMPARE(settings().value(QStringLiteral("MainWindow/size")).toSize(), QSize(700, 450));
+    auto next = show();
     QCOMPARE(next->size(), QSize(700, 450));
     QCOMPARE(editor(*next)->lineWrapMode(), QPlainTextEdit::NoWrap);
-    const double width = QFontMetricsF(editor(*next)->font()).averageCharWidth();
-    QCOMPARE(editor(*next)->tabStopDistance(), static_cast<qreal>(std::lround(8 * width)));
+    QCOMPARE(editor(*next)->tabStopDistance(), tabStop(*next, 8));
 }
 
 void tst_Varnisk::cancelledCloseWritesNothing()
 {
-    auto window = makeWindow();
-    QTest::keyClicks(editor(*window), QStringLiteral("unsaved"));
+    auto window = show();
+    edit(*window, QStringLiteral("unsaved"));
     ModalScript script;
     script.answer(QMessageBox::Cancel);
     QVERIFY(!window->close());
-    QVERIFY(script.done());
     QCOMPARE(script.messages, QStringList({"Save changes?"}));
     QVERIFY(window->isVisible());
     QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("unsaved"));
-    QVERIFY(QSettings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk")).allKeys().isEmpty());
+    QVERIFY(settings().allKeys().isEmpty());
 
     script.answer(QMessageBox::No);
     QVERIFY(window->close());
-    QVERIFY(script.done());
-    QSettings settings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"));
-    QCOMPARE(settings.allKeys().size(), 5);
-}
-
-void tst_Varnisk::tabWidthCancelKeepsValue()
-{
-    auto window = makeWindow();
-    ModalScript script;
-    script.cancel();
-    window->findChild<QAction*>(QStringLiteral("action_Tab_Width"))->trigger();
-    QVERIFY(script.done());
-    QVERIFY(window->close());
-    QSettings settings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"));
-    QCOMPARE(settings.value(QStringLiteral("Settings/tabWidth")).toInt(), 4);
-}
-
-FindDialog* tst_Varnisk::showFind(Varnisk& window, const QString& text)
-{
-    window.findChild<QAction*>(QStringLiteral("action_Find"))->trigger();
-    auto* dialog = window.findChild<FindDialog*>();
-    if (dialog != nullptr)
-        dialog->findChild<QLineEdit*>(QStringLiteral("leFind"))->setText(text);
-    return dialog;
+    QCOMPARE(settings().allKeys().size(), 5);
 }
 
 // Each press of Find next... gives "start-end" of the selection it made, or "not found" when
@@ -340,9 +249,8 @@ void tst_Varnisk::find()
     QFETCH(int, anchor);
     QFETCH(int, position);
     QFETCH(QStringList, presses);
-    auto window = makeWindow();
+    auto window = show(text);
     QPlainTextEdit* edit = editor(*window);
-    edit->setPlainText(text);
     QTextCursor cursor = edit->textCursor();
     cursor.setPosition(anchor);
     cursor.setPosition(position, QTextCursor::KeepAnchor);
@@ -373,7 +281,7 @@ void tst_Varnisk::find()
 
 void tst_Varnisk::findAbsentTextKeepsViewAndFocus()
 {
-    auto window = makeWindow();
+    auto window = show();
     window->resize(400, 200);
     QPlainTextEdit* edit = editor(*window);
     QStringList lines;
@@ -399,6 +307,24 @@ void tst_Varnisk::findAbsentTextKeepsViewAndFocus()
     // The user's next keys go on into the search field, never into the document.
     QVERIFY(QTest::qWaitForWindowActive(dialog));
     QCOMPARE(QApplication::focusWidget(), field);
+    // Escape only hides the dialog: it comes back with its text.
+    QTest::keyClick(field, Qt::Key_Escape);
+    QVERIFY(!dialog->isVisible());
+    trigger(*window, "action_Find");
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->searchText(), QStringLiteral("qq"));
+}
+
+void tst_Varnisk::aboutLinksToTheManual()
+{
+    // The manual installed with the program; in the build tree, the copy the build puts at the
+    // same place relative to the executables.
+    About about(nullptr);
+    const QString link = about.findChild<QLabel*>(QStringLiteral("label_3"))->text();
+    const QUrl target(
+        QRegularExpression(QStringLiteral("href=\"([^\"]+)\"")).match(link).captured(1));
+    QVERIFY2(target.isLocalFile(), qPrintable(link));
+    QVERIFY2(QFileInfo(target.toLocalFile()).isFile(), qPrintable(target.toLocalFile()));
 }
 
 QTEST_MAIN(tst_Varnisk)

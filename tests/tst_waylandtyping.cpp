@@ -1,17 +1,13 @@
 // Type Selection natively on Wayland: a real headless sway, a real foot terminal as the target,
 // the main window on Qt's Wayland platform, its shortcuts pressed through a virtual keyboard
 // (wtype), the focus read from sway.
+#include "EditorWindow.h"
 #include "HeadlessSway.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
 
-#include <QApplication>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
-#include <QTest>
 
-#include <cstdio>
 #include <memory>
 #include <unistd.h>
 
@@ -22,15 +18,12 @@ extern "C" const char* __asan_default_options()
     return "fast_unwind_on_malloc=0";
 }
 
-namespace {
-
-HeadlessSway* session = nullptr;
-
-} // namespace
-
 class tst_WaylandTyping : public QObject
 {
     Q_OBJECT
+
+public:
+    explicit tst_WaylandTyping(HeadlessSway& sway) : session(sway) {}
 
 private slots:
     void initTestCase();
@@ -44,44 +37,39 @@ private slots:
 private:
     void showWindow(const QString& text);
 
-    std::unique_ptr<QTemporaryDir> settingsDir;
+    HeadlessSway& session;
+    QTemporaryDir settings;
     std::unique_ptr<Varnisk> window;
+    QString typed;
     pid_t terminal = 0;
 };
 
 void tst_WaylandTyping::initTestCase()
 {
-    if (!session->error().isEmpty())
-        QSKIP(qPrintable("no headless sway here: " + session->error()));
+    if (!session.error().isEmpty())
+        QSKIP(qPrintable("no headless sway here: " + session.error()));
     QVERIFY(QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
+    TestSupport::isolateSettings(settings);
+    typed = session.folder() + QStringLiteral("/typed");
 }
 
 void tst_WaylandTyping::init()
 {
-    settingsDir = std::make_unique<QTemporaryDir>();
-    TestSupport::isolateSettings(*settingsDir);
-    QFile::remove(session->folder() + QStringLiteral("/typed"));
-    terminal = session->startRecorder(QStringLiteral("foot"),
-                                      session->folder() + QStringLiteral("/typed"));
+    QFile::remove(typed);
+    terminal = session.startRecorder(QStringLiteral("foot"), typed);
     QVERIFY(terminal != 0);
 }
 
 void tst_WaylandTyping::cleanup()
 {
     window.reset();
-    session->terminate(terminal);
-    settingsDir.reset();
+    session.terminate(terminal);
 }
 
 void tst_WaylandTyping::showWindow(const QString& text)
 {
-    window = std::make_unique<Varnisk>(nullptr);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    auto* editor = window->findChild<QPlainTextEdit*>(QStringLiteral("seTextEdit"));
-    editor->setPlainText(text);
-    editor->selectAll();
-    QVERIFY(session->waitForFocus(getpid()));
+    window = EditorWindow::show(text);
+    QVERIFY(session.waitForFocus(getpid()));
 }
 
 void tst_WaylandTyping::typesIntoTerminal_data()
@@ -109,58 +97,35 @@ void tst_WaylandTyping::typesIntoTerminal()
 
     showWindow(text);
     ModalScript script;
-    QVERIFY(session->keys({QStringLiteral("-k"), key}));
-    const QString typed = session->folder() + QStringLiteral("/typed");
+    QVERIFY(session.keys({QStringLiteral("-k"), key}));
     QVERIFY(TestSupport::waitFor(
         [&] { return TestSupport::readFile(typed).size() >= expected.size(); }));
     QCOMPARE(TestSupport::readFile(typed), expected);
     QCOMPARE(script.unexpected, QStringList());
     if (comesBack) {
-        QVERIFY(session->waitForFocus(getpid()));
+        QVERIFY(session.waitForFocus(getpid()));
     } else {
         // Longer than the run would take to bring the window back.
         QTest::qWait(600);
-        QCOMPARE(session->focusedProcess(), terminal);
+        QCOMPARE(session.focusedProcess(), terminal);
     }
 }
 
 void tst_WaylandTyping::closedTargetGivesMessage()
 {
     showWindow(QStringLiteral("secret"));
-    session->terminate(terminal);
-    QVERIFY(TestSupport::waitFor([&] { return !session->hasWindow(terminal); }));
+    session.terminate(terminal);
+    QVERIFY(TestSupport::waitFor([&] { return !session.hasWindow(terminal); }));
     ModalScript script;
     script.message();
-    QVERIFY(session->keys({QStringLiteral("-k"), QStringLiteral("F8")}));
+    QVERIFY(session.keys({QStringLiteral("-k"), QStringLiteral("F8")}));
     QVERIFY(script.waitUntilDone());
     QCOMPARE(script.messages, QStringList{QStringLiteral("No Window found for typing!")});
 }
 
 int main(int argc, char** argv)
 {
-    HeadlessSway sway(false);
-    if (sway.start()) {
-        qputenv("QT_QPA_PLATFORM", "wayland");
-        qputenv("WAYLAND_DISPLAY", sway.waylandDisplay());
-        // No OpenGL: shared memory buffers suffice, and Mesa only adds start-up time and
-        // allocations of its own.
-        qputenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", "none");
-    } else {
-        std::fprintf(stderr, "%s\n", qPrintable(sway.error()));
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QTemporaryDir runtime; // the test's own, so Qt finds one it owns
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    session = &sway;
-    int result = 0;
-    {
-        QApplication application(argc, argv);
-        // The app id by which the program recognises its own windows.
-        QGuiApplication::setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
-        tst_WaylandTyping test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return HeadlessSway::run<tst_WaylandTyping>(false, argc, argv);
 }
 
 #include "tst_waylandtyping.moc"

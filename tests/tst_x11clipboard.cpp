@@ -2,9 +2,9 @@
 // client (xclip): a selection made in the editor is never offered as the primary selection,
 // pasting from it still works, copied text carries the password managers' "secret" hint, and
 // a closing window empties the clipboard if it still holds the window's text.
+#include "EditorWindow.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
 #include "XvfbServer.h"
 
 #include <QApplication>
@@ -14,7 +14,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -63,6 +62,9 @@ class TestX11Clipboard : public QObject
 {
     Q_OBJECT
 
+public:
+    explicit TestX11Clipboard(const QString& noServer) : skipReason(noServer) {}
+
 private slots:
     void initTestCase();
     void init();
@@ -78,6 +80,7 @@ private slots:
 private:
     QPoint pointAt(int position) const;
 
+    QString skipReason;
     std::unique_ptr<QTemporaryDir> settingsDir;
     std::unique_ptr<Varnisk> window;
     QPlainTextEdit* editor = nullptr;
@@ -85,6 +88,8 @@ private:
 
 void TestX11Clipboard::initTestCase()
 {
+    if (!skipReason.isEmpty())
+        QSKIP(qPrintable(skipReason));
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
     if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
         QFAIL("xclip is needed as the second X client (tools/packages.txt lists it)");
@@ -94,13 +99,11 @@ void TestX11Clipboard::init()
 {
     settingsDir = std::make_unique<QTemporaryDir>();
     TestSupport::isolateSettings(*settingsDir);
-    window = std::make_unique<Varnisk>(nullptr);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    window = EditorWindow::show(document);
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    editor = window->findChild<QPlainTextEdit*>(QStringLiteral("seTextEdit"));
-    editor->setPlainText(document);
+    editor = EditorWindow::editor(*window);
+    editor->moveCursor(QTextCursor::Start);
     editor->setFocus();
 }
 
@@ -210,22 +213,7 @@ void TestX11Clipboard::closingEmptiesTheClipboard()
 
 int main(int argc, char** argv)
 {
-    XvfbServer server;
-    if (!server.start()) {
-        std::fprintf(stderr, "cannot start Xvfb\n");
-        return 1;
-    }
-    qputenv("DISPLAY", server.display);
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    qputenv("QT_XCB_GL_INTEGRATION", "none");
-    int result = 0;
-    {
-        QApplication application(argc, argv);
-        TestX11Clipboard test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    server.stop();
-    return result;
+    return XvfbServer::run<TestX11Clipboard>(argc, argv);
 }
 
 #include "tst_x11clipboard.moc"

@@ -1,43 +1,34 @@
 // Type Selection on X11 inside a Wayland session: the main window on XWayland (xcb) in a
 // real headless sway, an X11 xterm and a Wayland-native foot. Only the X11 window that was
 // active just before the main window may get the keys.
+#include "EditorWindow.h"
 #include "HeadlessSway.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
 
-#include <QApplication>
-#include <QPlainTextEdit>
 #include <QTemporaryDir>
-#include <QTest>
 
-#include <cstdio>
 #include <memory>
 #include <unistd.h>
-
-namespace {
-
-HeadlessSway* session = nullptr;
-
-} // namespace
 
 class tst_XWaylandTyping : public QObject
 {
     Q_OBJECT
+
+public:
+    explicit tst_XWaylandTyping(HeadlessSway& sway) : session(sway) {}
 
 private slots:
     void initTestCase();
     void init();
     void cleanup();
 
-    void nativeWindowBetweenTypesNothing();
+    void typesIntoX11WindowActiveBefore_data();
     void typesIntoX11WindowActiveBefore();
 
 private:
-    void showWindow(const QString& text);
-
-    std::unique_ptr<QTemporaryDir> settingsDir;
-    std::unique_ptr<Varnisk> window;
+    HeadlessSway& session;
+    QTemporaryDir settings;
     QString xtermFile;
     pid_t xterm = 0;
     pid_t foot = 0;
@@ -45,94 +36,65 @@ private:
 
 void tst_XWaylandTyping::initTestCase()
 {
-    if (!session->error().isEmpty())
-        QSKIP(qPrintable("no headless sway with XWayland here: " + session->error()));
+    if (!session.error().isEmpty())
+        QSKIP(qPrintable("no headless sway with XWayland here: " + session.error()));
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    xtermFile = session->folder() + QStringLiteral("/xterm");
+    TestSupport::isolateSettings(settings);
+    xtermFile = session.folder() + QStringLiteral("/xterm");
 }
 
 void tst_XWaylandTyping::init()
 {
-    settingsDir = std::make_unique<QTemporaryDir>();
-    TestSupport::isolateSettings(*settingsDir);
     QFile::remove(xtermFile);
-    xterm = session->startRecorder(QStringLiteral("xterm"), xtermFile);
+    xterm = session.startRecorder(QStringLiteral("xterm"), xtermFile);
     QVERIFY(xterm != 0);
     foot =
-        session->startRecorder(QStringLiteral("foot"), session->folder() + QStringLiteral("/foot"));
+        session.startRecorder(QStringLiteral("foot"), session.folder() + QStringLiteral("/foot"));
     QVERIFY(foot != 0);
 }
 
 void tst_XWaylandTyping::cleanup()
 {
-    window.reset();
-    session->terminate(foot);
-    session->terminate(xterm);
-    settingsDir.reset();
+    session.terminate(foot);
+    session.terminate(xterm);
 }
 
-void tst_XWaylandTyping::showWindow(const QString& text)
+void tst_XWaylandTyping::typesIntoX11WindowActiveBefore_data()
 {
-    window = std::make_unique<Varnisk>(nullptr);
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    auto* editor = window->findChild<QPlainTextEdit*>(QStringLiteral("seTextEdit"));
-    editor->setPlainText(text);
-    editor->selectAll();
-    QVERIFY(session->waitForFocus(getpid()));
-}
-
-void tst_XWaylandTyping::nativeWindowBetweenTypesNothing()
-{
-    // Focus order: xterm, foot (Wayland-native), the main window.
-    showWindow(QStringLiteral("secret"));
-    ModalScript script;
-    script.message();
-    QVERIFY(session->keys({QStringLiteral("-k"), QStringLiteral("F8")}));
-    QVERIFY(script.waitUntilDone());
-    QCOMPARE(script.messages, QStringList{QStringLiteral("No Window found for typing!")});
-    QCOMPARE(TestSupport::readFile(xtermFile), QByteArray());
+    QTest::addColumn<bool>("xtermLast"); // else foot (Wayland-native) had the focus last
+    QTest::newRow("the X11 window was active last") << true;
+    QTest::newRow("a native window between: nothing typed") << false;
 }
 
 void tst_XWaylandTyping::typesIntoX11WindowActiveBefore()
 {
-    QVERIFY(session->focus(xterm));
-    QVERIFY(session->waitForFocus(xterm));
+    QFETCH(bool, xtermLast);
+    if (xtermLast) {
+        QVERIFY(session.focus(xterm));
+        QVERIFY(session.waitForFocus(xterm));
+    }
     const QString token = QString::fromUtf8("Tok€äöüß😀n");
-    showWindow(token);
+    auto window = EditorWindow::show(token);
+    QVERIFY(session.waitForFocus(getpid()));
     ModalScript script;
-    QVERIFY(session->keys({QStringLiteral("-k"), QStringLiteral("F10")}));
-    const QByteArray expected = token.toUtf8() + '\r';
+    if (!xtermLast)
+        script.message();
+    QVERIFY(session.keys({QStringLiteral("-k"), QStringLiteral("F10")}));
+    const QByteArray expected = xtermLast ? token.toUtf8() + '\r' : QByteArray();
+    QVERIFY(script.waitUntilDone());
     QVERIFY(TestSupport::waitFor(
         [&] { return TestSupport::readFile(xtermFile).size() >= expected.size(); }));
     QCOMPARE(TestSupport::readFile(xtermFile), expected);
     QCOMPARE(script.unexpected, QStringList());
-    QVERIFY(session->waitForFocus(getpid()));
+    QCOMPARE(script.messages, xtermLast
+                                  ? QStringList()
+                                  : QStringList{QStringLiteral("No Window found for typing!")});
+    QVERIFY(session.waitForFocus(getpid()));
 }
 
 int main(int argc, char** argv)
 {
-    HeadlessSway sway(true);
-    if (sway.start()) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        qputenv("DISPLAY", sway.xDisplay());
-        // Set, as in any Wayland session: it tells the program that X11 is not all there is.
-        qputenv("WAYLAND_DISPLAY", sway.waylandDisplay());
-        qputenv("QT_XCB_GL_INTEGRATION", "none");
-    } else {
-        std::fprintf(stderr, "%s\n", qPrintable(sway.error()));
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    QTemporaryDir runtime; // the test's own, so Qt finds one it owns
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    session = &sway;
-    int result = 0;
-    {
-        QApplication application(argc, argv);
-        tst_XWaylandTyping test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return HeadlessSway::run<tst_XWaylandTyping>(true, argc, argv);
 }
 
 #include "tst_xwaylandtyping.moc"

@@ -1,8 +1,8 @@
 #include "WaylandKeymap.h"
 
+#include "KeyTaps.h"
 #include "SecureWipe.h"
 
-#include <QChar>
 #include <openssl/crypto.h>
 
 #include <algorithm>
@@ -14,11 +14,6 @@ constexpr quint32 keysymTab = 0xff09;
 constexpr quint32 keysymReturn = 0xff0d;
 constexpr quint32 unicodeKeysymBase = 0x01000000;
 constexpr quint32 firstXkbKeycode = 9; // evdev code 1; XKB keycodes are evdev codes + 8
-
-bool isPair(const WindowSystem::KeyRecord& down, const WindowSystem::KeyRecord& up)
-{
-    return !down.keyUp && up.keyUp && down.unit == up.unit && down.key == up.key;
-}
 
 // Writes the keysym's name as both xkbcommon and the X server's keymap compiler read it.
 void appendKeysymName(QByteArray& text, quint32 keysym)
@@ -35,75 +30,15 @@ void appendKeysymName(QByteArray& text, quint32 keysym)
     }
 }
 
-struct Tap
-{
-    quint32 keysym = 0;
-    int records = 0;
-};
-
-bool tapsForRecords(const QVector<WindowSystem::KeyRecord>& records, QVector<Tap>& taps)
-{
-    if (records.size() % 2 != 0)
-        return false;
-    for (int i = 0; i < records.size(); i += 2) {
-        const auto& down = records.at(i);
-        if (!isPair(down, records.at(i + 1)))
-            return false;
-        Tap tap;
-        tap.records = 2;
-        if (down.unit == 0) {
-            if (down.key == WindowSystem::KeyRecord::Tab)
-                tap.keysym = keysymTab;
-            else if (down.key == WindowSystem::KeyRecord::Return)
-                tap.keysym = keysymReturn;
-        } else if (QChar::isHighSurrogate(down.unit) && i + 3 < records.size() &&
-                   isPair(records.at(i + 2), records.at(i + 3)) &&
-                   QChar::isLowSurrogate(records.at(i + 2).unit)) {
-            tap.keysym = WaylandKeymap::keysymForCodePoint(
-                QChar::surrogateToUcs4(down.unit, records.at(i + 2).unit));
-            tap.records = 4;
-            i += 2;
-        } else {
-            tap.keysym = WaylandKeymap::keysymForCodePoint(down.unit);
-        }
-        if (tap.keysym == 0)
-            return false;
-        taps.append(tap);
-    }
-    return true;
-}
-
 } // namespace
-
-quint32 WaylandKeymap::keysymForCodePoint(char32_t codePoint)
-{
-    // Line and paragraph separators stay themselves; only the control characters that a
-    // keyboard has keys for become those keys.
-    switch (codePoint) {
-    case 0x09:
-        return keysymTab;
-    case 0x0a:
-    case 0x0d:
-        return keysymReturn;
-    default:
-        break;
-    }
-    if ((codePoint >= 0x20 && codePoint <= 0x7e) || (codePoint >= 0xa0 && codePoint <= 0xff))
-        return codePoint;
-    if (codePoint < 0x100 || (codePoint >= 0xd800 && codePoint <= 0xdfff) || codePoint > 0x10ffff)
-        return 0;
-    return unicodeKeysymBase | codePoint;
-}
 
 bool WaylandKeymap::fromRecords(const QVector<WindowSystem::KeyRecord>& records,
                                 QVector<WaylandKeymap>& keymaps)
 {
     keymaps.clear();
-    QVector<Tap> taps;
-    if (!tapsForRecords(records, taps)) {
-        std::fill(taps.begin(), taps.end(), Tap());
+    QVector<KeyTaps::Tap> taps;
+    if (!KeyTaps::fromRecords(records, false, taps))
         return false;
-    }
     int first = 0;
     while (first < taps.size()) {
         // The longest run of taps that needs no more keys than there are keycodes.
@@ -131,7 +66,7 @@ bool WaylandKeymap::fromRecords(const QVector<WindowSystem::KeyRecord>& records,
         keymaps.append(keymap);
         first = end;
     }
-    std::fill(taps.begin(), taps.end(), Tap());
+    std::fill(taps.begin(), taps.end(), KeyTaps::Tap());
     return true;
 }
 

@@ -28,8 +28,6 @@ public:
     // character, a lone surrogate): then nothing may be typed at all.
     [[nodiscard]] static bool fromRecords(const QVector<WindowSystem::KeyRecord>& records,
                                           QVector<WaylandKeymap>& keymaps);
-    // The keysym that types `codePoint`, or 0.
-    static quint32 keysymForCodePoint(char32_t codePoint);
 
     // The XKB text keymap (wl_keyboard.keymap_format 1), ending in a NUL as receivers expect.
     const QByteArray& text() const { return keymapText; }

@@ -1,5 +1,6 @@
 #include "WaylandWindowSystem.h"
 
+#include "FileDescriptor.h"
 #include "WaylandConnection.h"
 #include "WaylandKeymap.h"
 
@@ -18,26 +19,6 @@ namespace {
 constexpr uint32_t keymapFormatXkbText = WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1;
 constexpr uint32_t keyPressed = 1;
 constexpr uint32_t keyReleased = 0;
-
-// A file descriptor that closes itself.
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    FileDescriptor(FileDescriptor&& other) noexcept : fd(other.fd) { other.fd = -1; }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(FileDescriptor&&) = delete;
-    int get() const { return fd; }
-
-private:
-    int fd;
-};
 
 // The keymap in an anonymous file that nobody can change once it is shared, as the protocol
 // asks of keymap files.

@@ -9,8 +9,9 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
-X11ActiveWindowHistory::X11ActiveWindowHistory(_XDisplay* connection)
-    : display(connection), activeAtom(XInternAtom(connection, "_NET_ACTIVE_WINDOW", False))
+X11ActiveWindowHistory::X11ActiveWindowHistory(X11Display opened)
+    : connection(std::move(opened)), display(connection.get()),
+      activeAtom(XInternAtom(display, "_NET_ACTIVE_WINDOW", False))
 {
     const ::Window root = DefaultRootWindow(display);
     XWindowAttributes attributes{};
@@ -27,10 +28,10 @@ std::shared_ptr<X11ActiveWindowHistory> X11ActiveWindowHistory::shared()
     static std::weak_ptr<X11ActiveWindowHistory> current;
     std::shared_ptr<X11ActiveWindowHistory> history = current.lock();
     if (!history) {
-        Display* display = XOpenDisplay(nullptr);
+        X11Display display(XOpenDisplay(nullptr));
         if (display == nullptr)
             return nullptr;
-        history.reset(new X11ActiveWindowHistory(display));
+        history.reset(new X11ActiveWindowHistory(std::move(display)));
         current = history;
     }
     return history;
@@ -38,8 +39,8 @@ std::shared_ptr<X11ActiveWindowHistory> X11ActiveWindowHistory::shared()
 
 X11ActiveWindowHistory::~X11ActiveWindowHistory()
 {
+    // The notifier watches the connection: it goes first.
     notifier.reset();
-    XCloseDisplay(display);
 }
 
 unsigned long X11ActiveWindowHistory::activeWindow() const
@@ -51,13 +52,10 @@ unsigned long X11ActiveWindowHistory::activeWindow() const
     X11ErrorTrap trap(display);
     XGetWindowProperty(display, DefaultRootWindow(display), activeAtom, 0, 1, False, XA_WINDOW,
                        &type, &format, &count, &remaining, &data);
-    unsigned long window = 0;
-    if (data != nullptr) {
-        if (format == 32 && count == 1)
-            window = *reinterpret_cast<const unsigned long*>(data);
-        XFree(data);
-    }
-    return window;
+    const X11Buffer<unsigned char> owned(data);
+    if (data != nullptr && format == 32 && count == 1)
+        return *reinterpret_cast<const unsigned long*>(data);
+    return 0;
 }
 
 void X11ActiveWindowHistory::record(unsigned long window, unsigned long time)

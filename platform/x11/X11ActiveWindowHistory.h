@@ -1,5 +1,7 @@
 #pragma once
 
+#include "X11Handles.h"
+
 #include <QVector>
 
 #include <functional>
@@ -39,7 +41,7 @@ public:
     static constexpr unsigned long handOverMs = 100;
 
 private:
-    explicit X11ActiveWindowHistory(_XDisplay* display);
+    explicit X11ActiveWindowHistory(X11Display display);
 
     struct Entry
     {
@@ -51,7 +53,8 @@ private:
     unsigned long activeWindow() const;
     QVector<unsigned long> readChanges();
 
-    _XDisplay* display;
+    X11Display connection;
+    _XDisplay* const display; // the connection's
     unsigned long activeAtom = 0;
     QVector<Entry> order; // oldest first
     std::unique_ptr<QSocketNotifier> notifier;

@@ -51,12 +51,6 @@ int bitCount(unsigned mask)
 
 X11Keyboard::X11Keyboard(_XDisplay* connection) : display(connection) {}
 
-X11Keyboard::~X11Keyboard()
-{
-    if (keymap != nullptr)
-        XkbFreeKeyboard(keymap, XkbAllComponentsMask, True);
-}
-
 bool X11Keyboard::load()
 {
     int event = 0, error = 0, major = 0, minor = 0;
@@ -67,15 +61,13 @@ bool X11Keyboard::load()
     minor = XkbMinorVersion;
     if (!XkbQueryExtension(display, &opcode, &event, &error, &major, &minor))
         return false;
-    if (keymap != nullptr)
-        XkbFreeKeyboard(keymap, XkbAllComponentsMask, True);
-    keymap = XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd);
+    keymap.reset(XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd));
     if (keymap == nullptr || keymap->map == nullptr)
         return false;
     // A server whose keyboard has no modifier keys (XWayland on a seat without a keyboard)
     // sends no modifier map at all.
     if (keymap->map->modmap == nullptr &&
-        XkbAllocClientMap(keymap, XkbModifierMapMask, 0) != Success)
+        XkbAllocClientMap(keymap.get(), XkbModifierMapMask, 0) != Success)
         return false;
     XkbStateRec state{};
     if (XkbGetState(display, XkbUseCoreKbd, &state) != Success)
@@ -181,28 +173,27 @@ QVector<quint8> X11Keyboard::spareKeycodes() const
     QVector<quint8> spares;
     int perKeycode = 0;
     const int count = keymap->max_key_code - keymap->min_key_code + 1;
-    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(keymap->min_key_code), count,
-                                       &perKeycode);
+    const X11Buffer<KeySym> syms(XGetKeyboardMapping(
+        display, static_cast<KeyCode>(keymap->min_key_code), count, &perKeycode));
     if (syms == nullptr)
         return spares;
     for (int i = 0; i < count; ++i) {
         const int keycode = keymap->min_key_code + i;
         bool empty = keymap->map->modmap[keycode] == 0;
         for (int j = 0; empty && j < perKeycode; ++j)
-            empty = syms[i * perKeycode + j] == NoSymbol;
+            empty = syms.get()[i * perKeycode + j] == NoSymbol;
         if (empty)
             spares.append(static_cast<quint8>(keycode));
     }
-    XFree(syms);
     return spares;
 }
 
-bool X11Keyboard::canType(const QVector<X11KeyTap>& taps) const
+bool X11Keyboard::canType(const QVector<KeyTaps::Tap>& taps) const
 {
     if (keymap == nullptr)
         return false;
     Stroke stroke;
-    for (const X11KeyTap& tap : taps) {
+    for (const KeyTaps::Tap& tap : taps) {
         if (!findStroke(tap.keysym, stroke))
             return !spareKeycodes().isEmpty();
     }
@@ -232,7 +223,7 @@ void X11Keyboard::settle()
     XSync(display, False);
 }
 
-int X11Keyboard::type(const QVector<X11KeyTap>& taps)
+int X11Keyboard::type(const QVector<KeyTaps::Tap>& taps)
 {
     if (keymap == nullptr || !canType(taps))
         return 0;
@@ -248,7 +239,7 @@ int X11Keyboard::type(const QVector<X11KeyTap>& taps)
     QHash<quint32, quint8> mapped; // keysym -> spare keycode in use
     QVector<quint8> used;
     int delivered = 0;
-    for (const X11KeyTap& keyTap : taps) {
+    for (const KeyTaps::Tap& keyTap : taps) {
         Stroke stroke;
         if (!findStroke(keyTap.keysym, stroke)) {
             auto it = mapped.constFind(keyTap.keysym);

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "X11KeyTaps.h"
+#include "KeyTaps.h"
+#include "X11Handles.h"
 
 #include <QVector>
 
 struct _XDisplay;
-struct _XkbDesc;
 
 // Types keysyms through XTest on the current keyboard layout: each keysym is looked up on the
 // current XKB group with the modifiers of its level (Shift, AltGr), characters the layout
@@ -15,7 +15,6 @@ class X11Keyboard
 {
 public:
     explicit X11Keyboard(_XDisplay* display);
-    ~X11Keyboard();
     X11Keyboard(const X11Keyboard&) = delete;
     X11Keyboard& operator=(const X11Keyboard&) = delete;
 
@@ -24,9 +23,9 @@ public:
     // Whether a modifier key (Shift, Ctrl, Alt, AltGr ...) is pressed right now.
     bool modifiersHeld() const;
     // True if every tap can be typed on this layout (spare keycodes included).
-    bool canType(const QVector<X11KeyTap>& taps) const;
+    bool canType(const QVector<KeyTaps::Tap>& taps) const;
     // Sends the taps in order; returns the number of records delivered.
-    int type(const QVector<X11KeyTap>& taps);
+    int type(const QVector<KeyTaps::Tap>& taps);
 
 private:
     struct Stroke
@@ -44,6 +43,6 @@ private:
     void settle();
 
     _XDisplay* display;
-    _XkbDesc* keymap = nullptr;
+    X11Keymap keymap;
     int group = 0;
 };

@@ -1,8 +1,8 @@
 #include "X11WindowSystem.h"
 
+#include "KeyTaps.h"
 #include "X11ActiveWindowHistory.h"
 #include "X11ErrorTrap.h"
-#include "X11KeyTaps.h"
 #include "X11Keyboard.h"
 
 #include <QDeadlineTimer>
@@ -29,14 +29,13 @@ QVector<unsigned long> longProperty(Display* display, ::Window window, Atom prop
     X11ErrorTrap trap(display);
     const int status = XGetWindowProperty(display, window, property, 0, 1 << 20, False, type,
                                           &actualType, &format, &count, &remaining, &data);
+    const X11Buffer<unsigned char> owned(data);
     if (status == Success && data != nullptr && format == 32) {
         const auto* items = reinterpret_cast<const unsigned long*>(data);
         values.reserve(static_cast<int>(count));
         for (unsigned long i = 0; i < count; ++i)
             values.append(items[i]);
     }
-    if (data != nullptr)
-        XFree(data);
     return values;
 }
 
@@ -48,12 +47,11 @@ bool queryTree(Display* display, ::Window window, ::Window& parent, QVector<::Wi
     unsigned int count = 0;
     X11ErrorTrap trap(display);
     const Status status = XQueryTree(display, window, &rootReturn, &parent, &list, &count);
+    const X11Buffer<::Window> owned(list);
     if (status != 0 && children != nullptr) {
         for (unsigned int i = 0; i < count; ++i)
             children->append(list[i]);
     }
-    if (list != nullptr)
-        XFree(list);
     return status != 0 && !trap.failed();
 }
 
@@ -70,10 +68,10 @@ bool isViewable(Display* display, ::Window window)
 
 std::unique_ptr<X11WindowSystem> X11WindowSystem::open(Session session)
 {
-    Display* display = XOpenDisplay(nullptr);
+    X11Display display(XOpenDisplay(nullptr));
     if (display == nullptr)
         return nullptr;
-    std::unique_ptr<X11WindowSystem> system(new X11WindowSystem(display));
+    std::unique_ptr<X11WindowSystem> system(new X11WindowSystem(std::move(display)));
     if (session == Session::XWayland) {
         // Without the history any X11 window could be the one behind.
         system->history = X11ActiveWindowHistory::shared();
@@ -83,14 +81,9 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open(Session session)
     return system;
 }
 
-X11WindowSystem::X11WindowSystem(_XDisplay* connection)
-    : display(connection), root(DefaultRootWindow(connection))
+X11WindowSystem::X11WindowSystem(X11Display opened)
+    : connection(std::move(opened)), display(connection.get()), root(DefaultRootWindow(display))
 {}
-
-X11WindowSystem::~X11WindowSystem()
-{
-    XCloseDisplay(display);
-}
 
 unsigned long X11WindowSystem::atom(const char* name) const
 {
@@ -124,8 +117,7 @@ bool X11WindowSystem::isManagedClient(Window window) const
     X11ErrorTrap trap(display);
     const int status = XGetWindowProperty(display, window, wmState, 0, 2, False, wmState,
                                           &actualType, &format, &count, &remaining, &data);
-    if (data != nullptr)
-        XFree(data);
+    const X11Buffer<unsigned char> owned(data);
     return status == Success && !trap.failed() && actualType == wmState;
 }
 
@@ -276,9 +268,9 @@ bool X11WindowSystem::focusIsInForeground() const
 
 int X11WindowSystem::sendInput(const QVector<KeyRecord>& records)
 {
-    QVector<X11KeyTap> taps;
+    QVector<KeyTaps::Tap> taps;
     X11Keyboard keyboard(display);
-    if (!tapsForRecords(records, taps) || !keyboard.load() || !keyboard.canType(taps))
+    if (!KeyTaps::fromRecords(records, true, taps) || !keyboard.load() || !keyboard.canType(taps))
         return 0;
 
     // A Shift or Ctrl still held from the shortcut would change every key; a careful typist
@@ -291,7 +283,7 @@ int X11WindowSystem::sendInput(const QVector<KeyRecord>& records)
     // A password must never land in whatever window took the focus meanwhile.
     if (ready)
         delivered = keyboard.type(taps);
-    for (X11KeyTap& tap : taps)
-        tap = X11KeyTap();
+    for (KeyTaps::Tap& tap : taps)
+        tap = KeyTaps::Tap();
     return delivered;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "WindowSystem.h"
+#include "X11Handles.h"
 
 #include <QVector>
 
@@ -25,7 +26,6 @@ public:
 
     // A layer on the session's display ($DISPLAY), or null when it cannot be opened.
     static std::unique_ptr<X11WindowSystem> open(Session session = Session::X11);
-    ~X11WindowSystem() override;
 
     Window nextWindow(Window window) override;
     Window parentWindow(Window window) override;
@@ -40,7 +40,7 @@ public:
     static constexpr int modifierReleaseWaitMs = 1000;
 
 private:
-    explicit X11WindowSystem(_XDisplay* display);
+    explicit X11WindowSystem(X11Display display);
     Window activeBefore(Window window) const;
 
     unsigned long atom(const char* name) const;
@@ -51,7 +51,8 @@ private:
     Window rootChild(Window window) const;
     bool focusIsInForeground() const;
 
-    _XDisplay* display;
+    X11Display connection;
+    _XDisplay* const display; // the connection's
     Window root = 0;
     Window foreground = 0;
     std::shared_ptr<X11ActiveWindowHistory> history; // under XWayland only

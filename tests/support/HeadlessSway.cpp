@@ -183,6 +183,27 @@ bool HeadlessSway::start()
     return true;
 }
 
+void HeadlessSway::prepareClient()
+{
+    if (!start()) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return;
+    }
+    // Set under XWayland too, as in any Wayland session: it tells the program that X11 is not
+    // all there is.
+    qputenv("WAYLAND_DISPLAY", socketPath);
+    if (xwayland) {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("DISPLAY", display);
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+    } else {
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        // No OpenGL: shared memory buffers suffice, and Mesa only adds start-up time and
+        // allocations of its own.
+        qputenv("QT_WAYLAND_CLIENT_BUFFER_INTEGRATION", "none");
+    }
+}
+
 pid_t HeadlessSway::spawn(const QStringList& command, int outputFd)
 {
     // Everything the child needs is built before fork(): after it only calls that are safe in

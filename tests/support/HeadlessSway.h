@@ -2,10 +2,13 @@
 
 #include "TestSupport.h"
 
+#include <QApplication>
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 #include <sys/types.h>
@@ -23,15 +26,27 @@ public:
     HeadlessSway(const HeadlessSway&) = delete;
     HeadlessSway& operator=(const HeadlessSway&) = delete;
 
+    // Runs the Qt Test class `Test` (constructed with the session) as a client of a compositor
+    // of its own: natively on Wayland, or with `xwayland` on X11 through XWayland. Where sway
+    // cannot start it runs offscreen, and `Test` skips with error().
+    template <class Test> static int run(bool xwayland, int argc, char** argv)
+    {
+        HeadlessSway sway(xwayland);
+        sway.prepareClient();
+        QTemporaryDir runtime; // the test's own, so Qt finds one it owns
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        QApplication application(argc, argv);
+        // The app id by which the program recognises its own windows.
+        QGuiApplication::setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
+        Test test(sway);
+        return QTest::qExec(&test, argc, argv);
+    }
+
     // Starts the compositor and waits until it answers; false with `error()` saying why when
     // it cannot run here (no sway, no user to drop to, ...).
     bool start();
     QString error() const { return failure; }
 
-    // For clients in the test process itself: the compositor's socket and, with XWayland, its
-    // X display.
-    QByteArray waylandDisplay() const { return socketPath; }
-    QByteArray xDisplay() const { return display; }
     // A folder of the session's user, for files its clients write.
     QString folder() const;
 
@@ -56,6 +71,8 @@ public:
     bool keys(const QStringList& arguments);
 
 private:
+    // Starts the compositor and points Qt at it, or else at the offscreen platform.
+    void prepareClient();
     pid_t spawn(const QStringList& command, int outputFd);
     QByteArray tree();
 

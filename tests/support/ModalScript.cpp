@@ -115,6 +115,16 @@ ModalScript& ModalScript::chooseFile(const QString& path)
     });
 }
 
+ModalScript& ModalScript::replaceFile(const QString& path)
+{
+    return then([path](QWidget* widget) {
+        auto* dialog = static_cast<QFileDialog*>(widget);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        enterFileName(dialog, path);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
 ModalScript& ModalScript::cancel()
 {
     return then([](QWidget* widget) {

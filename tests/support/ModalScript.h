@@ -27,6 +27,7 @@ public:
 
     // Common steps.
     ModalScript& chooseFile(const QString& path);   // a QFileDialog: select and accept
+    ModalScript& replaceFile(const QString& path);  // the same, replacing without a question
     ModalScript& cancel();                          // any dialog: reject
     ModalScript& password(const QByteArray& utf8);  // PasswordDialog: type, Ok
     ModalScript& passwords(const QByteArray& first, // PasswordConfirmDialog: type both, Ok

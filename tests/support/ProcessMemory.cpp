@@ -15,42 +15,14 @@ namespace ProcessMemory {
 
 namespace {
 
-struct Region
-{
-    quint64 start = 0;
-    quint64 end = 0;
-    bool lockedUndumped = false;
-};
-
 // Readable mappings that can hold data the process made: anonymous ones (heap, stacks,
 // allocator arenas) and writable ones. Read-only file mappings only hold the files' bytes.
-QList<Region> dataRegions(pid_t pid)
+bool holdsData(const Mapping& mapping)
 {
-    QFile smaps(QStringLiteral("/proc/%1/smaps").arg(pid));
-    QList<Region> regions;
-    if (!smaps.open(QIODevice::ReadOnly))
-        return regions;
-    bool wanted = false;
-    Region region;
-    for (const QByteArray& line : smaps.readAll().split('\n')) {
-        const QList<QByteArray> words = line.simplified().split(' ');
-        if (words.size() >= 5 && words.at(0).contains('-') && words.at(1).size() == 4) {
-            const QList<QByteArray> range = words.at(0).split('-');
-            region = Region{range.at(0).toULongLong(nullptr, 16),
-                            range.at(1).toULongLong(nullptr, 16), false};
-            const QByteArray& mode = words.at(1);
-            const QByteArray name = words.size() > 5 ? words.at(5) : QByteArray();
-            wanted = mode.at(0) == 'r' && name != "[vvar]" && name != "[vvar_vclock]" &&
-                     name != "[vsyscall]" &&
-                     (mode.at(1) == 'w' || name.isEmpty() || name.startsWith('['));
-        } else if (line.startsWith("VmFlags:")) {
-            region.lockedUndumped = words.contains("lo") && words.contains("dd");
-            if (wanted)
-                regions << region;
-            wanted = false;
-        }
-    }
-    return regions;
+    const QByteArray& name = mapping.name;
+    return mapping.mode.startsWith('r') && name != "[vvar]" && name != "[vvar_vclock]" &&
+           name != "[vsyscall]" &&
+           (mapping.mode.at(1) == 'w' || name.isEmpty() || name.startsWith('['));
 }
 
 int countIn(const char* data, std::size_t size, std::size_t scanned, const Needle& needle)
@@ -76,6 +48,28 @@ int countIn(const char* data, std::size_t size, std::size_t scanned, const Needl
 
 } // namespace
 
+QList<Mapping> mappings(pid_t pid)
+{
+    QFile smaps(QStringLiteral("/proc/%1/smaps").arg(pid));
+    QList<Mapping> found;
+    if (!smaps.open(QIODevice::ReadOnly))
+        return found;
+    for (const QByteArray& line : smaps.readAll().split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() >= 5 && words.at(0).contains('-') && words.at(1).size() == 4) {
+            const QList<QByteArray> range = words.at(0).split('-');
+            found << Mapping{range.at(0).toULongLong(nullptr, 16),
+                             range.at(1).toULongLong(nullptr, 16),
+                             words.at(1),
+                             words.size() > 5 ? words.at(5) : QByteArray(),
+                             {}};
+        } else if (line.startsWith("VmFlags:") && !found.isEmpty()) {
+            found.last().flags = words.mid(1);
+        }
+    }
+    return found;
+}
+
 Needle utf8(const QString& head, const QString& tail)
 {
     return {head.toUtf8(), tail.toUtf8()};
@@ -99,8 +93,9 @@ int count(pid_t pid, const Needle& needle, Where where)
     const std::size_t overlap = static_cast<std::size_t>(needle.head.size() + needle.tail.size());
     std::vector<char> buffer(step + overlap);
     int found = 0;
-    for (const Region& region : dataRegions(pid)) {
-        if (where == Where::OutsideLockedUndumped && region.lockedUndumped)
+    for (const Mapping& region : mappings(pid)) {
+        const bool lockedUndumped = region.flags.contains("lo") && region.flags.contains("dd");
+        if (!holdsData(region) || (where == Where::OutsideLockedUndumped && lockedUndumped))
             continue;
         for (quint64 at = region.start; at < region.end; at += step) {
             const std::size_t wanted =

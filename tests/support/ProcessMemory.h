@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <sys/types.h>
@@ -24,6 +25,18 @@ enum class Where
     Anywhere,
     OutsideLockedUndumped, // skipping memory that is locked and left out of core dumps
 };
+
+// One mapping of /proc/PID/smaps: its range, mode ("rw-p"), file (empty: anonymous) and VmFlags
+// ("lo": locked, "dd": left out of core dumps).
+struct Mapping
+{
+    quint64 start = 0;
+    quint64 end = 0;
+    QByteArray mode;
+    QByteArray name;
+    QList<QByteArray> flags;
+};
+QList<Mapping> mappings(pid_t pid);
 
 // How often the needle occurs in the process's anonymous and writable memory; -1 when that
 // memory cannot be read.

@@ -1,21 +1,24 @@
 #include "TestSupport.h"
 
-#include <QApplication>
+#include "CryptoFile.h"
+#include "SecureStringHolder.h"
+
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <QWidget>
 
 #include <csignal>
+
+#include <sched.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -68,6 +71,45 @@ QByteArray readFile(const QString& path)
     return file.readAll();
 }
 
+QByteArray randomBytes(int count)
+{
+    QByteArray bytes(count, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+void setPassword(SecureStringHolder& holder, const QByteArray& utf8)
+{
+    holder.string().assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+QByteArray secretOf(const SecureStringHolder& holder)
+{
+    return QByteArray(holder.string().data(), static_cast<int>(holder.string().size()));
+}
+
+bool encryptToFile(const QString& path, const QByteArray& plain, const QByteArray& password)
+{
+    SecureStringHolder holder;
+    setPassword(holder, password);
+    QByteArray copy = plain;
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    return CryptoFile::encrypt(buffer, static_cast<quint64>(plain.size()), path, holder).ok();
+}
+
+QByteArray decryptFile(const QString& path, const QByteArray& password)
+{
+    SecureStringHolder holder;
+    setPassword(holder, password);
+    QFile file(path);
+    QByteArray plain;
+    if (!file.open(QIODevice::ReadOnly) || !CryptoFile::decrypt(file, plain, holder).ok())
+        return {};
+    return plain.isNull() ? QByteArray("") : plain;
+}
+
 QStringList entries(const QString& folder)
 {
     return QDir(folder).entryList(
@@ -83,6 +125,14 @@ QByteArray underFileSizeLimit(qint64 limit, const std::function<QByteArray()>& b
     const pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
+#ifdef __SANITIZE_THREAD__
+        // ThreadSanitizer lets no forked child of a threaded process start threads: the
+        // engine works on one thread here (the plain and ASan builds check both).
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        sched_setaffinity(0, sizeof one, &one);
+#endif
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit size{};
         getrlimit(RLIMIT_FSIZE, &size);
@@ -145,9 +195,11 @@ NobodyRun asNobody()
         run.output = "cannot copy the test program for nobody";
         return run;
     }
-    const ProcessResult result =
-        TestSupport::run(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--",
-                                   copy, QString::fromLatin1(QTest::currentTestFunction())});
+    QString function = QString::fromLatin1(QTest::currentTestFunction());
+    if (QTest::currentDataTag() != nullptr)
+        function += QLatin1Char(':') + QString::fromUtf8(QTest::currentDataTag());
+    const ProcessResult result = TestSupport::run(
+        setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", copy, function});
     run.output = result.out + result.err;
     if (result.exitCode == 0 && run.output.contains("SKIP   :"))
         run.output = run.output.mid(run.output.indexOf("SKIP   :")).split('\n').first();
@@ -173,25 +225,6 @@ QString binaryPath(const QString& relative)
 QString sourcePath(const QString& relative)
 {
     return QDir(QString::fromLocal8Bit(qgetenv("VARNISK_SOURCE_DIR"))).filePath(relative);
-}
-
-void whenModal(std::function<void(QWidget*)> handler, int timeoutMs)
-{
-    auto* timer = new QTimer(qApp);
-    auto deadline = QDeadlineTimer(timeoutMs);
-    QObject::connect(timer, &QTimer::timeout, [timer, handler, deadline]() {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal != nullptr && modal->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            handler(modal);
-        } else if (deadline.hasExpired()) {
-            timer->stop();
-            timer->deleteLater();
-            qWarning("whenModal: no modal widget appeared");
-        }
-    });
-    timer->start(10);
 }
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)

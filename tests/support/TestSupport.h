@@ -6,8 +6,8 @@
 
 #include <functional>
 
-class QWidget;
 class QTemporaryDir;
+class SecureStringHolder;
 
 // Helpers shared by the tests.
 namespace TestSupport {
@@ -28,6 +28,7 @@ ProcessResult run(const QString& program, const QStringList& arguments,
 ProcessResult openssl(const QStringList& arguments, const QByteArray& input = {});
 
 QByteArray readFile(const QString& path);
+QByteArray randomBytes(int count);
 // Every entry of a folder, hidden ones included, sorted by name.
 QStringList entries(const QString& folder);
 void writeFile(const QString& path, const QByteArray& data);
@@ -35,6 +36,14 @@ void writeFile(const QString& path, const QByteArray& data);
 QString binaryPath(const QString& relative);
 // Absolute path of a file in the source tree.
 QString sourcePath(const QString& relative);
+
+// The password (UTF-8) into a holder, and back out of it.
+void setPassword(SecureStringHolder& holder, const QByteArray& utf8);
+QByteArray secretOf(const SecureStringHolder& holder);
+// A secrets document or encrypted file written and read by the engine, as another Varnisk would.
+bool encryptToFile(const QString& path, const QByteArray& plain, const QByteArray& password);
+// The plaintext, or a null array when the file does not decrypt.
+QByteArray decryptFile(const QString& path, const QByteArray& password);
 
 // Runs `body` in a child process (fork) whose file-size limit is `limit` bytes, with SIGXFSZ
 // ignored: a write past the limit fails with EFBIG at exactly that byte, as on a disk that is
@@ -72,10 +81,20 @@ struct NobodyRun
     QByteArray output;
 };
 NobodyRun asNobody();
+// Goes on with the rest of the test function (or data row) as nobody: as root, ends the function
+// with the verdict of the copy that ran as nobody.
+#define VARNISK_AS_NOBODY()                                                                        \
+    do {                                                                                           \
+        const TestSupport::NobodyRun nobody_ = TestSupport::asNobody();                            \
+        if (nobody_.verdict == TestSupport::NobodyRun::Skipped)                                    \
+            QSKIP(nobody_.output.constData());                                                     \
+        if (nobody_.verdict != TestSupport::NobodyRun::RunHere) {                                  \
+            QVERIFY2(nobody_.verdict == TestSupport::NobodyRun::Passed,                            \
+                     nobody_.output.constData());                                                  \
+            return;                                                                                \
+        }                                                                                          \
+    } while (false)
 
-// Calls `handler` with the next modal widget (dialog or message box) once it is shown, from
-// the event loop. Use before the call that opens the dialog; `handler` must close it.
-void whenModal(std::function<void(QWidget*)> handler, int timeoutMs = 10000);
 // Runs the event loop until `condition` holds or `timeoutMs` passed; returns the condition.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 

@@ -1,6 +1,8 @@
-#include "X11KeyTaps.h"
+#include "KeyTaps.h"
 
 #include <QChar>
+
+#include <algorithm>
 
 namespace {
 
@@ -19,20 +21,20 @@ bool isPair(const WindowSystem::KeyRecord& down, const WindowSystem::KeyRecord& 
 
 } // namespace
 
-quint32 keysymForCodePoint(char32_t codePoint)
+quint32 KeyTaps::keysymForCodePoint(char32_t codePoint, bool editingKeys)
 {
     switch (codePoint) {
     case 0x08:
-        return keyBackSpace;
+        return editingKeys ? keyBackSpace : 0;
     case 0x09:
         return keyTab;
     case 0x0a:
     case 0x0d:
         return keyReturn;
     case 0x1b:
-        return keyEscape;
+        return editingKeys ? keyEscape : 0;
     case 0x7f:
-        return keyDelete;
+        return editingKeys ? keyDelete : 0;
     default:
         break;
     }
@@ -43,16 +45,22 @@ quint32 keysymForCodePoint(char32_t codePoint)
     return unicodeKeysymBase | codePoint;
 }
 
-bool tapsForRecords(const QVector<WindowSystem::KeyRecord>& records, QVector<X11KeyTap>& taps)
+bool KeyTaps::fromRecords(const QVector<WindowSystem::KeyRecord>& records, bool editingKeys,
+                          QVector<Tap>& taps)
 {
     taps.clear();
+    const auto refuse = [&taps]() {
+        std::fill(taps.begin(), taps.end(), Tap());
+        taps.clear();
+        return false;
+    };
     if (records.size() % 2 != 0)
         return false;
     for (int i = 0; i < records.size(); i += 2) {
         const auto& down = records.at(i);
         if (!isPair(down, records.at(i + 1)))
-            return false;
-        X11KeyTap tap;
+            return refuse();
+        Tap tap;
         tap.records = 2;
         if (down.unit == 0) {
             if (down.key == WindowSystem::KeyRecord::Tab)
@@ -62,17 +70,15 @@ bool tapsForRecords(const QVector<WindowSystem::KeyRecord>& records, QVector<X11
         } else if (QChar::isHighSurrogate(down.unit) && i + 3 < records.size() &&
                    isPair(records.at(i + 2), records.at(i + 3)) &&
                    QChar::isLowSurrogate(records.at(i + 2).unit)) {
-            tap.keysym =
-                keysymForCodePoint(QChar::surrogateToUcs4(down.unit, records.at(i + 2).unit));
+            tap.keysym = keysymForCodePoint(
+                QChar::surrogateToUcs4(down.unit, records.at(i + 2).unit), editingKeys);
             tap.records = 4;
             i += 2;
         } else {
-            tap.keysym = keysymForCodePoint(down.unit);
+            tap.keysym = keysymForCodePoint(down.unit, editingKeys);
         }
-        if (tap.keysym == 0) {
-            taps.clear();
-            return false;
-        }
+        if (tap.keysym == 0)
+            return refuse();
         taps.append(tap);
     }
     return true;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "Varnisk.h"
+
+#include <QAction>
+#include <QPlainTextEdit>
+#include <QTest>
+
+#include <memory>
+
+// The editor window as the tests drive it (header only: the tests that use it link the window).
+namespace EditorWindow {
+
+inline QPlainTextEdit* editor(QWidget& window)
+{
+    return window.findChild<QPlainTextEdit*>(QStringLiteral("seTextEdit"));
+}
+
+inline void trigger(QWidget& window, const char* action)
+{
+    window.findChild<QAction*>(QString::fromLatin1(action))->trigger();
+}
+
+// Replaces the text as a user's edit would: the document is modified.
+inline void edit(QWidget& window, const QString& text)
+{
+    editor(window)->setPlainText(text);
+    editor(window)->document()->setModified(true);
+}
+
+// A new window, shown and exposed, holding `text` unmodified and all selected.
+inline std::unique_ptr<Varnisk> show(const QString& text = {})
+{
+    auto window = std::make_unique<Varnisk>(nullptr);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        qWarning("the window was not exposed");
+    editor(*window)->setPlainText(text);
+    editor(*window)->selectAll();
+    return window;
+}
+
+} // namespace EditorWindow

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+
+// The stream format built and taken apart with the openssl command-line tool, an
+// implementation independent of ours: the expected bytes of the known-answer tests. Every
+// function warns and returns a null array (or an empty record) when openssl fails.
+namespace OpensslStream {
+
+const QByteArray fixedSalt = QByteArray::fromHex("00112233445566778899aabbccddeeff");
+
+QByteArray littleEndian64(qint64 value);
+qint64 readLittleEndian64(const QByteArray& bytes);
+
+// Key (32 bytes) and IV (16 bytes) by openssl's PBKDF2 with SHA-1 and 1000 rounds.
+bool deriveKey(const QByteArray& password, const QByteArray& salt, QByteArray& key, QByteArray& iv);
+// AES-256-CBC by openssl; without `pad`, the input must be whole blocks.
+QByteArray cipher(bool decrypt, bool pad, const QByteArray& key, const QByteArray& iv,
+                  const QByteArray& input);
+QByteArray sha256(const QByteArray& input);
+
+// A plaintext record as the format lays it out: total, prefix, data, SHA-256 of prefix+data.
+QByteArray record(const QByteArray& prefix, const QByteArray& data);
+// Header, salt and `record` encrypted. Version 4 bodies have no padding: the record is filled
+// up to whole blocks with bytes after the digest.
+QByteArray stream(char version, const QByteArray& password, QByteArray record,
+                  const QByteArray& salt = fixedSalt);
+
+struct Record
+{
+    bool ok = false;
+    qint64 total = 0;
+    QByteArray prefix;
+    QByteArray data;
+    QByteArray digest;
+    QByteArray rest;
+};
+// Opens a version-5 stream and splits the record into its fields. A stream cut short (`whole`
+// false) is opened as far as its whole blocks go, and its data end there.
+Record open(const QByteArray& stream, const QByteArray& password, bool whole = true);
+
+} // namespace OpensslStream

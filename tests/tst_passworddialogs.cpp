@@ -1,0 +1,207 @@
+// The two password dialogs: what is typed reaches the caller's holder and nothing else, the
+// keys that close them, the confirmation's comparison, and a fresh start after clear().
+#include "ModalScript.h"
+#include "PasswordConfirmDialog.h"
+#include "PasswordDialog.h"
+#include "SecureStringHolder.h"
+#include "TestSupport.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+using TestSupport::secretOf;
+
+class tst_PasswordDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void entries_data();
+    void entries();
+    void clearStartsAfresh_data();
+    void clearStartsAfresh();
+
+private:
+    void open(bool confirm);
+    void press(const QString& key);
+
+    std::unique_ptr<SecureStringHolder> holder;
+    std::unique_ptr<QDialog> dialog;
+    QLineEdit* first = nullptr;
+    QLineEdit* second = nullptr; // the confirmation, null in the plain dialog
+};
+
+void tst_PasswordDialogs::init()
+{
+    holder = std::make_unique<SecureStringHolder>();
+}
+
+void tst_PasswordDialogs::cleanup()
+{
+    dialog.reset();
+    holder.reset();
+}
+
+void tst_PasswordDialogs::open(bool confirm)
+{
+    if (dialog == nullptr && confirm)
+        dialog = std::make_unique<PasswordConfirmDialog>(holder.get(), nullptr);
+    else if (dialog == nullptr)
+        dialog = std::make_unique<PasswordDialog>(holder.get(), nullptr);
+    first = dialog->findChild<QLineEdit*>(QStringLiteral("slePassword"));
+    second = dialog->findChild<QLineEdit*>(QStringLiteral("sleConfirm"));
+    dialog->open();
+    QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+    QCOMPARE(dialog->focusWidget(), first);
+}
+
+void tst_PasswordDialogs::press(const QString& key)
+{
+    QWidget* field = second != nullptr ? second : first;
+    if (key == QLatin1String("Ok"))
+        dialog->findChild<QPushButton*>(QStringLiteral("bOk"))->click();
+    else if (key == QLatin1String("Cancel"))
+        dialog->findChild<QPushButton*>(QStringLiteral("bCancel"))->click();
+    else
+        QTest::keySequence(field, QKeySequence(key));
+}
+
+void tst_PasswordDialogs::entries_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("confirmation");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("result"); // -1: "Passwords don't match!", the dialog stays open
+
+    const int accepted = QDialog::Accepted;
+    const QString multiByte = QString::fromUtf8("p\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80");
+    QTest::newRow("plain, Ok") << false << multiByte << ""
+                               << "Ok" << accepted;
+    QTest::newRow("plain, Return") << false << "pw"
+                                   << ""
+                                   << "Return" << accepted;
+    QTest::newRow("plain, Enter") << false << "pw"
+                                  << ""
+                                  << "Enter" << accepted;
+    QTest::newRow("plain, Escape") << false << "pw"
+                                   << ""
+                                   << "Escape" << int(QDialog::Rejected);
+    QTest::newRow("plain, empty") << false << ""
+                                  << ""
+                                  << "Return" << accepted;
+    QTest::newRow("confirm, identical") << true << "secret"
+                                        << "secret"
+                                        << "Ok" << accepted;
+    QTest::newRow("confirm, multi-byte") << true << multiByte << multiByte << "Return" << accepted;
+    QTest::newRow("confirm, both empty") << true << ""
+                                         << ""
+                                         << "Ok" << accepted;
+    QTest::newRow("confirm, Escape") << true << "pw"
+                                     << "pw"
+                                     << "Escape" << int(QDialog::Rejected);
+    QTest::newRow("confirm, one differs") << true << "secret"
+                                          << "secreT"
+                                          << "Ok" << -1;
+    QTest::newRow("confirm, one more") << true << "secret"
+                                       << "secret1"
+                                       << "Ok" << -1;
+    QTest::newRow("confirm, one less") << true << "secret"
+                                       << "secre"
+                                       << "Return" << -1;
+    QTest::newRow("confirm, first empty") << true << ""
+                                          << "x"
+                                          << "Ok" << -1;
+    // Same number of characters, different bytes.
+    QTest::newRow("confirm, a vs ä") << true << "a" << QString::fromUtf8("\xC3\xA4") << "Ok" << -1;
+}
+
+void tst_PasswordDialogs::entries()
+{
+    QFETCH(bool, confirm);
+    QFETCH(QString, password);
+    QFETCH(QString, confirmation);
+    QFETCH(QString, key);
+    QFETCH(int, result);
+
+    open(confirm);
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+    typeText(first, password);
+    if (confirm) {
+        QTest::keyClick(first, Qt::Key_Tab);
+        QCOMPARE(dialog->focusWidget(), second);
+        typeText(second, confirmation);
+    }
+    // The fields hold stand-ins, never the characters typed.
+    QVERIFY(password.isEmpty() || !first->text().contains(password));
+    ModalScript script;
+    if (result < 0)
+        script.message();
+    press(key);
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpectedMessages, QStringList());
+    if (result < 0) {
+        QCOMPARE(script.messages, QStringList{"Passwords don't match!"});
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(dialog->isVisible());
+        // Corrected, the confirmation is taken.
+        second->setFocus();
+        QTest::keyClick(second, Qt::Key_End);
+        for (int i = 0; i < confirmation.size(); ++i)
+            QTest::keyClick(second, Qt::Key_Backspace);
+        typeText(second, password);
+        press(QStringLiteral("Ok"));
+        result = QDialog::Accepted;
+    }
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), result);
+    // Until the caller clears it, even a rejected dialog keeps what was typed.
+    QCOMPARE(secretOf(*holder), password.toUtf8());
+}
+
+void tst_PasswordDialogs::clearStartsAfresh_data()
+{
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("plain") << false;
+    QTest::newRow("confirm") << true;
+}
+
+void tst_PasswordDialogs::clearStartsAfresh()
+{
+    QFETCH(bool, confirm);
+    open(confirm);
+    typeText(first, QStringLiteral("abc"));
+    if (confirm)
+        typeText(second, QStringLiteral("abd"));
+    press(QStringLiteral("Cancel"));
+    QCOMPARE(dialog->result(), int(QDialog::Rejected));
+
+    if (auto* plain = qobject_cast<PasswordDialog*>(dialog.get()))
+        plain->clear();
+    else
+        static_cast<PasswordConfirmDialog*>(dialog.get())->clear();
+    QVERIFY(holder->string().empty());
+    QCOMPARE(first->text(), QString());
+    QVERIFY(!confirm || second->text().isEmpty());
+
+    // The confirmation's own holder was emptied too: equal new entries are accepted.
+    open(confirm);
+    typeText(first, QStringLiteral("new"));
+    if (confirm)
+        typeText(second, QStringLiteral("new"));
+    ModalScript script;
+    press(QStringLiteral("Ok"));
+    QCOMPARE(script.unexpectedMessages, QStringList());
+    QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    QCOMPARE(secretOf(*holder), QByteArray("new"));
+}
+
+QTEST_MAIN(tst_PasswordDialogs)
+#include "tst_passworddialogs.moc"
