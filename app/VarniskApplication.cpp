@@ -13,7 +13,7 @@
 #include <QSplashScreen>
 
 VarniskApplication::VarniskApplication(int& argc, char** argv)
-    : QApplication(argc, argv), workerThread(new WorkerThread(this))
+    : QApplication(argc, argv), workerThread(std::make_unique<WorkerThread>(this))
 {
     // Window managers and compositors match the windows to the desktop entry by this name
     // (the app id on Wayland), and Type Selection recognises its own windows by it.
@@ -38,7 +38,6 @@ VarniskApplication::~VarniskApplication()
 {
     workerThread->stop();
     workerThread->wait();
-    delete workerThread;
 }
 
 bool VarniskApplication::parseCommandLine(const QStringList& arguments, QStringList& fileNames)

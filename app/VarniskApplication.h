@@ -43,5 +43,5 @@ private:
     std::unique_ptr<WindowSystem> windowSystem;
     // Guarded: the start-up window may be closed (and deleted) before the first request.
     QPointer<Varnisk> mainWindow;
-    WorkerThread* workerThread;
+    std::unique_ptr<WorkerThread> workerThread;
 };

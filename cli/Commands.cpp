@@ -130,7 +130,7 @@ int Commands::run() const
 int Commands::encrypt() const
 {
     QFile input(line.file());
-    if (const int failed = openInput(input))
+    if (const int failed = openInput(input, true))
         return failed;
     const QString target =
         line.output().isEmpty() ? line.file() + QLatin1String(".sdat") : line.output();
@@ -266,11 +266,19 @@ int Commands::create() const
     return report(written, Operation::Encrypt);
 }
 
-int Commands::openInput(QFile& input) const
+int Commands::openInput(QFile& input, bool needsLength) const
 {
     if (!input.exists())
         return fail(tr("File does not exsist!"), ExitCode::InputOutput);
-    if (QFileInfo(input).isDir() || !input.open(QIODevice::ReadOnly))
+    const QFileInfo info(input);
+    if (needsLength && !info.isFile() && !info.isDir())
+        return fail(tr("%1 is not a regular file: only a file whose length is known in advance "
+                       "can be encrypted.")
+                        .arg(line.file()),
+                    ExitCode::Usage);
+    const bool opened = needsLength ? CryptoFile::openInput(input, CryptoFile::Input::RegularFile)
+                                    : !info.isDir() && input.open(QIODevice::ReadOnly);
+    if (!opened)
         return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
     return ExitCode::Success;
 }
@@ -283,7 +291,7 @@ int Commands::checkTarget(const QString& target) const
     if (CryptoFile::targetExists(target) && !line.force())
         return fail(tr("%1 exists already; use --force to replace it.").arg(target),
                     ExitCode::Usage);
-    if (!CryptoFile::isWritableTarget(target))
+    if (!AtomicFile::isReplaceable(target))
         return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
     return ExitCode::Success;
 }

@@ -31,7 +31,9 @@ private:
     int show() const;
     int create() const;
 
-    int openInput(QFile& input) const;
+    // Encryption needs the input's length before it starts: a pipe or a device is refused.
+    // Decryption reads whatever comes, and waits for a FIFO's writer as any command would.
+    int openInput(QFile& input, bool needsLength = false) const;
     int checkTarget(const QString& target) const;
     int askPassword(SecureStringHolder& password, bool confirm) const;
     // Tells a failure on standard error and returns its exit code.

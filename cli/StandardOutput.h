@@ -14,10 +14,10 @@ public:
     bool isSequential() const override { return true; }
 
     // Writes all of `data`; returns 0, or the errno of the write that failed.
-    static int writeAll(const char* data, qint64 size);
+    [[nodiscard]] static int writeAll(const char* data, qint64 size);
     // Syncs standard output when it is a regular file, like every file this program writes, so
     // that success means the bytes are on disk. Returns 0, or the errno of the failed sync.
-    static int sync();
+    [[nodiscard]] static int sync();
 
 protected:
     qint64 readData(char* data, qint64 maxSize) override;

@@ -1,6 +1,7 @@
 #include "CryptoFile.h"
 
 #include "EncryptedStream.h"
+#include "FileDescriptor.h"
 #include "SecureStringHolder.h"
 #include "SecureWipe.h"
 #include "StreamCancelled.h"
@@ -14,6 +15,7 @@
 #include <exception>
 #include <limits>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace {
@@ -100,9 +102,23 @@ bool CryptoFile::targetExists(const QString& path)
     return lstat(QFile::encodeName(path).constData(), &entry) == 0;
 }
 
-bool CryptoFile::isWritableTarget(const QString& path)
+bool CryptoFile::openInput(QFile& file, Input kind)
 {
-    return AtomicFile::isReplaceable(path);
+    FileDescriptor fd(
+        ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info = {};
+    if (fd.get() < 0 || fstat(fd.get(), &info) != 0)
+        return false;
+    if (!S_ISREG(info.st_mode) && !(kind == Input::RegularFileOrFifo && S_ISFIFO(info.st_mode)))
+        return false;
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return false;
+    const int handle = fd.release();
+    if (file.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(handle);
+    return false;
 }
 
 Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& target,

@@ -5,6 +5,7 @@
 #include <QString>
 
 class QByteArray;
+class QFile;
 class QIODevice;
 class SecureStringHolder;
 class StreamProgress;
@@ -44,25 +45,38 @@ public:
     static bool sameFile(const QString& first, const QString& second);
     // Something is at `path`, a link that leads nowhere included.
     static bool targetExists(const QString& path);
-    // The target can be replaced (AtomicFile::isReplaceable).
-    static bool isWritableTarget(const QString& path);
+    // What an input must be: encryption writes the length first and needs a regular file;
+    // decryption takes a FIFO too.
+    enum class Input
+    {
+        RegularFile,
+        RegularFileOrFifo,
+    };
+    // Opens `file` for reading without waiting for a writer, as opening a FIFO would: with none
+    // it reads as empty. A folder, a device and anything `kind` does not allow are refused.
+    // The file is opened by descriptor, so `file` no longer knows its name afterwards.
+    [[nodiscard]] static bool openInput(QFile& file, Input kind);
 
     // Encrypts the `length` bytes of `source` into `target`. Only a secrets document's Save
     // passes ReplaceOrInPlace.
-    static Result encrypt(QIODevice& source, quint64 length, const QString& target,
-                          const SecureStringHolder& password,
-                          AtomicFile::Strategy strategy = AtomicFile::Strategy::Replace,
-                          StreamProgress* progress = nullptr);
+    [[nodiscard]] static Result
+    encrypt(QIODevice& source, quint64 length, const QString& target,
+            const SecureStringHolder& password,
+            AtomicFile::Strategy strategy = AtomicFile::Strategy::Replace,
+            StreamProgress* progress = nullptr);
     // Decrypts `source` into an open device as it goes; the data there are verified only when
     // the result is a success. A failed write gives SaveFailed with the device's errorString().
-    static Result decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password,
-                          StreamProgress* progress = nullptr);
+    [[nodiscard]] static Result decrypt(QIODevice& source, QIODevice& target,
+                                        const SecureStringHolder& password,
+                                        StreamProgress* progress = nullptr);
     // Decrypts `source` into `target`, which is replaced only by a verified plaintext.
-    static Result decrypt(QIODevice& source, const QString& target,
-                          const SecureStringHolder& password, StreamProgress* progress = nullptr);
+    [[nodiscard]] static Result decrypt(QIODevice& source, const QString& target,
+                                        const SecureStringHolder& password,
+                                        StreamProgress* progress = nullptr);
     // Decrypts `source` into memory; `plain` is set only on success.
-    static Result decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password,
-                          StreamProgress* progress = nullptr);
+    [[nodiscard]] static Result decrypt(QIODevice& source, QByteArray& plain,
+                                        const SecureStringHolder& password,
+                                        StreamProgress* progress = nullptr);
     // Writes plain bytes to `target` atomically.
-    static Result write(const QByteArray& data, const QString& target);
+    [[nodiscard]] static Result write(const QByteArray& data, const QString& target);
 };

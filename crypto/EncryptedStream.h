@@ -36,5 +36,6 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
 
 // Returns a DecryptResult. The data go to `output` as they are decrypted, so `output` holds a
 // verified plaintext only when the result is DecryptOk.
-int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHolder& password,
-                  StreamProgress* progress = nullptr);
+[[nodiscard]] int decryptStream(QDataStream& input, QDataStream& output,
+                                const SecureStringHolder& password,
+                                StreamProgress* progress = nullptr);

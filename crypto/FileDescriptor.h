@@ -18,6 +18,13 @@ public:
     FileDescriptor& operator=(FileDescriptor&&) = delete;
 
     int get() const { return fd; }
+    // Hands the descriptor to a new owner.
+    [[nodiscard]] int release()
+    {
+        const int released = fd;
+        fd = -1;
+        return released;
+    }
 
 private:
     int fd;

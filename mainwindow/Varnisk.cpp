@@ -93,6 +93,9 @@ QFont Varnisk::editorFont()
 
 Varnisk::~Varnisk()
 {
+    // The text widget goes before the members are released, so the document's text (and its
+    // undo history) is freed while the window still holds everything else; the find dialog,
+    // which searches that widget, goes first.
     delete findDialog;
     delete ui->seTextEdit;
 }

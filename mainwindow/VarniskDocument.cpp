@@ -84,7 +84,7 @@ void Varnisk::openSecretsContinued(int result)
 {
     if (result == QDialog::Accepted) {
         QFile file(openFileName);
-        if (!file.open(QIODevice::ReadOnly)) {
+        if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile)) {
             critical(tr("File could not be opened for reading!"));
         } else {
             QByteArray plain;

@@ -61,9 +61,9 @@ void Varnisk::encryptFileContinued(int result)
 {
     if (result == QDialog::Accepted && !refuseSameFile(encryptSource, encryptTarget)) {
         auto source = std::make_unique<QFile>(encryptSource);
-        if (!CryptoFile::isWritableTarget(encryptTarget)) {
+        if (!AtomicFile::isReplaceable(encryptTarget)) {
             critical(tr("File could not be opened for writing!"));
-        } else if (!source->open(QIODevice::ReadOnly)) {
+        } else if (!CryptoFile::openInput(*source, CryptoFile::Input::RegularFile)) {
             critical(tr("File could not be opened for reading!"));
         } else {
             const QString target = encryptTarget;
@@ -115,7 +115,7 @@ void Varnisk::decryptFileContinued(int result)
 {
     if (result == QDialog::Accepted) {
         auto input = std::make_unique<QFile>(decryptFileName);
-        if (!input->open(QIODevice::ReadOnly)) {
+        if (!CryptoFile::openInput(*input, CryptoFile::Input::RegularFileOrFifo)) {
             critical(tr("File could not be opened for reading!"));
         } else if (QFileInfo(decryptFileName).suffix() == QLatin1String("sdat")) {
             if (decryptData(std::move(input)))

@@ -48,7 +48,7 @@ public:
     virtual quintptr messageExtraInfo() = 0;
     // Delivers the records in order as one batch; returns how many were really delivered.
     // The records come as down/up pairs; an implementation delivers all of them or none.
-    virtual int sendInput(const QVector<KeyRecord>& records) = 0;
+    [[nodiscard]] virtual int sendInput(const QVector<KeyRecord>& records) = 0;
     // Gives the focus back to the program's own window after typing, where the toolkit
     // cannot (no Wayland client may activate itself); false when the layer did nothing.
     virtual bool activateOwnWindow(Window window)

@@ -273,7 +273,8 @@ private slots:
     void writeFailure();
     void closedPipe_data();
     void closedPipe();
-    void endlessInput();
+    void inputWithoutLength_data();
+    void inputWithoutLength();
     void usage_data();
     void usage();
     void missingPassword_data();
@@ -720,16 +721,26 @@ void TestCli::closedPipe()
              result.err.constData());
 }
 
-void TestCli::endlessInput()
+void TestCli::inputWithoutLength_data()
 {
-    // A device announces no size and never ends: refused at once, nothing written. The size
-    // limit only keeps a regression from filling the disk.
+    QTest::addColumn<QString>("command");
+    QTest::newRow("device") << "\"$0\" encrypt /dev/zero -o \"$1\" --password-fd 3";
+    QTest::newRow("pipe") << "echo secret | \"$0\" encrypt /dev/stdin -o \"$1\" --password-fd 3";
+}
+
+void TestCli::inputWithoutLength()
+{
+    // Encryption writes the input's length first: a device or a pipe announces none and is
+    // refused before anything is written. The size limit keeps a regression from filling the
+    // disk.
+    QFETCH(QString, command);
+    writeFile(path("pw"), "pw\n");
     const ProcessResult result =
-        runInShell({"encrypt", "/dev/zero", "-o", path("zero.sdat")}, "pw\npw\n", 1 << 20);
-    QCOMPARE(result.exitCode, 3);
-    QVERIFY2(result.err.contains("stream length parameter has wrong value"),
-             result.err.constData());
-    QCOMPARE(entries(dir->path()), QStringList());
+        TestSupport::run(QStringLiteral("bash"), {"-c", "ulimit -f 2048; exec 3<\"$2\"; " + command,
+                                                  cli(), path("out.sdat"), path("pw")});
+    QCOMPARE(result.exitCode, 2);
+    QVERIFY2(result.err.contains("is not a regular file"), result.err.constData());
+    QCOMPARE(entries(dir->path()), QStringList{"pw"});
 }
 
 void TestCli::usage_data()

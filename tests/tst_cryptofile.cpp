@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using Outcome = CryptoFile::Outcome;
 Q_DECLARE_METATYPE(CryptoFile::Outcome)
 
@@ -67,6 +69,8 @@ private slots:
     void writeFailureKeepsTarget();
     void sameFile_data();
     void sameFile();
+    void openInput_data();
+    void openInput();
 };
 
 void TestCryptoFile::roundTrip_data()
@@ -212,7 +216,7 @@ void TestCryptoFile::unwritableTarget()
     if (lockFolder)
         QVERIFY(QFile::setPermissions(out, QFile::ReadOwner | QFile::ExeOwner));
 
-    QVERIFY(!CryptoFile::isWritableTarget(path));
+    QVERIFY(!AtomicFile::isReplaceable(path));
     CryptoFile::Result result{Outcome::UnknownError, {}};
     if (operation == "encrypt")
         result = encryptFile(dir.filePath("plain.txt"), path, "pw");
@@ -314,6 +318,39 @@ void TestCryptoFile::sameFile()
     QDir::setCurrent(previous);
     QCOMPARE(forward, same);
     QCOMPARE(backward, same);
+}
+
+void TestCryptoFile::openInput_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("asFile");   // opened as CryptoFile::Input::RegularFile
+    QTest::addColumn<bool>("asStream"); // opened as CryptoFile::Input::RegularFileOrFifo
+    QTest::newRow("file") << "a.txt" << true << true;
+    QTest::newRow("link to a file") << "link.txt" << true << true;
+    QTest::newRow("FIFO without a writer") << "fifo" << false << true;
+    QTest::newRow("folder") << "." << false << false;
+    QTest::newRow("device") << "/dev/zero" << false << false;
+    QTest::newRow("missing") << "missing.txt" << false << false;
+}
+
+void TestCryptoFile::openInput()
+{
+    // A FIFO is opened without waiting for a writer, which may never come: the window that
+    // asked must not freeze.
+    QFETCH(QString, name);
+    QFETCH(bool, asFile);
+    QFETCH(bool, asStream);
+    QTemporaryDir dir;
+    writeFile(dir.filePath("a.txt"), "a");
+    QVERIFY(QFile::link(dir.filePath("a.txt"), dir.filePath("link.txt")));
+    QCOMPARE(mkfifo(QFile::encodeName(dir.filePath("fifo")).constData(), 0600), 0);
+    const QString path = QDir(dir.path()).filePath(name);
+    QFile file(path);
+    QCOMPARE(CryptoFile::openInput(file, CryptoFile::Input::RegularFile), asFile);
+    QFile stream(path);
+    QCOMPARE(CryptoFile::openInput(stream, CryptoFile::Input::RegularFileOrFifo), asStream);
+    if (asStream)
+        QCOMPARE(stream.read(1), QByteArray(name == "fifo" ? "" : "a"));
 }
 
 QTEST_GUILESS_MAIN(TestCryptoFile)

@@ -76,7 +76,10 @@ public:
         const QByteArray name = QFile::encodeName(path);
         if (mkfifo(name.constData(), 0600) != 0)
             qWarning("mkfifo failed");
-        feeder = std::thread([this, name, data]() { feed(name, data); });
+        // Open for writing before any reader comes, as a program feeding it would be: a FIFO
+        // without a writer reads as empty. O_RDWR opens it without waiting for a reader.
+        fd = ::open(name.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        feeder = std::thread([this, data]() { feed(data); });
     }
     ~SlowPipe()
     {
@@ -85,27 +88,21 @@ public:
     }
 
 private:
-    void feed(const QByteArray& name, const QByteArray& data)
+    void feed(const QByteArray& data)
     {
         using namespace std::chrono_literals;
-        // Opened once a reader has it open; until then, an open that waits could never end.
-        int fd = -1;
-        while (fd < 0 && !stop) {
-            fd = ::open(name.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0)
-                std::this_thread::sleep_for(5ms);
+        for (int done = 0; done < data.size() && !stop;) {
+            const ssize_t written =
+                write(fd, data.constData() + done, qMin(8192, data.size() - done));
+            if (written > 0)
+                done += static_cast<int>(written);
+            // A full pipe: the reader is slow, or has gone.
+            std::this_thread::sleep_for(written > 0 ? 35ms : 5ms);
         }
-        if (fd < 0)
-            return;
-        fcntl(fd, F_SETFL, 0);
-        for (int done = 0; done < data.size() && !stop; done += 8192) {
-            if (write(fd, data.constData() + done, qMin(8192, data.size() - done)) < 0)
-                break; // the reader has gone
-            std::this_thread::sleep_for(35ms);
-        }
-        close(fd);
+        close(fd); // the reader sees the end
     }
 
+    int fd = -1;
     std::atomic<bool> stop{false};
     std::thread feeder;
 };

@@ -249,6 +249,10 @@ Exit-Codes:
         <source>Passwords don&apos;t match!</source>
         <translation>Die Passwörter stimmen nicht überein!</translation>
     </message>
+    <message>
+        <source>%1 is not a regular file: only a file whose length is known in advance can be encrypted.</source>
+        <translation>%1 ist keine gewöhnliche Datei: verschlüsseln lässt sich nur eine Datei, deren Länge vorher feststeht.</translation>
+    </message>
 </context>
 <context>
     <name>FindDialog</name>
