@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include <algorithm>
+
 namespace {
 
 struct CommandName
@@ -15,68 +17,78 @@ const CommandName commandNames[] = {
     {"new", CommandLine::Command::New},
 };
 
+// "o" and "output" as the user writes them.
+QString dashed(const QString& name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// The option names in one argument as QCommandLineParser reads them: "--force" holds "force",
+// "-fq" holds "f" and "q".
+QStringList namesIn(const QString& written)
+{
+    if (written.startsWith(QLatin1String("--")))
+        return {written.mid(2)};
+    QStringList names;
+    for (const QChar letter : written.mid(1))
+        names << letter;
+    return names;
+}
+
 } // namespace
+
+CommandLine::CommandLine()
+{
+    parser.addOptions(
+        {helpOption, versionOption, forceOption, quietOption, outputOption, passwordFdOption});
+}
 
 bool CommandLine::parse(const QStringList& arguments)
 {
-    QStringList positional;
-    bool optionsEnded = false;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (optionsEnded || argument == QLatin1String("-") || !argument.startsWith('-')) {
-            positional << argument;
-            continue;
-        }
-        if (argument == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        // Long options accept their value as "--name=value" as well as in the next argument.
-        const int equals = argument.startsWith(QLatin1String("--")) ? argument.indexOf('=') : -1;
-        const QString name = equals < 0 ? argument : argument.left(equals);
-        const QString inlineValue = equals < 0 ? QString() : argument.mid(equals + 1);
-        if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
-            parsedCommand = Command::Help;
-            return true;
-        }
-        if (name == QLatin1String("--version")) {
-            parsedCommand = Command::Version;
-            return true;
-        }
-        if (name == QLatin1String("-f") || name == QLatin1String("--force")) {
-            if (equals >= 0)
-                return fail(tr("The option %1 takes no value.").arg(name));
-            parsedForce = true;
-        } else if (name == QLatin1String("-q") || name == QLatin1String("--quiet")) {
-            if (equals >= 0)
-                return fail(tr("The option %1 takes no value.").arg(name));
-            parsedQuiet = true;
-        } else if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
-            if (outputGiven)
-                return fail(tr("The option %1 was given twice.").arg(name));
-            if (!takeValue(arguments, i, name, inlineValue, equals >= 0, parsedOutput))
-                return false;
-            if (parsedOutput.isEmpty())
-                return fail(tr("The option %1 needs a file name.").arg(name));
-            outputGiven = true;
-        } else if (name == QLatin1String("--password-fd")) {
-            QString value;
-            if (!takeValue(arguments, i, name, inlineValue, equals >= 0, value))
-                return false;
-            bool isNumber = false;
-            const int fd = value.toInt(&isNumber);
-            if (!isNumber || fd < 0)
-                return fail(tr("The option --password-fd needs a file descriptor number."));
-            parsedPasswordFd = fd;
-        } else {
-            return fail(tr("Unknown option: %1").arg(argument));
-        }
+    const bool parsed = parser.parse(arguments);
+    // Asking for help or the version is answered whatever else the line holds.
+    if (parser.isSet(helpOption)) {
+        parsedCommand = Command::Help;
+        return true;
     }
+    if (parser.isSet(versionOption)) {
+        parsedCommand = Command::Version;
+        return true;
+    }
+    if (!parsed)
+        return fail(parserError(arguments));
+    return checkOptions() && checkPositionals();
+}
 
+bool CommandLine::checkOptions()
+{
+    const QStringList outputs = parser.values(outputOption);
+    if (outputs.size() > 1)
+        return fail(tr("The option %1 was given twice.").arg(spelling(outputOption)));
+    parsedOutput = outputs.value(0);
+    if (!outputs.isEmpty() && parsedOutput.isEmpty())
+        return fail(tr("The option %1 needs a file name.").arg(spelling(outputOption)));
+    for (const QString& value : parser.values(passwordFdOption)) {
+        bool isNumber = false;
+        parsedPasswordFd = value.toInt(&isNumber);
+        if (!isNumber || parsedPasswordFd < 0)
+            return fail(tr("The option --password-fd needs a file descriptor number."));
+    }
+    return true;
+}
+
+bool CommandLine::checkPositionals()
+{
+    QStringList positional = parser.positionalArguments();
     if (positional.isEmpty())
         return fail(tr("No command given."));
-    if (!setCommand(positional.takeFirst()))
-        return false;
+    const QString word = positional.takeFirst();
+    for (const CommandName& entry : commandNames) {
+        if (word == QLatin1String(entry.word))
+            parsedCommand = entry.command;
+    }
+    if (parsedCommand == Command::None)
+        return fail(tr("Unknown command: %1").arg(word));
     if (positional.isEmpty())
         return fail(tr("No file given."));
     if (positional.size() > 1)
@@ -85,35 +97,47 @@ bool CommandLine::parse(const QStringList& arguments)
     if (parsedFile.isEmpty())
         return fail(tr("The file name is empty."));
 
-    if (outputGiven && (parsedCommand == Command::Show || parsedCommand == Command::New))
+    const bool writesFile = parsedCommand == Command::Encrypt || parsedCommand == Command::Decrypt;
+    if (parser.isSet(outputOption) && !writesFile)
         return fail(tr("The option -o is for encrypt and decrypt only."));
     if (parsedOutput == QLatin1String("-") && parsedCommand != Command::Decrypt)
         return fail(tr("Only decrypt can write to standard output (-o -)."));
     return true;
 }
 
-bool CommandLine::takeValue(const QStringList& arguments, int& index, const QString& name,
-                            const QString& inlineValue, bool hasInline, QString& value)
+// QCommandLineParser words its errors itself and names options without their dashes; ours
+// name the option as it was written, never with its value (it may be a mistyped password).
+QString CommandLine::parserError(const QStringList& arguments) const
 {
-    if (hasInline) {
-        value = inlineValue;
-        return true;
+    // Every argument is searched, as a "--" may be the value of -o; the one at fault comes
+    // before a "--" that ends the options.
+    const QString unknown = parser.unknownOptionNames().value(0);
+    for (const QString& argument : arguments.mid(1)) {
+        if (!argument.startsWith('-'))
+            continue;
+        const QString written = argument.section('=', 0, 0);
+        const QStringList names = namesIn(written);
+        if (!unknown.isEmpty() && names.contains(unknown))
+            return tr("Unknown option: %1").arg(written);
+        const bool takesValue = std::any_of(names.cbegin(), names.cend(), [&](const QString& name) {
+            return outputOption.names().contains(name) || passwordFdOption.names().contains(name);
+        });
+        if (unknown.isEmpty() && written != argument && !takesValue)
+            return tr("The option %1 takes no value.").arg(written);
     }
-    if (index + 1 >= arguments.size())
-        return fail(tr("The option %1 needs a value.").arg(name));
-    value = arguments.at(++index);
-    return true;
+    // Else a value is missing, which only the last argument can lack.
+    return tr("The option %1 needs a value.").arg(arguments.last());
 }
 
-bool CommandLine::setCommand(const QString& word)
+// The option's name as the user wrote it last.
+QString CommandLine::spelling(const QCommandLineOption& option) const
 {
-    for (const CommandName& entry : commandNames) {
-        if (word == QLatin1String(entry.word)) {
-            parsedCommand = entry.command;
-            return true;
-        }
+    const QStringList found = parser.optionNames();
+    for (auto name = found.crbegin(); name != found.crend(); ++name) {
+        if (option.names().contains(*name))
+            return dashed(*name);
     }
-    return fail(tr("Unknown command: %1").arg(word));
+    return dashed(option.names().constLast());
 }
 
 bool CommandLine::fail(const QString& message)
@@ -147,6 +171,9 @@ QString CommandLine::helpText()
               "                          for encrypt and new\n"
               "  -h, --help              show this help\n"
               "  --version               show the version\n"
+              "\n"
+              "Options may stand before or after the command; -- ends them, so a file name may\n"
+              "begin with a dash.\n"
               "\n"
               "Passwords are never taken from arguments or environment variables.\n"
               "An output file is written under a temporary name, synced, and renamed into\n"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QString>
 #include <QStringList>
@@ -22,16 +24,19 @@ public:
         New
     };
 
-    // `arguments` without the program name. Returns false and sets error() on a usage error.
+    CommandLine();
+
+    // `arguments` as the program got them, its own name first. Returns false and sets error()
+    // on a usage error.
     bool parse(const QStringList& arguments);
 
     Command command() const { return parsedCommand; }
     const QString& file() const { return parsedFile; }
     // Empty when no -o was given; "-" means standard output.
     const QString& output() const { return parsedOutput; }
-    bool force() const { return parsedForce; }
+    bool force() const { return parser.isSet(forceOption); }
     // No progress line, even on a terminal.
-    bool quiet() const { return parsedQuiet; }
+    bool quiet() const { return parser.isSet(quietOption); }
     // -1 when the password comes from the terminal.
     int passwordFd() const { return parsedPasswordFd; }
     const QString& error() const { return parseError; }
@@ -39,17 +44,25 @@ public:
     static QString helpText();
 
 private:
-    bool takeValue(const QStringList& arguments, int& index, const QString& name,
-                   const QString& inlineValue, bool hasInline, QString& value);
-    bool setCommand(const QString& word);
+    bool checkOptions();
+    bool checkPositionals();
+    QString parserError(const QStringList& arguments) const;
+    QString spelling(const QCommandLineOption& option) const;
     bool fail(const QString& message);
+
+    const QCommandLineOption helpOption{{QStringLiteral("h"), QStringLiteral("help")}};
+    const QCommandLineOption versionOption{QStringLiteral("version")};
+    const QCommandLineOption forceOption{{QStringLiteral("f"), QStringLiteral("force")}};
+    const QCommandLineOption quietOption{{QStringLiteral("q"), QStringLiteral("quiet")}};
+    const QCommandLineOption outputOption{
+        {QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("OUT")};
+    const QCommandLineOption passwordFdOption{QStringLiteral("password-fd"), QString(),
+                                              QStringLiteral("N")};
+    QCommandLineParser parser;
 
     Command parsedCommand = Command::None;
     QString parsedFile;
     QString parsedOutput;
-    bool parsedForce = false;
-    bool parsedQuiet = false;
-    bool outputGiven = false;
     int parsedPasswordFd = -1;
     QString parseError;
 };

@@ -22,11 +22,9 @@ int main(int argc, char** argv)
     umask(S_IRWXG | S_IRWXO);
     const QCoreApplication application(argc, argv);
     Translations::install();
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
 
     CommandLine line;
-    if (!line.parse(arguments)) {
+    if (!line.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "%s\n%s\n", line.error().toUtf8().constData(),
                      CommandLine::tr("Try 'varnisk-cli --help'.").toUtf8().constData());
         return ExitCode::Usage;

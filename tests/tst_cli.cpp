@@ -767,6 +767,17 @@ void TestCli::usage_data()
                                     << QByteArray("--password-fd needs");
     QTest::newRow("password as argument") << QStringList{"decrypt", "a", "--password", "pw"} << 2
                                           << QByteArray("Unknown option: --password");
+    // The refused option is named without its value, which may be a password.
+    QTest::newRow("password with =") << QStringList{"decrypt", "a", "--password=pw"} << 2
+                                     << QByteArray("Unknown option: --password\n");
+    QTest::newRow("bad descriptor with =")
+        << QStringList{"decrypt", "a", "--password-fd=x"} << 2 << QByteArray("--password-fd needs");
+    QTest::newRow("value for a switch")
+        << QStringList{"encrypt", "--force=no", "a"} << 2 << QByteArray("--force takes no value");
+    QTest::newRow("-o twice") << QStringList{"decrypt", "a.sdat", "-o", "b", "--output", "c"} << 2
+                              << QByteArray("--output was given twice");
+    QTest::newRow("file named like an option")
+        << QStringList{"encrypt", "--", "-h"} << 3 << QByteArray("File does not exsist!");
     QTest::newRow("-o for show") << QStringList{"show", "a.stxt", "-o", "b"} << 2
                                  << QByteArray("-o is for encrypt and decrypt only");
     QTest::newRow("encrypt to stdout")

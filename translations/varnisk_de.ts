@@ -105,6 +105,9 @@ Options:
   -h, --help              show this help
   --version               show the version
 
+Options may stand before or after the command; -- ends them, so a file name may
+begin with a dash.
+
 Passwords are never taken from arguments or environment variables.
 An output file is written under a temporary name, synced, and renamed into
 place only once it is complete (and, when decrypting, verified), so a failure
@@ -154,6 +157,9 @@ Optionen:
                           bei encrypt und new zweimal
   -h, --help              diese Hilfe anzeigen
   --version               die Version anzeigen
+
+Optionen dürfen vor oder nach dem Befehl stehen; -- beendet sie, so kann ein
+Dateiname auch mit einem Bindestrich beginnen.
 
 Passwörter werden nie aus Argumenten oder Umgebungsvariablen genommen.
 Eine Ausgabedatei wird unter einem vorläufigen Namen geschrieben, auf die Platte
