@@ -1,5 +1,6 @@
 #include "CancelOnSignal.h"
 
+#include "EndingSignals.h"
 #include "StreamProgress.h"
 
 #include <atomic>
@@ -8,14 +9,11 @@
 
 namespace {
 
-constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int signalCount = sizeof handledSignals / sizeof handledSignals[0];
-
 // Read by the signal handler, so plain globals of types it may touch.
 std::atomic<StreamProgress*> cancelled{nullptr};
 volatile sig_atomic_t caught = 0;
 volatile sig_atomic_t installed = 0;
-struct sigaction previous[signalCount];
+EndingSignals endingSignals;
 
 static_assert(std::atomic<StreamProgress*>::is_always_lock_free);
 
@@ -28,21 +26,9 @@ CancelOnSignal::CancelOnSignal(StreamProgress& progress)
     active = true;
     caught = 0;
     cancelled = &progress;
-    for (int i = 0; i < signalCount; ++i)
-        sigaction(handledSignals[i], nullptr, &previous[i]);
     installed = 1;
-    for (int i = 0; i < signalCount; ++i) {
-        if (previous[i].sa_handler == SIG_IGN)
-            continue; // a signal the caller chose to ignore stays ignored
-        struct sigaction action = {};
-        action.sa_handler = &CancelOnSignal::onSignal;
-        sigemptyset(&action.sa_mask);
-        for (const int other : handledSignals)
-            sigaddset(&action.sa_mask, other);
-        // Reads and writes go on after the handler; the cancel is seen before the next read.
-        action.sa_flags = SA_RESTART;
-        sigaction(handledSignals[i], &action, nullptr);
-    }
+    // Reads and writes go on after the handler; the cancel is seen before the next read.
+    endingSignals.catchWith(&CancelOnSignal::onSignal, SA_RESTART);
 }
 
 CancelOnSignal::~CancelOnSignal()
@@ -69,8 +55,7 @@ void CancelOnSignal::restore()
     if (!installed)
         return;
     installed = 0;
-    for (int i = 0; i < signalCount; ++i)
-        sigaction(handledSignals[i], &previous[i], nullptr);
+    endingSignals.restore();
 }
 
 void CancelOnSignal::onSignal(int signalNumber)

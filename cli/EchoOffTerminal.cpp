@@ -17,25 +17,14 @@ EchoOffTerminal::EchoOffTerminal(int fd)
     terminalFd = fd;
 
     // The handlers go in first: a signal between the change and them would leave echo off.
-    for (std::size_t i = 0; i < sizeof handledSignals / sizeof handledSignals[0]; ++i) {
-        sigaction(handledSignals[i], nullptr, &previous[i]);
-        if (previous[i].sa_handler == SIG_IGN)
-            continue; // a signal the caller chose to ignore stays ignored
-        struct sigaction action = {};
-        action.sa_handler = &EchoOffTerminal::onSignal;
-        sigemptyset(&action.sa_mask);
-        for (const int other : handledSignals)
-            sigaddset(&action.sa_mask, other);
-        sigaction(handledSignals[i], &action, nullptr);
-    }
+    endingSignals.catchWith(&EchoOffTerminal::onSignal, 0);
 
     struct termios quiet = savedSettings;
     quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
     isActive = tcsetattr(fd, TCSANOW, &quiet) == 0;
     if (!isActive) {
         terminalFd = -1;
-        for (std::size_t i = 0; i < sizeof handledSignals / sizeof handledSignals[0]; ++i)
-            sigaction(handledSignals[i], &previous[i], nullptr);
+        endingSignals.restore();
     }
 }
 
@@ -45,8 +34,7 @@ EchoOffTerminal::~EchoOffTerminal()
         return;
     restore();
     terminalFd = -1;
-    for (std::size_t i = 0; i < sizeof handledSignals / sizeof handledSignals[0]; ++i)
-        sigaction(handledSignals[i], &previous[i], nullptr);
+    endingSignals.restore();
 }
 
 void EchoOffTerminal::restore()

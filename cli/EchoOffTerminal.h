@@ -1,6 +1,6 @@
 #pragma once
 
-#include <csignal>
+#include "EndingSignals.h"
 
 #include <termios.h>
 
@@ -22,7 +22,6 @@ private:
     static void restore();
     static void onSignal(int signalNumber);
 
-    static constexpr int handledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-    struct sigaction previous[sizeof handledSignals / sizeof handledSignals[0]];
+    EndingSignals endingSignals;
     bool isActive = false;
 };
