@@ -90,16 +90,6 @@ int threadCount()
         .size();
 }
 
-void checkCleared(Varnisk& window)
-{
-    for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
-        if (field->objectName() == QLatin1String("slePassword") ||
-            field->objectName() == QLatin1String("sleConfirm"))
-            QVERIFY2(field->text().isEmpty(), "a password field was not cleared");
-    }
-    QVERIFY(window.statusBar()->currentMessage().isEmpty());
-}
-
 } // namespace
 
 class tst_FileEncryption : public QObject
@@ -194,7 +184,7 @@ void tst_FileEncryption::encryptRoundTrip()
     QCOMPARE(message, QStringLiteral("File successfully encrypted!"));
     QVERIFY(
         TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
-    checkCleared(*window);
+    QVERIFY(EditorWindow::cleared(*window));
     QCOMPARE(TestSupport::readFile(source), data);
     QCOMPARE(TestSupport::entries(secrets), QStringList{"data.sdat"});
     QCOMPARE(TestSupport::decryptFile(target, password), data);
@@ -208,7 +198,7 @@ void tst_FileEncryption::encryptRoundTrip()
     QVERIFY(back.waitUntilDone());
     QCOMPARE(message, QStringLiteral("File successfully decrypted!"));
     QCOMPARE(TestSupport::readFile(output), data);
-    checkCleared(*window);
+    QVERIFY(EditorWindow::cleared(*window));
 }
 
 void tst_FileEncryption::encryptStopsEarly_data()
@@ -248,7 +238,7 @@ void tst_FileEncryption::encryptStopsEarly()
     QVERIFY2(shown.startsWith(message), qPrintable(shown));
     QCOMPARE(TestSupport::readFile(source), QByteArray("precious"));
     QCOMPARE(TestSupport::entries(secrets), before);
-    checkCleared(*window);
+    QVERIFY(EditorWindow::cleared(*window));
 }
 
 void tst_FileEncryption::decryptProposal_data()
@@ -290,7 +280,7 @@ void tst_FileEncryption::decryptProposal()
     QVERIFY(save.waitUntilDone());
     QCOMPARE(message, QStringLiteral("File successfully decrypted!"));
     QCOMPARE(TestSupport::readFile(dir->filePath(proposal)), plain);
-    checkCleared(*window);
+    QVERIFY(EditorWindow::cleared(*window));
 }
 
 void tst_FileEncryption::decryptFailuresKeepTarget_data()
@@ -349,7 +339,7 @@ void tst_FileEncryption::decryptFailuresKeepTarget()
     QCOMPARE(TestSupport::entries(dir->path()), before);
     QVERIFY(
         TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
-    checkCleared(*window);
+    QVERIFY(EditorWindow::cleared(*window));
 }
 
 void tst_FileEncryption::imageSignatures_data()
@@ -464,7 +454,7 @@ void tst_FileEncryption::writeFailureIsReported()
     QCOMPARE(shown, message);
     QCOMPARE(TestSupport::readFile(target), QByteArray("existing file"));
     QCOMPARE(TestSupport::entries(dir->path()), before);
-    checkCleared(*window);
+    QVERIFY(EditorWindow::cleared(*window));
 }
 
 void tst_FileEncryption::longOperation_data()
@@ -568,7 +558,7 @@ void tst_FileEncryption::longOperation()
     if (window) {
         QVERIFY(TestSupport::waitFor(
             [&]() { return window->statusBar()->currentMessage().isEmpty(); }));
-        checkCleared(*window);
+        QVERIFY(EditorWindow::cleared(*window));
     }
     QTest::qWait(50);
     QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join('|')));

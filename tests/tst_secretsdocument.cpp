@@ -32,15 +32,6 @@ ino_t inode(const QString& path)
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
 }
 
-void checkDialogsCleared(Varnisk& window)
-{
-    for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
-        if (field->objectName().startsWith(QLatin1String("sle")))
-            QVERIFY2(field->text().isEmpty(), "a password field was not cleared");
-    }
-    QVERIFY(window.statusBar()->currentMessage().isEmpty());
-}
-
 // Opens `path` through the password dialog; the texts of the message boxes that follow.
 QStringList open(Varnisk& window, const QString& path, const QByteArray& password)
 {
@@ -138,7 +129,7 @@ void tst_SecretsDocument::saveAndOpen()
         QCOMPARE(script.unexpected, QStringList());
         QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt"));
         QVERIFY(!editor(*window)->document()->isModified());
-        checkDialogsCleared(*window);
+        QVERIFY(EditorWindow::cleared(*window));
         // A named document is saved at once, under the same password.
         edit(*window, text + "!");
         trigger(*window, "action_Save");
@@ -151,7 +142,7 @@ void tst_SecretsDocument::saveAndOpen()
     QCOMPARE(open(*window, path("doc.stxt"), password), QStringList());
     QCOMPARE(editor(*window)->toPlainText(), text + "!");
     QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt"));
-    checkDialogsCleared(*window);
+    QVERIFY(EditorWindow::cleared(*window));
 }
 
 void tst_SecretsDocument::openFailures_data()
@@ -205,7 +196,7 @@ void tst_SecretsDocument::openFailures()
     QCOMPARE(editor(*window)->toPlainText(), text);
     QCOMPARE(window->windowTitle(),
              message.isEmpty() ? QStringLiteral("Varnisk - bad.stxt") : "Varnisk - NoName");
-    checkDialogsCleared(*window);
+    QVERIFY(EditorWindow::cleared(*window));
     QCOMPARE(readFile(file), before);
 }
 
@@ -466,7 +457,7 @@ void tst_SecretsDocument::saveChanges()
         QVERIFY(!(closed && steps.contains("close")));
         QCOMPARE(editor(*window)->toPlainText(), modified ? "edited" : "");
         QCOMPARE(window->windowTitle(), title);
-        checkDialogsCleared(*window);
+        QVERIFY(EditorWindow::cleared(*window));
     }
     if (operation.endsWith(QLatin1String(" broken")))
         return;
