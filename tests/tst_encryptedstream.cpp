@@ -123,7 +123,7 @@ Outcome run(bool encrypting, QIODevice& input, quint64 length, const QByteArray&
             qint64 writeLimit = -1, StreamProgress* progress = nullptr)
 {
     SecureStringHolder holder;
-    holder.string().assign(password.constData(), static_cast<std::size_t>(password.size()));
+    TestSupport::setPassword(holder, password);
     Sink sink(writeLimit);
     QDataStream in(&input);
     in.setByteOrder(QDataStream::LittleEndian);

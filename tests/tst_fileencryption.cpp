@@ -414,7 +414,6 @@ void tst_FileEncryption::writeFailureIsReported_data()
     const QString writing = QStringLiteral("Error writing File!\nError-Message: File too large");
     const QString saving = QStringLiteral("Error saving file!\nError-Message: File too large");
     QTest::newRow("encrypt, last byte") << "encrypt" << data << stream - 1 << writing;
-    QTest::newRow("decrypt, first byte") << "decrypt" << data << 0 << saving;
     QTest::newRow("decrypt, middle") << "decrypt" << data << 50000 << saving;
     QTest::newRow("image, last byte") << "image"
                                       << "\x89PNG" + data << data.size() + 3 << saving;
