@@ -147,7 +147,15 @@ private slots:
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
-    QString writeEncrypted(const QString& name, const QByteArray& data, const QByteArray& password);
+    // "@x" stands for the file x in the test folder.
+    QStringList inFolder(QStringList arguments) const
+    {
+        for (QString& argument : arguments) {
+            if (argument.startsWith('@'))
+                argument = path(argument.mid(1));
+        }
+        return arguments;
+    }
 
     std::unique_ptr<QTemporaryDir> dir;
 };
@@ -163,17 +171,6 @@ void TestCli::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
-}
-
-QString TestCli::writeEncrypted(const QString& name, const QByteArray& data,
-                                const QByteArray& password)
-{
-    writeFile(path(name), data);
-    const ProcessResult result = runWithPassword({"encrypt", path(name)}, password);
-    if (result.exitCode != 0)
-        qWarning("encrypt failed: %s", result.err.constData());
-    QFile::remove(path(name));
-    return path(name + ".sdat");
 }
 
 void TestCli::cleanup()
@@ -264,8 +261,7 @@ void TestCli::passwordOnAnotherDescriptor()
 
 void TestCli::showCutsAtZeroByte()
 {
-    const QString stream = writeEncrypted("doc", QByteArray("visible\0hidden", 14), "pw");
-    QVERIFY(QFile::rename(stream, path("doc.stxt")));
+    QVERIFY(TestSupport::encryptToFile(path("doc.stxt"), QByteArray("visible\0hidden", 14), "pw"));
     const ProcessResult shown = runWithPassword({"show", path("doc.stxt")}, "pw");
     QCOMPARE(shown.exitCode, 0);
     QCOMPARE(shown.out, QByteArray("visible"));
@@ -346,8 +342,8 @@ void TestCli::failedDecryptionKeepsTarget()
 
 void TestCli::refusesToDamageFiles_data()
 {
-    QTest::addColumn<QStringList>("arguments"); // "@x" stands for the file x in the test folder
-    QTest::addColumn<QString>("kept");          // a file that must keep its bytes
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("kept"); // a file that must keep its bytes
     QTest::addColumn<QByteArray>("message");
 
     const QByteArray exists = "exists already; use --force";
@@ -379,18 +375,13 @@ void TestCli::refusesToDamageFiles()
     writeFile(path("plain"), oldContent);
     writeFile(path("plain.sdat"), oldContent);
     QVERIFY(QDir(dir->path()).mkdir("sub"));
-    writeEncrypted("doc", "document", "pw");
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), "document", "pw"));
     QVERIFY(QFile::link(path("doc.sdat"), path("link")));
     QVERIFY(QFile::link(path("plain.sdat"), path("sdat-link")));
     QVERIFY(QFile::link(path("sub/missing"), path("dangling")));
     const QByteArray keptBefore = readFile(path(kept));
     const QStringList before = entries(dir->path());
-    for (QString& argument : arguments) {
-        if (argument.startsWith('@'))
-            argument = path(argument.mid(1));
-    }
-
-    const ProcessResult result = runWithPassword(arguments, "pw", "text");
+    const ProcessResult result = runWithPassword(inFolder(arguments), "pw", "text");
     QCOMPARE(result.exitCode, 2);
     QVERIFY2(result.err.contains(message), result.err.constData());
     QCOMPARE(readFile(path(kept)), keptBefore);
@@ -418,18 +409,14 @@ void TestCli::forceReplaces()
     QFETCH(QStringList, arguments);
     QFETCH(QString, linkTo);
     writeFile(path("plain"), "new content");
-    writeEncrypted("doc", "new content", "pw");
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), "new content", "pw"));
     QVERIFY(QDir(dir->path()).mkdir("sub"));
     writeFile(path("sub/other"), oldContent);
     if (linkTo.isEmpty())
         writeFile(path("target"), oldContent);
     else
         QVERIFY(QFile::link(path("sub/" + linkTo), path("target")));
-    for (QString& argument : arguments) {
-        if (argument.startsWith('@'))
-            argument = path(argument.mid(1));
-    }
-    const ProcessResult result = runWithPassword(arguments, "pw", "new content");
+    const ProcessResult result = runWithPassword(inFolder(arguments), "pw", "new content");
     QCOMPARE(result.exitCode, 0);
 
     // Whatever the command wrote, it holds the new content now, and nothing else is left.
@@ -478,7 +465,7 @@ void TestCli::writeFailure()
     for (int i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>('a' + i % 26);
     writeFile(path("plain"), data);
-    writeEncrypted("doc", data, "pw");
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), data, "pw"));
 
     SmallTmpfs disk;
     if (fullDisk && !disk.isMounted())
@@ -523,7 +510,7 @@ void TestCli::closedPipe()
 {
     // The reader goes away after one byte, long before the output is written.
     QFETCH(QStringList, arguments);
-    writeEncrypted("doc", QByteArray(1 << 20, 'x'), "pw");
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), QByteArray(1 << 20, 'x'), "pw"));
     const ProcessResult result =
         TestSupport::run(QStringLiteral("bash"),
                          QStringList{"-c",
