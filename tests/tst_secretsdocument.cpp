@@ -163,6 +163,9 @@ void tst_SecretsDocument::openFailures_data()
         << "kept";
     QTest::newRow("wrong password") << QByteArray("doc") << QByteArray("wrong") << "Wrong password"
                                     << "kept";
+    // The digest alone tells: the unverified text must not reach the editor.
+    QTest::newRow("tampered") << QByteArray("tampered") << QByteArray("right") << "Wrong password!"
+                              << "kept";
     QTest::newRow("a folder") << QByteArray("folder") << QByteArray("pw")
                               << "File could not be opened for reading!"
                               << "kept";
@@ -181,8 +184,13 @@ void tst_SecretsDocument::openFailures()
         QVERIFY(QDir().mkdir(file));
     } else if (content == "zero") {
         QVERIFY(encryptToFile(file, QByteArray("before\0after", 12), "right"));
-    } else if (content == "doc") {
+    } else if (content == "doc" || content == "tampered") {
         QVERIFY(encryptToFile(file, QByteArray(5000, 's'), "right"));
+        if (content == "tampered") {
+            QByteArray bytes = readFile(file);
+            bytes[bytes.size() - 40] = static_cast<char>(bytes[bytes.size() - 40] ^ 0x01);
+            TestSupport::writeFile(file, bytes);
+        }
     } else {
         TestSupport::writeFile(file, content);
     }
