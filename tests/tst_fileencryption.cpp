@@ -7,17 +7,12 @@
 #include "TestSupport.h"
 #include "Varnisk.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QBuffer>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -25,7 +20,6 @@
 #include <QTest>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <memory>

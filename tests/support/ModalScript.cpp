@@ -186,9 +186,9 @@ ModalScript& ModalScript::answer(int button)
     });
 }
 
-ModalScript& ModalScript::noteProposal(QString* path, QString* filter)
+ModalScript& ModalScript::noteProposal(QString* path)
 {
-    return then([path, filter](QWidget* widget) {
+    return then([path](QWidget* widget) {
         auto* dialog = qobject_cast<QFileDialog*>(widget);
         if (dialog == nullptr) {
             qWarning("expected a file dialog, got %s", qPrintable(describe(widget)));
@@ -197,8 +197,6 @@ ModalScript& ModalScript::noteProposal(QString* path, QString* filter)
         }
         const QStringList selected = dialog->selectedFiles();
         *path = selected.isEmpty() ? dialog->directory().absolutePath() : selected.first();
-        if (filter != nullptr)
-            *filter = dialog->nameFilters().join(QStringLiteral(";;"));
         dialog->reject();
     });
 }

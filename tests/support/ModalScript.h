@@ -35,7 +35,7 @@ public:
     ModalScript& message(QString* text = nullptr); // a QMessageBox: note its text, Ok
     ModalScript& answer(int button);               // a QMessageBox: press that button
     // Records what the file dialog proposes (directory + selected name) and cancels it.
-    ModalScript& noteProposal(QString* path, QString* filter = nullptr);
+    ModalScript& noteProposal(QString* path);
 
     // Puts a path into a file dialog the way a user picks it.
     static void enterFileName(QFileDialog* dialog, const QString& path);
