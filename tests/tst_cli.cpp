@@ -119,8 +119,7 @@ private slots:
     void newAndShow();
     void passwordOnAnotherDescriptor();
     void showCutsAtZeroByte();
-    void cliReadsWhatOpenSslWrites_data();
-    void cliReadsWhatOpenSslWrites();
+    void readsVersion4();
 
     void failedDecryptionKeepsTarget_data();
     void failedDecryptionKeepsTarget();
@@ -273,22 +272,12 @@ void TestCli::showCutsAtZeroByte()
     QVERIFY(!QFile::exists(path("zero.stxt")));
 }
 
-void TestCli::cliReadsWhatOpenSslWrites_data()
+void TestCli::readsVersion4()
 {
-    QTest::addColumn<int>("version");
-    QTest::addColumn<int>("size");
-    QTest::newRow("version 5") << 5 << 5000;
-    QTest::newRow("version 4") << 4 << 5000;
-}
-
-void TestCli::cliReadsWhatOpenSslWrites()
-{
-    QFETCH(int, version);
-    QFETCH(int, size);
-    const QByteArray data = randomBytes(size);
-    const QByteArray stream = streamByOpenssl(data, "€uro", static_cast<char>(version));
-    QVERIFY(!stream.isEmpty());
-    writeFile(path("in.sdat"), stream);
+    // Version 5 streams of openssl come in through the other cases; the older format's
+    // unpadded body with bytes after the digest only here.
+    const QByteArray data = randomBytes(5000);
+    writeFile(path("in.sdat"), streamByOpenssl(data, "€uro", 4));
     const ProcessResult decrypted = runWithPassword({"decrypt", path("in.sdat")}, "€uro");
     QCOMPARE(decrypted.exitCode, 0);
     QCOMPARE(readFile(path("in")), data);
