@@ -2,40 +2,33 @@
 // an independent implementation of the format (the openssl tool), with its exit codes and
 // messages, its refusals to damage files, and password entry on a real pseudo-terminal.
 
+#include "ChildProcess.h"
+#include "OpensslStream.h"
 #include "SmallTmpfs.h"
 #include "TestSupport.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
 
 using TestSupport::ProcessResult;
+using TestSupport::randomBytes;
 using TestSupport::readFile;
 using TestSupport::writeFile;
 
 namespace {
 
 const QByteArray oldContent = "precious old content\n";
-const QByteArray versionNewerMessage =
-    "File-Version > 5: this file was written by a newer version of Varnisk!";
 
 QString cli()
 {
     return TestSupport::binaryPath(QStringLiteral("cli/varnisk-cli"));
-}
-
-QByteArray randomBytes(int count)
-{
-    QByteArray bytes(count, '\0');
-    for (char& byte : bytes)
-        byte = static_cast<char>(QRandomGenerator::global()->bounded(256));
-    return bytes;
 }
 
 // Runs varnisk-cli with the password as the first line of its standard input (--password-fd 0)
@@ -68,177 +61,45 @@ ProcessResult runInShell(const QStringList& arguments, const QByteArray& input, 
                             input);
 }
 
-QByteArray littleEndian64(quint64 value)
-{
-    QByteArray bytes;
-    for (int i = 0; i < 8; ++i, value >>= 8)
-        bytes.append(static_cast<char>(value & 0xff));
-    return bytes;
-}
-
-// Key and IV by the openssl tool's PBKDF2, independent of the engine.
-bool deriveWithOpenssl(const QByteArray& password, const QByteArray& salt, QByteArray& key,
-                       QByteArray& iv)
-{
-    const ProcessResult kdf = TestSupport::openssl(
-        {"kdf", "-keylen", "48", "-kdfopt", "digest:SHA1", "-kdfopt",
-         "hexpass:" + QString::fromLatin1(password.toHex()), "-kdfopt",
-         "hexsalt:" + QString::fromLatin1(salt.toHex()), "-kdfopt", "iter:1000", "PBKDF2"});
-    const QByteArray material = QByteArray::fromHex(kdf.out.trimmed().replace(':', ""));
-    if (kdf.exitCode != 0 || material.size() != 48)
-        return false;
-    key = material.left(32).toHex();
-    iv = material.mid(32).toHex();
-    return true;
-}
-
 // A stream made without the engine: the record by hand, the cipher by the openssl tool.
-// Version 4 is written without padding and with `trailing` bytes after the digest.
-QByteArray streamByOpenssl(const QByteArray& data, const QByteArray& password, int version = 5,
+// Version 4 is written without padding and with bytes to ignore after the digest.
+QByteArray streamByOpenssl(const QByteArray& data, const QByteArray& password, char version = 5,
                            bool spoilDigest = false)
 {
-    const QByteArray salt = randomBytes(16);
-    QByteArray prefix = randomBytes(7);
-    prefix[0] = 6;
-    QByteArray digest = QCryptographicHash::hash(prefix + data, QCryptographicHash::Sha256);
+    QByteArray record = OpensslStream::record("\x06" + randomBytes(6), data);
     if (spoilDigest)
-        digest[5] = static_cast<char>(digest[5] ^ 1);
-    QByteArray record =
-        littleEndian64(static_cast<quint64>(prefix.size() + data.size())) + prefix + data + digest;
-    QStringList arguments = {"enc", "-aes-256-cbc"};
-    if (version == 4) {
-        record += randomBytes(16 - record.size() % 16 + 16); // whole blocks, bytes to ignore
-        arguments << "-nopad";
-    }
-    QByteArray key;
-    QByteArray iv;
-    if (!deriveWithOpenssl(password, salt, key, iv))
-        return {};
-    arguments << "-K" << QString::fromLatin1(key) << "-iv" << QString::fromLatin1(iv);
-    const ProcessResult enc = TestSupport::openssl(arguments, record);
-    if (enc.exitCode != 0)
-        return {};
-    return QByteArray(1, static_cast<char>(version)) + '\x01' + salt + enc.out;
+        record[record.size() - 5] = static_cast<char>(record.at(record.size() - 5) ^ 1);
+    if (version == 4)
+        record += randomBytes(20);
+    return OpensslStream::stream(version, password, record, randomBytes(16));
 }
 
-// Decrypts a stream with the openssl tool and takes the record apart; empty on any mismatch.
-bool decryptWithOpenssl(const QByteArray& stream, const QByteArray& password, QByteArray& data)
+// The data of a version-5 stream as the openssl tool decrypts it, the digest checked; a null
+// array on any mismatch.
+QByteArray openedByOpenssl(const QByteArray& stream, const QByteArray& password)
 {
-    if (stream.size() < 18 + 48 || stream.at(0) != 5)
-        return false;
-    QByteArray key;
-    QByteArray iv;
-    if (!deriveWithOpenssl(password, stream.mid(2, 16), key, iv))
-        return false;
-    const ProcessResult dec =
-        TestSupport::openssl({"enc", "-d", "-aes-256-cbc", "-K", QString::fromLatin1(key), "-iv",
-                              QString::fromLatin1(iv)},
-                             stream.mid(18));
-    const QByteArray record = dec.out;
-    if (dec.exitCode != 0 || record.size() < 8 + 1 + 32)
-        return false;
-    quint64 total = 0;
-    for (int i = 7; i >= 0; --i)
-        total = (total << 8) | static_cast<quint8>(record.at(i));
-    const int prefixLength = static_cast<quint8>(record.at(8)) + 1;
-    if (prefixLength > 32 || total < static_cast<quint64>(prefixLength) ||
-        static_cast<quint64>(record.size()) != 8 + total + 32)
-        return false;
-    const QByteArray body = record.mid(8, static_cast<int>(total));
-    if (QCryptographicHash::hash(body, QCryptographicHash::Sha256) !=
-        record.mid(8 + static_cast<int>(total)))
-        return false;
-    data = body.mid(prefixLength);
-    return true;
+    const OpensslStream::Record record = OpensslStream::open(stream, password);
+    if (!stream.startsWith("\x05\x01") || !record.ok || !record.rest.isEmpty() ||
+        record.digest != OpensslStream::sha256(record.prefix + record.data))
+        return {};
+    return record.data.isNull() ? QByteArray("") : record.data;
 }
 
-// Drives varnisk-cli on a pseudo-terminal: each line of `answers` is typed after the next
-// password prompt ("^C" types Ctrl-C), or after the next "TEXT" for a line "TEXT|answer". With
-// a `feed` file, standard input is a pipe that gets the file slowly (8 KiB every 35 ms); with an
-// `errors` file, standard error goes there. Prints the exit status (negative: killed by that
-// signal), whether the terminal echoes afterwards, and everything the terminal showed.
-const char* ptyScript = R"(
-import os, pty, sys, termios, threading, time
-answers = sys.argv[1].split('\n') if sys.argv[1] else []
-feed, errors, program = sys.argv[2], sys.argv[3], sys.argv[4:]
-if feed:
-    reading, writing = os.pipe()
-pid, master = pty.fork()
-if pid == 0:
-    if feed:
-        os.dup2(reading, 0)
-        os.close(reading)
-        os.close(writing)
-    if errors:
-        os.dup2(os.open(errors, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 2)
-    os.execv(program[0], program)
-def slowly():
-    data = open(feed, 'rb').read()
-    try:
-        for i in range(0, len(data), 8192):
-            os.write(writing, data[i:i + 8192])
-            time.sleep(0.035)
-    except OSError:
-        pass
-    os.close(writing)
-if feed:
-    os.close(reading)
-    threading.Thread(target=slowly, daemon=True).start()
-seen = b''
-def pump(deadline):
-    global seen
-    while time.time() < deadline:
-        try:
-            chunk = os.read(master, 4096)
-        except OSError:
-            return False
-        if not chunk:
-            return False
-        seen += chunk
-        return True
-    return False
-for answer in answers:
-    expected, _, reply = answer.rpartition('|')
-    expected = expected.encode() if expected else b'assword: '
-    count = seen.count(expected)
-    deadline = time.time() + 20
-    while seen.count(expected) == count and pump(deadline):
-        pass
-    time.sleep(0.05)
-    os.write(master, b'\x03' if reply == '^C' else reply.encode() + b'\n')
-deadline = time.time() + 20
-while pump(deadline):
-    pass
-echo = termios.tcgetattr(master)[3] & termios.ECHO != 0
-_, status = os.waitpid(pid, 0)
-code = os.WEXITSTATUS(status) if os.WIFEXITED(status) else -os.WTERMSIG(status)
-sys.stdout.write('STATUS %d\nECHO %d\n' % (code, 1 if echo else 0))
-sys.stdout.flush()
-sys.stdout.buffer.write(seen)
-)";
-
-struct PtyResult
+// varnisk-cli with a pseudo-terminal as its controlling terminal, standard error there too
+// (or, with an `errors` file, there), standard output discarded.
+bool startOnTerminal(ChildProcess& program, const QStringList& arguments,
+                     const QString& errors = {})
 {
-    int status = 99;
-    bool echo = false;
-    QByteArray screen;
-};
-
-PtyResult runOnTerminal(const QStringList& answers, const QStringList& arguments,
-                        const QString& feed = {}, const QString& errors = {})
-{
-    const ProcessResult python = TestSupport::run(
-        QStringLiteral("python3"),
-        QStringList{"-c", ptyScript, answers.join('\n'), feed, errors, cli()} + arguments);
-    PtyResult result;
-    const int statusEnd = python.out.indexOf('\n');
-    const int echoEnd = python.out.indexOf('\n', statusEnd + 1);
-    if (!python.out.startsWith("STATUS ") || echoEnd < 0)
-        return result;
-    result.status = python.out.mid(7, statusEnd - 7).toInt();
-    result.echo = python.out.mid(statusEnd + 1, echoEnd - statusEnd - 1) == "ECHO 1";
-    result.screen = python.out.mid(echoEnd + 1);
-    return result;
+    ChildProcess::Options options;
+    options.terminal = true;
+    options.errorsToTerminal = errors.isEmpty();
+    options.discardOutput = true;
+    if (errors.isEmpty())
+        return program.start(cli(), arguments, options);
+    return program.start(
+        QStringLiteral("/bin/bash"),
+        QStringList{"-c", "exec 2>\"$1\"; shift; exec \"$@\"", "bash", errors, cli()} + arguments,
+        options);
 }
 
 } // namespace
@@ -258,9 +119,7 @@ private slots:
     void newAndShow();
     void passwordOnAnotherDescriptor();
     void showCutsAtZeroByte();
-    void openSslReadsWhatCliWrites();
-    void cliReadsWhatOpenSslWrites_data();
-    void cliReadsWhatOpenSslWrites();
+    void readsVersion4();
 
     void failedDecryptionKeepsTarget_data();
     void failedDecryptionKeepsTarget();
@@ -268,7 +127,6 @@ private slots:
     void refusesToDamageFiles();
     void forceReplaces_data();
     void forceReplaces();
-    void writesOnlyForTheOwner();
     void writeFailure_data();
     void writeFailure();
     void closedPipe_data();
@@ -280,9 +138,7 @@ private slots:
     void missingPassword_data();
     void missingPassword();
 
-    void standardOutput_data();
     void standardOutput();
-    void standardOutputFromPipe();
 
     void terminal_data();
     void terminal();
@@ -291,7 +147,15 @@ private slots:
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
-    QString writeEncrypted(const QString& name, const QByteArray& data, const QByteArray& password);
+    // "@x" stands for the file x in the test folder.
+    QStringList inFolder(QStringList arguments) const
+    {
+        for (QString& argument : arguments) {
+            if (argument.startsWith('@'))
+                argument = path(argument.mid(1));
+        }
+        return arguments;
+    }
 
     std::unique_ptr<QTemporaryDir> dir;
 };
@@ -299,23 +163,14 @@ private:
 void TestCli::initTestCase()
 {
     QVERIFY2(QFileInfo(cli()).isExecutable(), qPrintable(cli()));
+    // A program ended by Ctrl-C leaves its input pipe without a reader.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void TestCli::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
-}
-
-QString TestCli::writeEncrypted(const QString& name, const QByteArray& data,
-                                const QByteArray& password)
-{
-    writeFile(path(name), data);
-    const ProcessResult result = runWithPassword({"encrypt", path(name)}, password);
-    if (result.exitCode != 0)
-        qWarning("encrypt failed: %s", result.err.constData());
-    QFile::remove(path(name));
-    return path(name + ".sdat");
 }
 
 void TestCli::cleanup()
@@ -332,14 +187,11 @@ void TestCli::roundTrip_data()
     QTest::addColumn<QByteArray>("data");
 
     QTest::newRow("empty file") << QByteArray("secret") << QByteArray("\n") << QByteArray();
-    QTest::newRow("one chunk") << QByteArray("secret") << QByteArray("\n") << randomBytes(4096);
-    QTest::newRow("non-ASCII password")
-        << QByteArray("pässwörd ☃") << QByteArray("\n") << randomBytes(100000);
+    QTest::newRow("long non-ASCII password") << QByteArray("pässwörd ☃ well beyond fifteen bytes")
+                                             << QByteArray("\n") << randomBytes(100000);
     QTest::newRow("CRLF line end")
         << QByteArray("secret") << QByteArray("\r\n") << randomBytes(4097);
     QTest::newRow("empty password") << QByteArray() << QByteArray("\n") << randomBytes(10);
-    QTest::newRow("long password") << QByteArray("a password well beyond fifteen bytes")
-                                   << QByteArray("\n") << randomBytes(300);
 }
 
 void TestCli::roundTrip()
@@ -353,9 +205,7 @@ void TestCli::roundTrip()
         cli(), {"encrypt", path("report.pdf"), "--password-fd", "0"}, password + lineEnd);
     QCOMPARE(encrypted.exitCode, 0);
     QVERIFY2(encrypted.err.isEmpty(), encrypted.err.constData());
-    const QByteArray stream = readFile(path("report.pdf.sdat"));
-    QCOMPARE(stream.at(0), '\x05');
-    QVERIFY(!stream.contains(data) || data.isEmpty());
+    QCOMPARE(openedByOpenssl(readFile(path("report.pdf.sdat")), password), data);
 
     // The default output is the name without its last suffix.
     QVERIFY(QFile::rename(path("report.pdf"), path("original")));
@@ -370,10 +220,8 @@ void TestCli::newAndShow_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::newRow("empty") << QByteArray();
-    QTest::newRow("lines") << QByteArray("mail: me@example.org\npin: 1234\n");
-    QTest::newRow("no final newline") << QByteArray("just this");
-    QTest::newRow("non-ASCII") << QString::fromUtf8("Grüße, 密码, ☃\n").toUtf8();
-    QTest::newRow("large") << QByteArray(200000, 'x');
+    QTest::newRow("non-ASCII, no final newline") << QString::fromUtf8("Grüße, 密码, ☃").toUtf8();
+    QTest::newRow("large") << QByteArray(200000, 'x') + "\npin: 1234\n";
 }
 
 void TestCli::newAndShow()
@@ -388,10 +236,7 @@ void TestCli::newAndShow()
     const ProcessResult shown = runWithPassword({"show", path("notes.stxt")}, password);
     QCOMPARE(shown.exitCode, 0);
     QCOMPARE(shown.out, text);
-
-    QByteArray independent;
-    QVERIFY(decryptWithOpenssl(readFile(path("notes.stxt")), password, independent));
-    QCOMPARE(independent, text);
+    QCOMPARE(openedByOpenssl(readFile(path("notes.stxt")), password), text);
 }
 
 void TestCli::passwordOnAnotherDescriptor()
@@ -416,8 +261,7 @@ void TestCli::passwordOnAnotherDescriptor()
 
 void TestCli::showCutsAtZeroByte()
 {
-    const QString stream = writeEncrypted("doc", QByteArray("visible\0hidden", 14), "pw");
-    QVERIFY(QFile::rename(stream, path("doc.stxt")));
+    QVERIFY(TestSupport::encryptToFile(path("doc.stxt"), QByteArray("visible\0hidden", 14), "pw"));
     const ProcessResult shown = runWithPassword({"show", path("doc.stxt")}, "pw");
     QCOMPARE(shown.exitCode, 0);
     QCOMPARE(shown.out, QByteArray("visible"));
@@ -429,33 +273,12 @@ void TestCli::showCutsAtZeroByte()
     QVERIFY(!QFile::exists(path("zero.stxt")));
 }
 
-void TestCli::openSslReadsWhatCliWrites()
+void TestCli::readsVersion4()
 {
-    const QByteArray data = randomBytes(10000);
-    const QByteArray password = "pässwörd";
-    const QString stream = writeEncrypted("data", data, password);
-    QByteArray independent;
-    QVERIFY(decryptWithOpenssl(readFile(stream), password, independent));
-    QCOMPARE(independent, data);
-}
-
-void TestCli::cliReadsWhatOpenSslWrites_data()
-{
-    QTest::addColumn<int>("version");
-    QTest::addColumn<int>("size");
-    QTest::newRow("version 5") << 5 << 5000;
-    QTest::newRow("version 5, empty") << 5 << 0;
-    QTest::newRow("version 4") << 4 << 5000;
-}
-
-void TestCli::cliReadsWhatOpenSslWrites()
-{
-    QFETCH(int, version);
-    QFETCH(int, size);
-    const QByteArray data = randomBytes(size);
-    const QByteArray stream = streamByOpenssl(data, "€uro", version);
-    QVERIFY(!stream.isEmpty());
-    writeFile(path("in.sdat"), stream);
+    // Version 5 streams of openssl come in through the other cases; the older format's
+    // unpadded body with bytes after the digest only here.
+    const QByteArray data = randomBytes(5000);
+    writeFile(path("in.sdat"), streamByOpenssl(data, "€uro", 4));
     const ProcessResult decrypted = runWithPassword({"decrypt", path("in.sdat")}, "€uro");
     QCOMPARE(decrypted.exitCode, 0);
     QCOMPARE(readFile(path("in")), data);
@@ -473,25 +296,17 @@ void TestCli::failedDecryptionKeepsTarget_data()
     const QStringList show = {"show"};
     const QByteArray wrong = "Wrong password";
 
-    QTest::newRow("wrong password") << good << decrypt << 1 << wrong;
     QTest::newRow("show, wrong password") << good << show << 1 << wrong;
     QTest::newRow("spoilt digest") << streamByOpenssl(randomBytes(3000), "pw", 5, true) << decrypt
                                    << 1 << QByteArray("Wrong password!\n");
-    QTest::newRow("truncated") << good.left(good.size() - 16) << decrypt << 1
-                               << QByteArray("Wrong password or corrupted File!\nError-Message: ");
     QTest::newRow("truncated salt") << good.left(10) << decrypt << 1
                                     << QByteArray("Wrong password or corrupted File!\n"
                                                   "Error-Message: unexpected end of input\n");
-    QTest::newRow("version 3") << QByteArray("\x03\x01") + good.mid(2) << decrypt << 1
-                               << QByteArray("File-Version < 4!\n");
-    QTest::newRow("version 6") << QByteArray("\x06\x01") + good.mid(2) << decrypt << 1
-                               << versionNewerMessage + '\n';
     QTest::newRow("version 6, show")
-        << QByteArray("\x06\x01") + good.mid(2) << show << 1 << versionNewerMessage + '\n';
+        << QByteArray("\x06\x01") + good.mid(2) << show << 1
+        << QByteArray("File-Version > 5: this file was written by a newer version of Varnisk!\n");
     QTest::newRow("missing file") << QByteArray() << decrypt << 3
                                   << QByteArray("File does not exsist!\n");
-    QTest::newRow("missing document")
-        << QByteArray() << show << 3 << QByteArray("File does not exsist!\n");
 }
 
 void TestCli::failedDecryptionKeepsTarget()
@@ -517,8 +332,8 @@ void TestCli::failedDecryptionKeepsTarget()
 
 void TestCli::refusesToDamageFiles_data()
 {
-    QTest::addColumn<QStringList>("arguments"); // "@x" stands for the file x in the test folder
-    QTest::addColumn<QString>("kept");          // a file that must keep its bytes
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("kept"); // a file that must keep its bytes
     QTest::addColumn<QByteArray>("message");
 
     const QByteArray exists = "exists already; use --force";
@@ -530,15 +345,10 @@ void TestCli::refusesToDamageFiles_data()
     QTest::newRow("new onto existing") << QStringList{"new", "@plain"} << "plain" << exists;
     QTest::newRow("encrypt into itself")
         << QStringList{"encrypt", "@plain", "-o", "@plain", "--force"} << "plain" << itself;
-    QTest::newRow("decrypt into itself")
-        << QStringList{"decrypt", "@doc.sdat", "--force", "-o", "@doc.sdat"} << "doc.sdat"
-        << itself;
     QTest::newRow("into itself through a link")
         << QStringList{"decrypt", "@doc.sdat", "--force", "-o", "@link"} << "doc.sdat" << itself;
     QTest::newRow("no suffix to take off")
         << QStringList{"decrypt", "@plain"} << "plain" << QByteArray("no suffix to take off");
-    QTest::newRow("into itself by another path")
-        << QStringList{"encrypt", "@plain", "--force", "-o", "@sub/../plain"} << "plain" << itself;
     // A link counts as a file, whether it leads anywhere or not.
     QTest::newRow("onto a link") << QStringList{"encrypt", "@plain", "-o", "@sdat-link"}
                                  << "plain.sdat" << exists;
@@ -555,18 +365,13 @@ void TestCli::refusesToDamageFiles()
     writeFile(path("plain"), oldContent);
     writeFile(path("plain.sdat"), oldContent);
     QVERIFY(QDir(dir->path()).mkdir("sub"));
-    writeEncrypted("doc", "document", "pw");
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), "document", "pw"));
     QVERIFY(QFile::link(path("doc.sdat"), path("link")));
     QVERIFY(QFile::link(path("plain.sdat"), path("sdat-link")));
     QVERIFY(QFile::link(path("sub/missing"), path("dangling")));
     const QByteArray keptBefore = readFile(path(kept));
     const QStringList before = entries(dir->path());
-    for (QString& argument : arguments) {
-        if (argument.startsWith('@'))
-            argument = path(argument.mid(1));
-    }
-
-    const ProcessResult result = runWithPassword(arguments, "pw", "text");
+    const ProcessResult result = runWithPassword(inFolder(arguments), "pw", "text");
     QCOMPARE(result.exitCode, 2);
     QVERIFY2(result.err.contains(message), result.err.constData());
     QCOMPARE(readFile(path(kept)), keptBefore);
@@ -594,39 +399,25 @@ void TestCli::forceReplaces()
     QFETCH(QStringList, arguments);
     QFETCH(QString, linkTo);
     writeFile(path("plain"), "new content");
-    writeEncrypted("doc", "new content", "pw");
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), "new content", "pw"));
     QVERIFY(QDir(dir->path()).mkdir("sub"));
     writeFile(path("sub/other"), oldContent);
     if (linkTo.isEmpty())
         writeFile(path("target"), oldContent);
     else
         QVERIFY(QFile::link(path("sub/" + linkTo), path("target")));
-    for (QString& argument : arguments) {
-        if (argument.startsWith('@'))
-            argument = path(argument.mid(1));
-    }
-    const ProcessResult result = runWithPassword(arguments, "pw", "new content");
+    const ProcessResult result = runWithPassword(inFolder(arguments), "pw", "new content");
     QCOMPARE(result.exitCode, 0);
 
     // Whatever the command wrote, it holds the new content now, and nothing else is left.
     QByteArray content = readFile(path("target"));
     if (content.at(0) == '\x05')
-        QVERIFY(decryptWithOpenssl(content, "pw", content));
+        content = openedByOpenssl(content, "pw");
     QCOMPARE(content, QByteArray("new content"));
     QVERIFY(!QFileInfo(path("target")).isSymLink());
     QCOMPARE(entries(dir->path()), QStringList({"doc.sdat", "plain", "sub", "target"}));
     QCOMPARE(entries(path("sub")), QStringList{"other"});
     QCOMPARE(readFile(path("sub/other")), oldContent);
-}
-
-void TestCli::writesOnlyForTheOwner()
-{
-    const QString stream = writeEncrypted("plain", "secret data", "pw");
-    QVERIFY(runWithPassword({"decrypt", stream}, "pw").exitCode == 0);
-    const QFile::Permissions others =
-        QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
-    QCOMPARE(QFile::permissions(path("plain")) & others, QFile::Permissions());
-    QCOMPARE(QFile::permissions(stream) & others, QFile::Permissions());
 }
 
 void TestCli::writeFailure_data()
@@ -638,16 +429,18 @@ void TestCli::writeFailure_data()
     // The data are 100000 bytes; an encrypted output is at least `stream` bytes long.
     const int data = 100000;
     const int stream = 18 + 16 * ((40 + 1 + data) / 16 + 1);
+    // Under the size limit every point of failure; on the full disk, which refuses whole pages,
+    // the end of each output.
+    for (const char* command : {"encrypt", "new", "decrypt"}) {
+        const int size = qstrcmp(command, "decrypt") == 0 ? data : stream;
+        QTest::addRow("%s, size limit, first byte", command) << command << 0 << false;
+        QTest::addRow("%s, size limit, middle", command) << command << size / 2 << false;
+        QTest::addRow("%s, size limit, last 16 KiB", command) << command << size - 8000 << false;
+        QTest::addRow("%s, size limit, last byte", command) << command << size - 1 << false;
+        QTest::addRow("%s, full disk, last 16 KiB", command) << command << size - 8000 << true;
+    }
     for (bool fullDisk : {false, true}) {
         const char* medium = fullDisk ? "full disk" : "size limit";
-        for (const char* command : {"encrypt", "new", "decrypt"}) {
-            const int size = qstrcmp(command, "decrypt") == 0 ? data : stream;
-            QTest::addRow("%s, %s, first byte", command, medium) << command << 0 << fullDisk;
-            QTest::addRow("%s, %s, middle", command, medium) << command << size / 2 << fullDisk;
-            QTest::addRow("%s, %s, last 16 KiB", command, medium)
-                << command << size - 8000 << fullDisk;
-            QTest::addRow("%s, %s, last byte", command, medium) << command << size - 1 << fullDisk;
-        }
         QTest::addRow("decrypt -o -, %s", medium) << "decrypt -o -" << data / 2 << fullDisk;
         QTest::addRow("show, %s", medium) << "show" << data / 2 << fullDisk;
     }
@@ -662,7 +455,7 @@ void TestCli::writeFailure()
     for (int i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>('a' + i % 26);
     writeFile(path("plain"), data);
-    writeEncrypted("doc", data, "pw");
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), data, "pw"));
 
     SmallTmpfs disk;
     if (fullDisk && !disk.isMounted())
@@ -707,7 +500,7 @@ void TestCli::closedPipe()
 {
     // The reader goes away after one byte, long before the output is written.
     QFETCH(QStringList, arguments);
-    writeEncrypted("doc", QByteArray(1 << 20, 'x'), "pw");
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), QByteArray(1 << 20, 'x'), "pw"));
     const ProcessResult result =
         TestSupport::run(QStringLiteral("bash"),
                          QStringList{"-c",
@@ -818,54 +611,34 @@ void TestCli::missingPassword()
     QCOMPARE(entries(dir->path()), QStringList{"plain"});
 }
 
-void TestCli::standardOutput_data()
-{
-    QTest::addColumn<QByteArray>("password");
-    QTest::addColumn<bool>("spoilDigest");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("verified") << QByteArray("pw") << false << 0;
-    QTest::newRow("wrong password") << QByteArray("nope") << false << 1;
-    QTest::newRow("spoilt digest") << QByteArray("pw") << true << 1;
-}
-
 void TestCli::standardOutput()
 {
-    QFETCH(QByteArray, password);
-    QFETCH(bool, spoilDigest);
-    QFETCH(int, exitCode);
-    const QByteArray data = randomBytes(20000);
-    writeFile(path("in.sdat"), streamByOpenssl(data, "pw", 5, spoilDigest));
-
-    const ProcessResult result = runWithPassword({"decrypt", path("in.sdat"), "-o", "-"}, password);
-    QCOMPARE(result.exitCode, exitCode);
-    // A file is checked before anything is written, so a failure writes nothing at all.
-    QCOMPARE(result.out, exitCode == 0 ? data : QByteArray());
-    QCOMPARE(entries(dir->path()), QStringList{"in.sdat"});
-}
-
-void TestCli::standardOutputFromPipe()
-{
-    // A pipe cannot be read twice: the data go out as they come, and a failed check says so.
+    // From a file the stream is checked before anything is written. A pipe cannot be read
+    // twice: the data go out as they come, and a failed check says so.
     const QByteArray data = randomBytes(20000);
     writeFile(path("good.sdat"), streamByOpenssl(data, "pw"));
     writeFile(path("bad.sdat"), streamByOpenssl(data, "pw", 5, true));
     writeFile(path("pw"), "pw\n");
-    const auto fromPipe = [this](const QString& stream) {
+    const auto decrypt = [this](const QString& stream, bool pipe) {
+        const QString script = pipe ? "exec 3<\"$1\"; cat \"$2\" | \"$3\" decrypt /dev/stdin "
+                                      "-o - --password-fd 3"
+                                    : "exec 3<\"$1\"; exec \"$3\" decrypt \"$2\" -o - "
+                                      "--password-fd 3";
         return TestSupport::run(QStringLiteral("bash"),
-                                {"-c",
-                                 "exec 3<\"$1\"; cat \"$2\" | \"$3\" decrypt /dev/stdin "
-                                 "-o - --password-fd 3",
-                                 "bash", path("pw"), stream, cli()});
+                                {"-c", script, "bash", path("pw"), stream, cli()});
     };
-
-    const ProcessResult good = fromPipe(path("good.sdat"));
-    QCOMPARE(good.exitCode, 0);
-    QCOMPARE(good.out, data);
-
-    const ProcessResult bad = fromPipe(path("bad.sdat"));
-    QCOMPARE(bad.exitCode, 1);
-    QVERIFY2(bad.err.startsWith("Wrong password!\n"), bad.err.constData());
-    QVERIFY(bad.err.contains("unverified"));
+    for (const bool pipe : {false, true}) {
+        const ProcessResult good = decrypt(path("good.sdat"), pipe);
+        QCOMPARE(good.exitCode, 0);
+        QCOMPARE(good.out, data);
+        const ProcessResult bad = decrypt(path("bad.sdat"), pipe);
+        QCOMPARE(bad.exitCode, 1);
+        QVERIFY2(bad.err.startsWith("Wrong password!\n"), bad.err.constData());
+        QCOMPARE(bad.err.contains("unverified"), pipe);
+        if (!pipe)
+            QCOMPARE(bad.out, QByteArray());
+    }
+    QCOMPARE(entries(dir->path()), QStringList({"bad.sdat", "good.sdat", "pw"}));
 }
 
 void TestCli::terminal_data()
@@ -891,21 +664,26 @@ void TestCli::terminal()
     QFETCH(int, status);
     QFETCH(QByteArray, message);
     QFETCH(bool, written);
-    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
-        QSKIP("python3 is needed to drive a pseudo-terminal");
 
     writeFile(path("plain"), "terminal data");
-    const PtyResult result = runOnTerminal(answers, {"encrypt", path("plain")});
-    QCOMPARE(result.status, status);
-    QVERIFY2(result.screen.contains(message), result.screen.constData());
+    ChildProcess program;
+    QVERIFY(startOnTerminal(program, {"encrypt", path("plain")}));
+    const QList<QByteArray> prompts{"Password: ", "Confirm password: "};
+    for (int i = 0; i < answers.size(); ++i) {
+        const QByteArray answer = answers.at(i) == "^C" ? "\x03" : answers.at(i).toUtf8();
+        QVERIFY2(program.answerPrompt(prompts.at(i), {answer}), program.screen().constData());
+    }
+    program.readTerminalToEnd();
+    QCOMPARE(program.finish(), status);
+    const QByteArray& screen = program.screen();
+    QVERIFY2(screen.contains(message), screen.constData());
     // Echo was off while the password was typed, and is on again however the program ended.
-    QVERIFY2(!result.screen.contains("typed"), result.screen.constData());
-    QVERIFY(result.echo);
+    QVERIFY2(!screen.contains("typed"), screen.constData());
+    QVERIFY(program.terminalEchoes());
     QCOMPARE(QFile::exists(path("plain.sdat")), written);
     if (written) {
-        QByteArray plain;
-        QVERIFY(decryptWithOpenssl(readFile(path("plain.sdat")), "typed secret", plain));
-        QCOMPARE(plain, QByteArray("terminal data"));
+        QCOMPARE(openedByOpenssl(readFile(path("plain.sdat")), "typed secret"),
+                 QByteArray("terminal data"));
     }
 }
 
@@ -913,49 +691,56 @@ void TestCli::progressLine_data()
 {
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<bool>("errorsToFile"); // standard error is a file, not the terminal
-    QTest::addColumn<QStringList>("answers");
-    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("interrupt");    // Ctrl-C once the line shows
     QTest::addColumn<bool>("shown");
 
-    QTest::newRow("terminal") << QStringList() << false << QStringList{"pw"} << 0 << true;
-    QTest::newRow("--quiet") << QStringList{"--quiet"} << false << QStringList{"pw"} << 0 << false;
-    QTest::newRow("standard error is a file")
-        << QStringList() << true << QStringList{"pw"} << 0 << false;
-    // Ctrl-C once the line shows: the line is ended, the output removed, the signal kills.
-    QTest::newRow("Ctrl-C") << QStringList() << false << QStringList{"pw", "/s|^C"} << -2 << true;
+    QTest::newRow("terminal") << QStringList() << false << false << true;
+    QTest::newRow("--quiet") << QStringList{"--quiet"} << false << false << false;
+    QTest::newRow("standard error is a file") << QStringList() << true << false << false;
+    // The line is ended, the output removed, and the signal kills.
+    QTest::newRow("Ctrl-C") << QStringList() << false << true << true;
 }
 
 void TestCli::progressLine()
 {
     QFETCH(QStringList, options);
     QFETCH(bool, errorsToFile);
-    QFETCH(QStringList, answers);
-    QFETCH(int, status);
+    QFETCH(bool, interrupt);
     QFETCH(bool, shown);
-    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
-        QSKIP("python3 is needed to drive a pseudo-terminal");
 
-    // 300 KB through a slow pipe take more than a second: long enough for the line to show.
+    // 300 KB given 8 KiB every 35 ms take more than a second: long enough for the line to show.
     const QByteArray data = randomBytes(300000);
-    writeFile(path("slow.sdat"), streamByOpenssl(data, "pw"));
+    const QByteArray stream = streamByOpenssl(data, "pw");
     const QString errors = errorsToFile ? path("errors") : QString();
-    const PtyResult result =
-        runOnTerminal(answers, QStringList{"decrypt", "/dev/stdin", "-o", path("out")} + options,
-                      path("slow.sdat"), errors);
-    QCOMPARE(result.status, status);
-    QVERIFY(result.echo);
+    ChildProcess program;
+    QVERIFY(startOnTerminal(
+        program, QStringList{"decrypt", "/dev/stdin", "-o", path("out")} + options, errors));
+    QVERIFY2(program.answerPrompt("Password: ", {"pw"}), program.screen().constData());
+    bool interrupted = false;
+    for (int done = 0; done < stream.size() && program.running(); done += 8192) {
+        if (!program.writeInput({stream.mid(done, 8192)}))
+            break; // the program has gone
+        QThread::msleep(35);
+        if (interrupt && !interrupted)
+            interrupted = program.typeAfter("/s", "\x03", 0);
+    }
+    QCOMPARE(interrupted, interrupt);
+    program.closeInput();
+    program.readTerminalToEnd();
+    const int status = program.finish();
+    QCOMPARE(status, interrupt ? -SIGINT : 0);
+    QVERIFY(program.terminalEchoes());
     // The line is drawn over itself and ended before the program is, however it ended.
+    const QByteArray& screen = program.screen();
     const QRegularExpression line(QStringLiteral("(\rDecrypting: [0-9.]+ [KM]iB, [0-9.]+ "
                                                  "[KM]iB/s *)+(\\^C)?\r\n$"));
-    QVERIFY2(line.match(QString::fromUtf8(result.screen)).hasMatch() == shown,
-             result.screen.constData());
+    QVERIFY2(line.match(QString::fromUtf8(screen)).hasMatch() == shown, screen.constData());
     if (!shown)
-        QVERIFY2(!result.screen.contains("/s"), result.screen.constData());
+        QVERIFY2(!screen.contains("/s"), screen.constData());
     if (errorsToFile)
         QCOMPARE(readFile(errors), QByteArray());
     QCOMPARE(readFile(path("out")), status == 0 ? data : QByteArray());
-    QCOMPARE(entries(dir->path()).contains("out"), status == 0);
-    QCOMPARE(entries(dir->path()).size(), 1 + (status == 0) + errorsToFile);
+    QCOMPARE(entries(dir->path()).size(), (status == 0) + errorsToFile);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -123,7 +123,7 @@ Outcome run(bool encrypting, QIODevice& input, quint64 length, const QByteArray&
             qint64 writeLimit = -1, StreamProgress* progress = nullptr)
 {
     SecureStringHolder holder;
-    holder.string().assign(password.constData(), static_cast<std::size_t>(password.size()));
+    TestSupport::setPassword(holder, password);
     Sink sink(writeLimit);
     QDataStream in(&input);
     in.setByteOrder(QDataStream::LittleEndian);
@@ -210,8 +210,6 @@ private slots:
     void versionBytes();
     void opensslStreams_data();
     void opensslStreams();
-    void truncatedStream_data();
-    void truncatedStream();
     void wrongPasswordNeverSucceeds_data();
     void wrongPasswordNeverSucceeds();
     void threadedMatchesOneProcessor_data();
@@ -238,7 +236,6 @@ void TestEncryptedStream::roundTrip_data()
         << QByteArray() << 0 << 60 << QList<int>{66, 82, 98};
     QTest::newRow("1 byte, ascii: K varies")
         << QByteArray("correct horse") << 1 << 8 << QList<int>();
-    QTest::newRow("4097 bytes, utf-8") << unicodePassword() << 4097 << 2 << QList<int>();
     QTest::newRow("a piece less one") << QByteArray("secret") << chunk - 1 << 2 << QList<int>();
     QTest::newRow("a piece, empty password") << QByteArray() << chunk << 2 << QList<int>();
     QTest::newRow("a piece and one, utf-8") << unicodePassword() << chunk + 1 << 2 << QList<int>();
@@ -345,10 +342,8 @@ void TestEncryptedStream::versionBytes_data()
     QTest::newRow("version 0") << QByteArray("\x00\x01", 2) << int(DecryptVersionTooOld);
     QTest::newRow("version 3") << QByteArray("\x03\x01") << int(DecryptVersionTooOld);
     QTest::newRow("version 6") << QByteArray("\x06\x01") << int(DecryptVersionTooNew);
-    QTest::newRow("version 0x7f") << QByteArray("\x7f\x01") << int(DecryptVersionTooNew);
     QTest::newRow("version 0x80 (negative as signed)")
         << QByteArray("\x80\x01") << int(DecryptVersionTooNew);
-    QTest::newRow("version 0xff") << QByteArray("\xff\x01") << int(DecryptVersionTooNew);
 }
 
 void TestEncryptedStream::versionBytes()
@@ -398,7 +393,6 @@ void TestEncryptedStream::opensslStreams_data()
     row("v5 empty data, K = 1", 5, "pw", record(QByteArray(1, '\0'), {}), DecryptOk, {},
         QByteArray(""));
     row("v5 K = 32", 5, unicodePassword(), record(fullPrefix, "hello"), DecryptOk, {}, "hello");
-    row("v5 utf-8 password", 5, unicodePassword(), good, DecryptOk, {}, data);
     row("v5 data end at a piece's end", 5, {}, sized(65507), DecryptOk, {}, bigData.left(65507));
     row("v5 digest split by a piece's end", 5, "pw", sized(65490), DecryptOk, {},
         bigData.left(65490));
@@ -426,6 +420,22 @@ void TestEncryptedStream::opensslStreams_data()
     row("v5 negative total", 5, "pw", littleEndian64(-1) + prefix + data + digest, -1,
         "invalid header data", {});
 
+    // Cut short anywhere: in the header, in a block, by a whole block.
+    const QByteArray whole = stream(5, "pw", good);
+    const QList<QPair<const char*, int>> cuts{{"version byte only", 1},
+                                              {"cut in the salt", 10},
+                                              {"cut in the first block", 18 + 5},
+                                              {"cut in the body", 18 + 16 * 3 + 7},
+                                              {"last block missing", whole.size() - 16},
+                                              {"last byte missing", whole.size() - 1}};
+    for (const auto& [name, kept] : cuts) {
+        QTest::addRow("v5 %s", name)
+            << QByteArray("pw") << whole.left(kept) << -1
+            << QString::fromLatin1(kept < 18 ? "unexpected end of input"
+                                             : "error decrypting final block")
+            << QByteArray();
+    }
+
     // Bodies shorter than the smallest stream's 48 bytes never succeed.
     const QByteArray one = littleEndian64(1);
     QTest::newRow("v5 no body") << QByteArray("pw") << QByteArray("\x05\x01") + fixedSalt << -1
@@ -442,7 +452,6 @@ void TestEncryptedStream::opensslStreams_data()
     row("v4 aligned, nothing after digest", 4, "pw", record(QByteArray(1, '\0'), "1234567"),
         DecryptOk, {}, "1234567");
     row("v4 with bytes after digest", 4, unicodePassword(), good, DecryptOk, {}, data);
-    row("v4 with 40 bytes after digest", 4, "pw", good + QByteArray(40, 'z'), DecryptOk, {}, data);
     row("v4 digest split by a piece's end", 4, "pw", sized(65510), DecryptOk, {},
         bigData.left(65510));
     row("v4 bytes after digest in the next piece", 4, "pw", sized(65491, QByteArray(40, 'z')),
@@ -467,33 +476,6 @@ void TestEncryptedStream::opensslStreams()
     QCOMPARE(outcome.result, result);
     if (!written.isNull())
         QVERIFY(outcome.written == written);
-}
-
-void TestEncryptedStream::truncatedStream_data()
-{
-    QTest::addColumn<int>("cut"); // bytes kept; negative: counted from the end
-    QTest::addColumn<QString>("error");
-    const QString endOfInput = QStringLiteral("unexpected end of input");
-    QTest::newRow("version byte only") << 1 << endOfInput;
-    QTest::newRow("inside the salt") << 10 << endOfInput;
-    QTest::newRow("inside the first block") << 18 + 5 << QString();
-    QTest::newRow("inside the body") << 18 + 16 * 3 + 7 << QString();
-    QTest::newRow("last block missing") << -16 << QString();
-    QTest::newRow("last byte missing") << -1 << QString();
-}
-
-void TestEncryptedStream::truncatedStream()
-{
-    QFETCH(int, cut);
-    QFETCH(QString, error);
-    const QByteArray stream = encrypt(randomBytes(200), "pw");
-    const Outcome outcome = decrypt(stream.left(cut >= 0 ? cut : stream.size() + cut), "pw");
-    QVERIFY(outcome.result != DecryptOk);
-    if (!error.isEmpty())
-        QCOMPARE(outcome.error, error);
-    else
-        QVERIFY2(!outcome.error.isEmpty() || outcome.result == DecryptIntegrityFailure,
-                 qPrintable(outcome.error));
 }
 
 void TestEncryptedStream::wrongPasswordNeverSucceeds_data()

@@ -86,6 +86,8 @@ bool ChildProcess::start(const QString& program, const QStringList& arguments,
             const int terminal = open(terminalName.constData(), O_RDWR);
             if (terminal < 0)
                 _exit(126);
+            if (options.errorsToTerminal)
+                dup2(terminal, STDERR_FILENO);
         }
         if (nobody != nullptr &&
             (setgroups(0, nullptr) != 0 || setgid(nobodyGroup) != 0 || setuid(nobodyUser) != 0))
@@ -196,6 +198,31 @@ bool ChildProcess::answerPrompt(const QByteArray& prompt, const QList<QByteArray
             return false;
     }
     return true;
+}
+
+bool ChildProcess::typeAfter(const QByteArray& text, const QByteArray& keys, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (terminalOutput.indexOf(text, answered) < 0) {
+        if (!readTerminal(static_cast<int>(deadline.remainingTime())))
+            return false;
+    }
+    answered = terminalOutput.indexOf(text, answered) + text.size();
+    return write(terminalMaster, keys.constData(), static_cast<std::size_t>(keys.size())) ==
+           keys.size();
+}
+
+void ChildProcess::readTerminalToEnd(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (readTerminal(static_cast<int>(deadline.remainingTime()))) {
+    }
+}
+
+bool ChildProcess::terminalEchoes() const
+{
+    struct termios settings = {};
+    return tcgetattr(terminalMaster, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
 }
 
 bool ChildProcess::waitUntilReadingInput(int timeoutMs)

@@ -19,7 +19,8 @@ public:
         bool terminal = false;
         bool holdAtExit = false;
         bool discardOutput = false;
-        bool asNobody = false; // when root: run as the unprivileged user "nobody"
+        bool asNobody = false;         // when root: run as the unprivileged user "nobody"
+        bool errorsToTerminal = false; // standard error goes to the terminal as well
     };
 
     ChildProcess() = default;
@@ -40,6 +41,12 @@ public:
     // Enter.
     bool answerPrompt(const QByteArray& prompt, const QList<QByteArray>& pieces,
                       int timeoutMs = 20000);
+    // Waits for `text` on the terminal after what was answered so far, then types `keys`.
+    bool typeAfter(const QByteArray& text, const QByteArray& keys, int timeoutMs = 20000);
+    // Reads what the terminal shows until the program has closed it.
+    void readTerminalToEnd(int timeoutMs = 20000);
+    // Whether the terminal echoes what is typed, as the program left it.
+    bool terminalEchoes() const;
     // Everything the terminal showed so far.
     const QByteArray& screen() const { return terminalOutput; }
     // Waits until the child blocks reading its standard input.

@@ -3,7 +3,9 @@
 #include "Varnisk.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QStatusBar>
 #include <QTest>
 
 #include <memory>
@@ -26,6 +28,16 @@ inline void edit(QWidget& window, const QString& text)
 {
     editor(window)->setPlainText(text);
     editor(window)->document()->setModified(true);
+}
+
+// An operation has ended: every password field is empty, and so is the status bar.
+inline bool cleared(Varnisk& window)
+{
+    for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
+        if (field->objectName().startsWith(QLatin1String("sle")) && !field->text().isEmpty())
+            return false;
+    }
+    return window.statusBar()->currentMessage().isEmpty();
 }
 
 // A new window, shown and exposed, holding `text` unmodified and all selected.

@@ -80,7 +80,7 @@ QList<ModalScript*>& liveScripts()
 }
 } // namespace
 
-ModalScript::ModalScript()
+ModalScript::ModalScript() : showingBefore(currentModal())
 {
     liveScripts().append(this);
     connect(&timer, &QTimer::timeout, this, &ModalScript::poll);
@@ -186,9 +186,9 @@ ModalScript& ModalScript::answer(int button)
     });
 }
 
-ModalScript& ModalScript::noteProposal(QString* path, QString* filter)
+ModalScript& ModalScript::noteProposal(QString* path)
 {
-    return then([path, filter](QWidget* widget) {
+    return then([path](QWidget* widget) {
         auto* dialog = qobject_cast<QFileDialog*>(widget);
         if (dialog == nullptr) {
             qWarning("expected a file dialog, got %s", qPrintable(describe(widget)));
@@ -197,8 +197,6 @@ ModalScript& ModalScript::noteProposal(QString* path, QString* filter)
         }
         const QStringList selected = dialog->selectedFiles();
         *path = selected.isEmpty() ? dialog->directory().absolutePath() : selected.first();
-        if (filter != nullptr)
-            *filter = dialog->nameFilters().join(QStringLiteral(";;"));
         dialog->reject();
     });
 }
@@ -218,6 +216,8 @@ void ModalScript::poll()
     if (modal == nullptr || modal == last)
         return;
     last = modal;
+    if (steps.empty() && modal == showingBefore)
+        return; // the test's own dialog, back on top once a message box it showed has gone
     if (steps.empty()) {
         unexpected << describe(modal);
         if (auto* box = qobject_cast<QMessageBox*>(modal))

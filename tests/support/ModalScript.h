@@ -14,7 +14,8 @@ class QFileDialog;
 // Answers the modal dialogs and message boxes a test provokes, one scripted step per dialog,
 // in the order they appear; while several scripts live, the newest answers. A dialog that appears
 // when no step is left is rejected and recorded in `unexpected`, so a wrong flow fails the test
-// instead of hanging it.
+// instead of hanging it. A dialog that was showing already when the script began (the one a test
+// drives itself) is answered by a step if one is left, but never rejected.
 class ModalScript : public QObject
 {
 public:
@@ -35,7 +36,7 @@ public:
     ModalScript& message(QString* text = nullptr); // a QMessageBox: note its text, Ok
     ModalScript& answer(int button);               // a QMessageBox: press that button
     // Records what the file dialog proposes (directory + selected name) and cancels it.
-    ModalScript& noteProposal(QString* path, QString* filter = nullptr);
+    ModalScript& noteProposal(QString* path);
 
     // Puts a path into a file dialog the way a user picks it.
     static void enterFileName(QFileDialog* dialog, const QString& path);
@@ -54,6 +55,7 @@ private:
 
     std::deque<Step> steps;
     QPointer<QWidget> last;
+    QPointer<QWidget> showingBefore;
     int running = 0;
     QTimer timer;
 };
