@@ -14,6 +14,7 @@
 
 #include "CryptoFile.h"
 #include "EncryptedStream.h"
+#include "OneProcessor.h"
 #include "SecureStringHolder.h"
 
 #include <QByteArray>
@@ -32,7 +33,6 @@
 #include <string>
 #include <vector>
 
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -137,25 +137,6 @@ void cryptoFile(bool encrypt, const QString& from, const QString& to,
         throw std::runtime_error("CryptoFile failed");
 }
 
-// Runs `work` with the calling thread pinned to one processor.
-void onOneProcessor(const std::function<void()>& work)
-{
-    cpu_set_t saved;
-    CPU_ZERO(&saved);
-    sched_getaffinity(0, sizeof saved, &saved);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-        if (CPU_ISSET(cpu, &saved)) {
-            CPU_SET(cpu, &one);
-            break;
-        }
-    }
-    sched_setaffinity(0, sizeof one, &one);
-    work();
-    sched_setaffinity(0, sizeof saved, &saved);
-}
-
 int runSize(const QString& dir, qint64 size, int rounds)
 {
     const QString plain = dir + QStringLiteral("/bench_engine.plain");
@@ -182,10 +163,16 @@ int runSize(const QString& dir, qint64 size, int rounds)
         {"decryptStream", fresh(back, [&] { engine(false, sealed, back, password); })},
         {"CryptoFile::encrypt", fresh(sealed, [&] { cryptoFile(true, plain, sealed, password); })},
         {"CryptoFile::decrypt", fresh(back, [&] { cryptoFile(false, sealed, back, password); })},
-        {"encryptStream, one processor",
-         fresh(sealed, [&] { onOneProcessor([&] { engine(true, plain, sealed, password); }); })},
-        {"decryptStream, one processor",
-         fresh(back, [&] { onOneProcessor([&] { engine(false, sealed, back, password); }); })},
+        {"encryptStream, one processor", fresh(sealed,
+                                               [&] {
+                                                   const OneProcessor pinned;
+                                                   engine(true, plain, sealed, password);
+                                               })},
+        {"decryptStream, one processor", fresh(back,
+                                               [&] {
+                                                   const OneProcessor pinned;
+                                                   engine(false, sealed, back, password);
+                                               })},
     };
     std::map<std::string, std::vector<double>> times;
     for (int round = 0; round < rounds; ++round) {

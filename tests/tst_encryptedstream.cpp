@@ -4,6 +4,7 @@
 // 64 KiB pieces, and the engine with its helper thread must give what it gives on one processor.
 
 #include "EncryptedStream.h"
+#include "OneProcessor.h"
 #include "OpensslStream.h"
 #include "SecureStringHolder.h"
 #include "StreamCancelled.h"
@@ -21,7 +22,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include <sched.h>
 
 namespace {
 
@@ -161,38 +161,6 @@ Outcome decrypt(const QByteArray& stream, const QByteArray& password)
     Source source(stream);
     return run(false, source, 0, password);
 }
-
-// Pins the calling thread to one processor, so the engine runs there alone; undone when it
-// goes out of scope.
-class OneProcessor
-{
-public:
-    OneProcessor()
-    {
-        CPU_ZERO(&saved);
-        sched_getaffinity(0, sizeof saved, &saved);
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-            if (CPU_ISSET(cpu, &saved)) {
-                CPU_SET(cpu, &one);
-                break;
-            }
-        }
-        sched_setaffinity(0, sizeof one, &one);
-    }
-    ~OneProcessor() { sched_setaffinity(0, sizeof saved, &saved); }
-    OneProcessor(const OneProcessor&) = delete;
-    OneProcessor& operator=(const OneProcessor&) = delete;
-    static bool several()
-    {
-        cpu_set_t set;
-        return sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 1;
-    }
-
-private:
-    cpu_set_t saved;
-};
 
 } // namespace
 
