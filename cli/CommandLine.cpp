@@ -45,8 +45,11 @@ CommandLine::CommandLine()
 
 bool CommandLine::parse(const QStringList& arguments)
 {
-    const bool parsed = parser.parse(arguments);
-    // Asking for help or the version is answered whatever else the line holds.
+    // A mistyped option beats a request for help: "-dash.txt" holds an h, and a script that
+    // forgot "--" must not take the help text for a success.
+    if (!parser.parse(arguments))
+        return fail(parserError(arguments));
+    // Otherwise help or the version is answered whatever else the line holds.
     if (parser.isSet(helpOption)) {
         parsedCommand = Command::Help;
         return true;
@@ -55,8 +58,6 @@ bool CommandLine::parse(const QStringList& arguments)
         parsedCommand = Command::Version;
         return true;
     }
-    if (!parsed)
-        return fail(parserError(arguments));
     return checkOptions() && checkPositionals();
 }
 

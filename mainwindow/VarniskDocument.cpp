@@ -161,6 +161,8 @@ void Varnisk::saveSecretsAsContinued(int result)
         const QFileInfo info(saveAsFileName);
         documentName = info.fileName();
         documentDir = info.absolutePath();
+        // The next Save writes to the new name even if this write fails: the title says so.
+        textModificationChanged(ui->seTextEdit->document()->isModified());
         aSave();
     }
     saveAsPasswordDialog.clear();

@@ -554,6 +554,9 @@ void TestCli::usage_data()
                                << QByteArray("Only one file");
     QTest::newRow("unknown option")
         << QStringList{"encrypt", "--fast", "a"} << 2 << QByteArray("Unknown option: --fast");
+    // A file name that begins with a dash and holds an h is no request for help.
+    QTest::newRow("unknown option holding an h")
+        << QStringList{"encrypt", "-dash.txt"} << 2 << QByteArray("Unknown option: -dash.txt");
     QTest::newRow("-o without value")
         << QStringList{"encrypt", "a", "-o"} << 2 << QByteArray("-o needs a value");
     QTest::newRow("bad descriptor") << QStringList{"decrypt", "a", "--password-fd", "x"} << 2

@@ -269,6 +269,10 @@ void tst_SecretsDocument::failedSaveKeepsOldDocument()
     }
     QVERIFY(editor(*window)->document()->isModified());
     QVERIFY(!QFileInfo::exists(QStringLiteral("/proc/varnisk-test.stxt")));
+    // The title names the file that the next Save writes to: after Save As, the new one.
+    QCOMPARE(window->windowTitle(), failure == "proc"
+                                        ? QStringLiteral("Varnisk - varnisk-test.stxt*")
+                                        : QStringLiteral("Varnisk - doc.stxt*"));
 
     // Closing the window still asks, so the edits are not lost.
     ModalScript closing;
