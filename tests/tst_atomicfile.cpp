@@ -71,12 +71,6 @@ int failingOnce(int fd)
     return failingCall(fd);
 }
 
-int failingRename(int, const char*, int, const char*)
-{
-    errno = EIO;
-    return -1;
-}
-
 } // namespace
 
 class TestAtomicFile : public QObject
@@ -214,7 +208,7 @@ void TestAtomicFile::failedCall()
     if (call == "syncFile")
         calls.syncFile = failingCall;
     else if (call == "renameAt")
-        calls.renameAt = failingRename;
+        calls.renameAt = [](int, const char*, int, const char*) { return failingCall(0); };
     else
         calls.syncFolder = failingCall;
     QTemporaryDir dir;

@@ -25,26 +25,22 @@ using TestSupport::writeFile;
 
 const QByteArray oldContent = "precious old content\n";
 
-CryptoFile::Result encryptFile(const QString& source, const QString& target,
-                               const QByteArray& password)
+// Runs "encrypt" (of plain.bin), "decrypt" (of secret.sdat) or "write" (of `data`) into `target`,
+// with the sources in `dir`, as the window's file commands do.
+CryptoFile::Result perform(const QString& operation, const QTemporaryDir& dir,
+                           const QString& target, const QByteArray& password = "pw",
+                           const QByteArray& data = {})
 {
+    if (operation == "write")
+        return CryptoFile::write(data, target);
+    const bool encrypting = operation == "encrypt";
     SecureStringHolder holder;
     TestSupport::setPassword(holder, password);
-    QFile file(source);
+    QFile file(dir.filePath(encrypting ? "plain.bin" : "secret.sdat"));
     if (!file.open(QIODevice::ReadOnly))
         return {Outcome::UnknownError, QStringLiteral("cannot open source")};
-    return CryptoFile::encrypt(file, static_cast<quint64>(file.size()), target, holder);
-}
-
-CryptoFile::Result decryptFile(const QString& source, const QString& target,
-                               const QByteArray& password)
-{
-    SecureStringHolder holder;
-    TestSupport::setPassword(holder, password);
-    QFile file(source);
-    if (!file.open(QIODevice::ReadOnly))
-        return {Outcome::UnknownError, QStringLiteral("cannot open source")};
-    return CryptoFile::decrypt(file, target, holder);
+    return encrypting ? CryptoFile::encrypt(file, static_cast<quint64>(file.size()), target, holder)
+                      : CryptoFile::decrypt(file, target, holder);
 }
 
 QByteArray describe(const CryptoFile::Result& result)
@@ -92,10 +88,10 @@ void TestCryptoFile::roundTrip()
     // Replacing an existing target is the normal case for a save.
     writeFile(dir.filePath("secret.sdat"), oldContent);
 
-    auto result = encryptFile(dir.filePath("plain.bin"), dir.filePath("secret.sdat"), password);
+    auto result = perform("encrypt", dir, dir.filePath("secret.sdat"), password);
     QVERIFY2(result.ok(), describe(result));
     QCOMPARE(readFile(dir.filePath("secret.sdat")).left(2), QByteArray("\x05\x01"));
-    result = decryptFile(dir.filePath("secret.sdat"), dir.filePath("back.bin"), password);
+    result = perform("decrypt", dir, dir.filePath("back.bin"), password);
     QVERIFY2(result.ok(), describe(result));
     QVERIFY(readFile(dir.filePath("back.bin")) == data);
     // A decrypted secret must not become readable by other users through the umask.
@@ -110,22 +106,18 @@ void TestCryptoFile::failureKeepsTarget_data()
     // How each damage is told apart is the stream format's matter; here, the outcome each one
     // gives, and that the target, the folder and an editor's buffer stay as they were.
     QTest::addColumn<QString>("damage");
-    QTest::addColumn<QByteArray>("password");
     QTest::addColumn<bool>("targetExists");
     QTest::addColumn<QList<Outcome>>("outcomes");
-    QTest::newRow("tampered digest")
-        << "digest" << QByteArray("pw") << false << QList<Outcome>{Outcome::WrongPassword};
-    QTest::newRow("truncated") << "truncate" << QByteArray("pw") << true
+    QTest::newRow("tampered digest") << "digest" << false << QList<Outcome>{Outcome::WrongPassword};
+    QTest::newRow("truncated") << "truncate" << true
                                << QList<Outcome>{Outcome::Failed, Outcome::WrongPassword};
     // The source delivers fewer bytes than announced: the stream format throws half-way.
-    QTest::newRow("encrypt, short source")
-        << "short" << QByteArray("pw") << true << QList<Outcome>{Outcome::Failed};
+    QTest::newRow("encrypt, short source") << "short" << true << QList<Outcome>{Outcome::Failed};
 }
 
 void TestCryptoFile::failureKeepsTarget()
 {
     QFETCH(QString, damage);
-    QFETCH(QByteArray, password);
     QFETCH(bool, targetExists);
     QFETCH(QList<Outcome>, outcomes);
     QTemporaryDir dir;
@@ -154,11 +146,11 @@ void TestCryptoFile::failureKeepsTarget()
             stream.chop(16);
         }
         writeFile(secret, stream);
-        const auto result = decryptFile(secret, target, password);
+        const auto result = perform("decrypt", dir, target);
         QVERIFY2(outcomes.contains(result.outcome), describe(result));
         // Decrypting into memory leaves the buffer alone just as well.
         SecureStringHolder holder;
-        TestSupport::setPassword(holder, password);
+        TestSupport::setPassword(holder, "pw");
         QFile source(secret);
         QVERIFY(source.open(QIODevice::ReadOnly));
         QByteArray plain = "text in the editor";
@@ -199,7 +191,7 @@ void TestCryptoFile::unwritableTarget()
     QFETCH(bool, lockFile);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath("out/sub"));
-    writeFile(dir.filePath("plain.txt"), "plain");
+    writeFile(dir.filePath("plain.bin"), "plain");
     QVERIFY(TestSupport::encryptToFile(dir.filePath("secret.sdat"), "plain", "pw"));
     writeFile(dir.filePath("out/old"), oldContent);
     const QString out = dir.filePath("out");
@@ -210,13 +202,7 @@ void TestCryptoFile::unwritableTarget()
         QVERIFY(QFile::setPermissions(out, QFile::ReadOwner | QFile::ExeOwner));
 
     QVERIFY(!AtomicFile::isReplaceable(path));
-    CryptoFile::Result result{Outcome::UnknownError, {}};
-    if (operation == "encrypt")
-        result = encryptFile(dir.filePath("plain.txt"), path, "pw");
-    else if (operation == "decrypt")
-        result = decryptFile(dir.filePath("secret.sdat"), path, "pw");
-    else
-        result = CryptoFile::write("new", path);
+    const CryptoFile::Result result = perform(operation, dir, path, "pw", "new");
     QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY2(result.outcome == Outcome::CannotWrite, describe(result));
     QCOMPARE(entries(out), QStringList({"old", "sub"}));
@@ -251,15 +237,7 @@ void TestCryptoFile::writeFailureKeepsTarget()
 
     bool ok = false;
     const QByteArray answer = TestSupport::underFileSizeLimit(
-        failAt,
-        [&]() {
-            if (operation == "encrypt")
-                return describe(encryptFile(dir.filePath("plain.bin"), target, "pw"));
-            if (operation == "decrypt")
-                return describe(decryptFile(dir.filePath("secret.sdat"), target, "pw"));
-            return describe(CryptoFile::write(data, target));
-        },
-        &ok);
+        failAt, [&]() { return describe(perform(operation, dir, target, "pw", data)); }, &ok);
     QVERIFY(ok);
     QCOMPARE(answer, QByteArray::number(int(Outcome::SaveFailed)) + ": File too large");
     QCOMPARE(readFile(target), oldContent);
@@ -273,22 +251,17 @@ void TestCryptoFile::sameFile_data()
     QTest::addColumn<bool>("same");
     // Paths are relative to a temporary folder that is the current directory; "@/" stands for
     // its absolute path.
-    QTest::newRow("identical") << "@/a.txt"
-                               << "@/a.txt" << true;
-    QTest::newRow("relative and absolute") << "a.txt"
-                                           << "@/a.txt" << true;
-    QTest::newRow("dot-dot") << "sub/../a.txt"
-                             << "./a.txt" << true;
-    QTest::newRow("symlink to the file") << "@/link.txt"
-                                         << "a.txt" << true;
-    QTest::newRow("symlinked folder") << "@/sublink/b.txt"
-                                      << "sub/b.txt" << true;
-    QTest::newRow("different files") << "a.txt"
-                                     << "sub/b.txt" << false;
-    QTest::newRow("missing, same name") << "missing.txt"
-                                        << "@/missing.txt" << true;
-    QTest::newRow("missing and existing") << "missing.txt"
-                                          << "a.txt" << false;
+    const auto row = [](const char* name, const char* first, const char* second, bool same) {
+        QTest::newRow(name) << QString(first) << QString(second) << same;
+    };
+    row("identical", "@/a.txt", "@/a.txt", true);
+    row("relative and absolute", "a.txt", "@/a.txt", true);
+    row("dot-dot", "sub/../a.txt", "./a.txt", true);
+    row("symlink to the file", "@/link.txt", "a.txt", true);
+    row("symlinked folder", "@/sublink/b.txt", "sub/b.txt", true);
+    row("different files", "a.txt", "sub/b.txt", false);
+    row("missing, same name", "missing.txt", "@/missing.txt", true);
+    row("missing and existing", "missing.txt", "a.txt", false);
 }
 
 void TestCryptoFile::sameFile()

@@ -81,46 +81,27 @@ void tst_PasswordDialogs::entries_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<int>("result"); // -1: "Passwords don't match!", the dialog stays open
 
-    const int accepted = QDialog::Accepted;
+    const int ok = QDialog::Accepted;
+    const int no = QDialog::Rejected;
     const QString multiByte = QString::fromUtf8("p\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80");
-    QTest::newRow("plain, Ok") << false << multiByte << ""
-                               << "Ok" << accepted;
-    QTest::newRow("plain, Return") << false << "pw"
-                                   << ""
-                                   << "Return" << accepted;
-    QTest::newRow("plain, Enter") << false << "pw"
-                                  << ""
-                                  << "Enter" << accepted;
-    QTest::newRow("plain, Escape") << false << "pw"
-                                   << ""
-                                   << "Escape" << int(QDialog::Rejected);
-    QTest::newRow("plain, empty") << false << ""
-                                  << ""
-                                  << "Return" << accepted;
-    QTest::newRow("confirm, identical") << true << "secret"
-                                        << "secret"
-                                        << "Ok" << accepted;
-    QTest::newRow("confirm, multi-byte") << true << multiByte << multiByte << "Return" << accepted;
-    QTest::newRow("confirm, both empty") << true << ""
-                                         << ""
-                                         << "Ok" << accepted;
-    QTest::newRow("confirm, Escape") << true << "pw"
-                                     << "pw"
-                                     << "Escape" << int(QDialog::Rejected);
-    QTest::newRow("confirm, one differs") << true << "secret"
-                                          << "secreT"
-                                          << "Ok" << -1;
-    QTest::newRow("confirm, one more") << true << "secret"
-                                       << "secret1"
-                                       << "Ok" << -1;
-    QTest::newRow("confirm, one less") << true << "secret"
-                                       << "secre"
-                                       << "Return" << -1;
-    QTest::newRow("confirm, first empty") << true << ""
-                                          << "x"
-                                          << "Ok" << -1;
+    const auto row = [](const char* name, bool confirm, const QString& password,
+                        const QString& confirmation, const char* key, int result) {
+        QTest::newRow(name) << confirm << password << confirmation << QString(key) << result;
+    };
+    row("plain, Ok", false, multiByte, {}, "Ok", ok);
+    row("plain, Return", false, "pw", {}, "Return", ok);
+    row("plain, Enter", false, "pw", {}, "Enter", ok);
+    row("plain, Escape", false, "pw", {}, "Escape", no);
+    row("plain, empty", false, {}, {}, "Return", ok);
+    row("confirm, multi-byte", true, multiByte, multiByte, "Return", ok);
+    row("confirm, both empty", true, {}, {}, "Ok", ok);
+    row("confirm, Escape", true, "pw", "pw", "Escape", no);
+    row("confirm, one differs", true, "secret", "secreT", "Ok", -1);
+    row("confirm, one more", true, "secret", "secret1", "Ok", -1);
+    row("confirm, one less", true, "secret", "secre", "Return", -1);
+    row("confirm, first empty", true, {}, "x", "Ok", -1);
     // Same number of characters, different bytes.
-    QTest::newRow("confirm, a vs ä") << true << "a" << QString::fromUtf8("\xC3\xA4") << "Ok" << -1;
+    row("confirm, a vs ä", true, "a", QString::fromUtf8("\xC3\xA4"), "Ok", -1);
 }
 
 void tst_PasswordDialogs::entries()

@@ -17,16 +17,6 @@ QByteArray runOpenssl(const QStringList& arguments, const QByteArray& input = {}
     return {};
 }
 
-} // namespace
-
-QByteArray littleEndian64(qint64 value)
-{
-    QByteArray bytes(8, '\0');
-    for (int i = 0; i < 8; ++i)
-        bytes[i] = static_cast<char>((static_cast<quint64>(value) >> (8 * i)) & 0xff);
-    return bytes;
-}
-
 qint64 readLittleEndian64(const QByteArray& bytes)
 {
     quint64 value = 0;
@@ -35,6 +25,7 @@ qint64 readLittleEndian64(const QByteArray& bytes)
     return static_cast<qint64>(value);
 }
 
+// Key (32 bytes) and IV (16 bytes) by openssl's PBKDF2 with SHA-1 and 1000 rounds.
 bool deriveKey(const QByteArray& password, const QByteArray& salt, QByteArray& key, QByteArray& iv)
 {
     const QByteArray material =
@@ -46,6 +37,7 @@ bool deriveKey(const QByteArray& password, const QByteArray& salt, QByteArray& k
     return material.size() == 48;
 }
 
+// AES-256-CBC by openssl; without `pad`, the input must be whole blocks.
 QByteArray cipher(bool decrypt, bool pad, const QByteArray& key, const QByteArray& iv,
                   const QByteArray& input)
 {
@@ -54,6 +46,16 @@ QByteArray cipher(bool decrypt, bool pad, const QByteArray& key, const QByteArra
     if (!pad)
         arguments << "-nopad";
     return runOpenssl(arguments, input);
+}
+
+} // namespace
+
+QByteArray littleEndian64(qint64 value)
+{
+    QByteArray bytes(8, '\0');
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = static_cast<char>((static_cast<quint64>(value) >> (8 * i)) & 0xff);
+    return bytes;
 }
 
 QByteArray sha256(const QByteArray& input)

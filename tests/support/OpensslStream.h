@@ -10,13 +10,6 @@ namespace OpensslStream {
 const QByteArray fixedSalt = QByteArray::fromHex("00112233445566778899aabbccddeeff");
 
 QByteArray littleEndian64(qint64 value);
-qint64 readLittleEndian64(const QByteArray& bytes);
-
-// Key (32 bytes) and IV (16 bytes) by openssl's PBKDF2 with SHA-1 and 1000 rounds.
-bool deriveKey(const QByteArray& password, const QByteArray& salt, QByteArray& key, QByteArray& iv);
-// AES-256-CBC by openssl; without `pad`, the input must be whole blocks.
-QByteArray cipher(bool decrypt, bool pad, const QByteArray& key, const QByteArray& iv,
-                  const QByteArray& input);
 QByteArray sha256(const QByteArray& input);
 
 // A plaintext record as the format lays it out: total, prefix, data, SHA-256 of prefix+data.
