@@ -90,7 +90,6 @@ void tst_PasswordDialogs::entries_data()
     };
     row("plain, Ok", false, multiByte, {}, "Ok", ok);
     row("plain, Return", false, "pw", {}, "Return", ok);
-    row("plain, Enter", false, "pw", {}, "Enter", ok);
     row("plain, Escape", false, "pw", {}, "Escape", no);
     row("plain, empty", false, {}, {}, "Return", ok);
     row("confirm, multi-byte", true, multiByte, multiByte, "Return", ok);
