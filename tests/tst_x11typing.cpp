@@ -9,7 +9,6 @@
 
 #include <QMessageBox>
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <memory>
 
@@ -87,7 +86,7 @@ public:
 
 private slots:
     void initTestCase();
-    void init();
+    void init() { setLayout(QStringLiteral("us")); }
     void cleanup();
 
     void typesIntoWindowBehind_data();
@@ -106,7 +105,6 @@ private:
     QString skipReason;
     Display* display = nullptr; // the test's own connection, for checks behind Qt's back
     std::unique_ptr<Display, DisplayCloser> connection;
-    std::unique_ptr<QTemporaryDir> settingsDir;
     QProcess windowManager;
 };
 
@@ -120,19 +118,11 @@ void tst_X11Typing::initTestCase()
     QVERIFY(display != nullptr);
 }
 
-void tst_X11Typing::init()
-{
-    settingsDir = std::make_unique<QTemporaryDir>();
-    TestSupport::isolateSettings(*settingsDir);
-    setLayout(QStringLiteral("us"));
-}
-
 void tst_X11Typing::cleanup()
 {
     stopWindowManager();
     XkbLockModifiers(display, XkbUseCoreKbd, LockMask, 0);
     XSync(display, False);
-    settingsDir.reset();
 }
 
 void tst_X11Typing::setLayout(const QString& layout)
@@ -210,7 +200,6 @@ void tst_X11Typing::typesIntoWindowBehind_data()
     const QString latinExtended = utf8("ĀāĂăĄąĆćĈĉĊċČčĎďĐđĒēĔĕĖėĘęĚěĜĝĞğĠġĢģĤĥĦħ");
 
     QTest::newRow("ascii") << "us" << false << ascii << plain << ascii.toUtf8();
-    QTest::newRow("tab") << "us" << false << "abc" << tab << QByteArray("abc\t");
     QTest::newRow("enter") << "us" << false << "abc" << enter << QByteArray("abc\r");
     // A line break is typed as the editor's own U+2029, never as a Return that could submit
     // a form with half the text in it.
@@ -219,8 +208,6 @@ void tst_X11Typing::typesIntoWindowBehind_data()
     QTest::newRow("german layout") << "de" << false << german << plain << german.toUtf8();
     QTest::newRow("not on the layout")
         << "us" << false << utf8("äé€ж") << plain << utf8("äé€ж").toUtf8();
-    QTest::newRow("outside the BMP")
-        << "us" << false << utf8("a😀b") << plain << utf8("a😀b").toUtf8();
     QTest::newRow("more than the spare keys")
         << "us" << false << latinExtended << plain << latinExtended.toUtf8();
     QTest::newRow("wm ascii") << "us" << true << ascii << plain << ascii.toUtf8();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TestSupport.h"
 #include "Varnisk.h"
 
 #include <QAction>
@@ -30,14 +31,17 @@ inline void edit(QWidget& window, const QString& text)
     editor(window)->document()->setModified(true);
 }
 
-// An operation has ended: every password field is empty, and so is the status bar.
+// An operation has ended: every password field is empty, and so is the status bar (waited
+// for, as the end of a run on the worker thread comes through the event loop).
 inline bool cleared(Varnisk& window)
 {
-    for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
-        if (field->objectName().startsWith(QLatin1String("sle")) && !field->text().isEmpty())
-            return false;
-    }
-    return window.statusBar()->currentMessage().isEmpty();
+    return TestSupport::waitFor([&window] {
+        for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
+            if (field->objectName().startsWith(QLatin1String("sle")) && !field->text().isEmpty())
+                return false;
+        }
+        return window.statusBar()->currentMessage().isEmpty();
+    });
 }
 
 // A new window, shown and exposed, holding `text` unmodified and all selected.
