@@ -181,7 +181,6 @@ void tst_TypeSelection::reactivation_data()
     QTest::addColumn<bool>("mainWindowActive");
 
     QTest::newRow("no key: the target keeps the focus") << "action_Type_Selection" << -1 << false;
-    QTest::newRow("TAB") << "action_Type_Selection_TAB" << -1 << true;
     QTest::newRow("ENTER") << "action_Type_Selection_ENTER" << -1 << true;
     QTest::newRow("ENTER after an error") << "action_Type_Selection_ENTER" << 0 << true;
 }
