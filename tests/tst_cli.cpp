@@ -61,17 +61,14 @@ ProcessResult runInShell(const QStringList& arguments, const QByteArray& input, 
                             input);
 }
 
-// A stream made without the engine: the record by hand, the cipher by the openssl tool.
-// Version 4 is written without padding and with bytes to ignore after the digest.
-QByteArray streamByOpenssl(const QByteArray& data, const QByteArray& password, char version = 5,
+// A version-5 stream made without the engine: the record by hand, the cipher by the openssl tool.
+QByteArray streamByOpenssl(const QByteArray& data, const QByteArray& password,
                            bool spoilDigest = false)
 {
     QByteArray record = OpensslStream::record("\x06" + randomBytes(6), data);
     if (spoilDigest)
         record[record.size() - 5] = static_cast<char>(record.at(record.size() - 5) ^ 1);
-    if (version == 4)
-        record += randomBytes(20);
-    return OpensslStream::stream(version, password, record, randomBytes(16));
+    return OpensslStream::stream(5, password, record, randomBytes(16));
 }
 
 // The data of a version-5 stream as the openssl tool decrypts it, the digest checked; a null
@@ -119,7 +116,6 @@ private slots:
     void newAndShow();
     void passwordOnAnotherDescriptor();
     void showCutsAtZeroByte();
-    void readsVersion4();
 
     void failedDecryptionKeepsTarget_data();
     void failedDecryptionKeepsTarget();
@@ -262,17 +258,6 @@ void TestCli::showCutsAtZeroByte()
     QVERIFY(!QFile::exists(path("zero.stxt")));
 }
 
-void TestCli::readsVersion4()
-{
-    // Version 5 streams of openssl come in through the other cases; the older format's
-    // unpadded body with bytes after the digest only here.
-    const QByteArray data = randomBytes(5000);
-    writeFile(path("in.sdat"), streamByOpenssl(data, "€uro", 4));
-    const ProcessResult decrypted = runWithPassword({"decrypt", path("in.sdat")}, "€uro");
-    QCOMPARE(decrypted.exitCode, 0);
-    QCOMPARE(readFile(path("in")), data);
-}
-
 void TestCli::failedDecryptionKeepsTarget_data()
 {
     QTest::addColumn<QByteArray>("stream"); // empty: the input file is missing
@@ -286,8 +271,8 @@ void TestCli::failedDecryptionKeepsTarget_data()
     const QByteArray wrong = "Wrong password";
 
     QTest::newRow("show, wrong password") << good << show << 1 << wrong;
-    QTest::newRow("spoilt digest") << streamByOpenssl(randomBytes(3000), "pw", 5, true) << decrypt
-                                   << 1 << QByteArray("Wrong password!\n");
+    QTest::newRow("spoilt digest") << streamByOpenssl(randomBytes(3000), "pw", true) << decrypt << 1
+                                   << QByteArray("Wrong password!\n");
     QTest::newRow("truncated salt") << good.left(10) << decrypt << 1
                                     << QByteArray("Wrong password or corrupted File!\n"
                                                   "Error-Message: unexpected end of input\n");
@@ -599,7 +584,7 @@ void TestCli::standardOutput()
     // twice: the data go out as they come, and a failed check says so.
     const QByteArray data = randomBytes(20000);
     writeFile(path("good.sdat"), streamByOpenssl(data, "pw"));
-    writeFile(path("bad.sdat"), streamByOpenssl(data, "pw", 5, true));
+    writeFile(path("bad.sdat"), streamByOpenssl(data, "pw", true));
     writeFile(path("pw"), "pw\n");
     const auto decrypt = [this](const QString& stream, bool pipe) {
         const QString script = pipe ? "exec 3<\"$1\"; cat \"$2\" | \"$3\" decrypt /dev/stdin "
