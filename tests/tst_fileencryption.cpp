@@ -343,13 +343,11 @@ void tst_FileEncryption::openBySuffix_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("create");
     QTest::addColumn<QString>("outcome"); // message text, or the status-bar text of a dialog
-    QTest::newRow("stxt") << "doc.stxt" << true << "Opening: doc.stxt";
     QTest::newRow("two dots") << "backup.tar.stxt" << true << "Opening: backup.tar.stxt";
     QTest::newRow("sdat") << "data.sdat" << true << "Decrypting: data.sdat";
     QTest::newRow("simg") << "image.simg" << true << "Decrypting: image.simg";
     QTest::newRow("capitals") << "DOC.STXT" << true << "File type not supported!";
     QTest::newRow("no dot") << "README" << true << "File type not supported!";
-    QTest::newRow("missing") << "gone.stxt" << false << "File does not exsist!";
     QTest::newRow("missing, odd suffix") << "gone.xyz" << false << "File does not exsist!";
 }
 

@@ -210,7 +210,6 @@ void tst_X11Typing::typesIntoWindowBehind_data()
         << "us" << false << utf8("äé€ж") << plain << utf8("äé€ж").toUtf8();
     QTest::newRow("more than the spare keys")
         << "us" << false << latinExtended << plain << latinExtended.toUtf8();
-    QTest::newRow("wm ascii") << "us" << true << ascii << plain << ascii.toUtf8();
     QTest::newRow("wm german") << "de" << true << german << tab << german.toUtf8() + '\t';
 }
 
