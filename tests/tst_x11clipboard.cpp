@@ -95,9 +95,8 @@ void TestX11Clipboard::initTestCase()
 
 void TestX11Clipboard::init()
 {
-    window = EditorWindow::show(document);
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window = EditorWindow::show(document, true);
+    QVERIFY(window->isActiveWindow());
     editor = EditorWindow::editor(*window);
     editor->moveCursor(QTextCursor::Start);
     editor->setFocus();

@@ -100,7 +100,6 @@ private:
     void setLayout(const QString& layout);
     bool startWindowManager();
     void stopWindowManager();
-    std::unique_ptr<Varnisk> showWindow(const QString& text);
 
     QString skipReason;
     Display* display = nullptr; // the test's own connection, for checks behind Qt's back
@@ -175,15 +174,6 @@ void tst_X11Typing::stopWindowManager()
     XSync(display, False);
 }
 
-std::unique_ptr<Varnisk> tst_X11Typing::showWindow(const QString& text)
-{
-    auto window = EditorWindow::show(text);
-    window->activateWindow();
-    if (!QTest::qWaitForWindowActive(window.get(), 10000))
-        qWarning("main window did not become active");
-    return window;
-}
-
 void tst_X11Typing::typesIntoWindowBehind_data()
 {
     QTest::addColumn<QString>("layout");
@@ -228,7 +218,7 @@ void tst_X11Typing::typesIntoWindowBehind()
     Recorder farther, behind;
     QVERIFY(farther.start(QStringLiteral("farther")));
     QVERIFY(behind.start(QStringLiteral("behind")));
-    auto window = showWindow(text);
+    auto window = EditorWindow::show(text, true);
     QVERIFY(window->isActiveWindow());
 
     ModalScript script;
@@ -245,7 +235,7 @@ void tst_X11Typing::capsLockDoesNotChangeText()
 {
     Recorder behind;
     QVERIFY(behind.start(QStringLiteral("behind")));
-    auto window = showWindow(QStringLiteral("abcXYZ1!"));
+    auto window = EditorWindow::show(QStringLiteral("abcXYZ1!"), true);
     XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
     XSync(display, False);
 
@@ -260,7 +250,7 @@ void tst_X11Typing::capsLockDoesNotChangeText()
 
 void tst_X11Typing::noWindowBehind()
 {
-    auto window = showWindow(QStringLiteral("secret"));
+    auto window = EditorWindow::show(QStringLiteral("secret"), true);
     ModalScript script;
     QString title;
     script.then([&](QWidget* widget) {

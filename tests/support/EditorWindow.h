@@ -4,6 +4,7 @@
 #include "Varnisk.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStatusBar>
@@ -44,16 +45,33 @@ inline bool cleared(Varnisk& window)
     });
 }
 
-// A new window, shown and exposed, holding `text` unmodified and all selected.
-inline std::unique_ptr<Varnisk> show(const QString& text = {})
+// A new window, shown and exposed (with `active`, also activated), holding `text` unmodified and
+// all selected.
+inline std::unique_ptr<Varnisk> show(const QString& text = {}, bool active = false)
 {
     auto window = std::make_unique<Varnisk>(nullptr);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         qWarning("the window was not exposed");
+    if (active) {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get(), 10000))
+            qWarning("the window did not become active");
+    }
     editor(*window)->setPlainText(text);
     editor(*window)->selectAll();
     return window;
+}
+
+// The editor windows on screen.
+inline QList<Varnisk*> visibleWindows()
+{
+    QList<Varnisk*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<Varnisk*>(widget); window && window->isVisible())
+            windows << window;
+    }
+    return windows;
 }
 
 } // namespace EditorWindow
