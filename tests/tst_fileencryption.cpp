@@ -90,7 +90,7 @@ class tst_FileEncryption : public QObject
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
+    void cleanup() { dir.reset(); }
 
     void encryptRoundTrip_data();
     void encryptRoundTrip();
@@ -110,8 +110,8 @@ private slots:
     void longOperation();
 
 private:
+    QTemporaryDir settings;
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<QTemporaryDir> settingsDir;
     QString secrets;
 };
 
@@ -120,23 +120,16 @@ void tst_FileEncryption::initTestCase()
     // Write failures are provoked through the file-size limit; a pipe's reader may go early.
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
+    TestSupport::isolateSettings(settings);
 }
 
 void tst_FileEncryption::init()
 {
-    settingsDir = std::make_unique<QTemporaryDir>();
-    TestSupport::isolateSettings(*settingsDir);
     dir = std::make_unique<QTemporaryDir>();
     secrets = dir->filePath(QStringLiteral("secrets"));
     QDir().mkdir(secrets);
     QSettings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"))
         .setValue(QStringLiteral("Settings/secretsPath"), secrets);
-}
-
-void tst_FileEncryption::cleanup()
-{
-    dir.reset();
-    settingsDir.reset();
 }
 
 void tst_FileEncryption::encryptRoundTrip_data()
@@ -173,8 +166,6 @@ void tst_FileEncryption::encryptRoundTrip()
     QVERIFY(script.waitUntilDone());
     QCOMPARE(proposal, QDir(secrets).filePath(QStringLiteral("data.bin.sdat")));
     QCOMPARE(message, QStringLiteral("File successfully encrypted!"));
-    QVERIFY(
-        TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
     QVERIFY(EditorWindow::cleared(*window));
     QCOMPARE(TestSupport::readFile(source), data);
     QCOMPARE(TestSupport::entries(secrets), QStringList{"data.sdat"});
@@ -198,8 +189,8 @@ void tst_FileEncryption::encryptStopsEarly_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("target dialog cancelled") << "target" << QString();
     QTest::newRow("password cancelled") << "password" << QString();
-    QTest::newRow("target is the source through a link") << "link"
-                                                         << "The target is the source file itself!";
+    QTest::newRow("target is the source through a link")
+        << QStringLiteral("link") << "The target is the source file itself!";
 }
 
 void tst_FileEncryption::encryptStopsEarly()
@@ -238,10 +229,7 @@ void tst_FileEncryption::decryptProposal_data()
     QTest::addColumn<QByteArray>("plain");
     QTest::addColumn<QString>("proposal");
     QTest::newRow("data") << "report.pdf.sdat" << QByteArray("pdf bytes") << "report.pdf";
-    QTest::newRow("jpeg") << "photo.simg" << QByteArray("\xFF\xD8\xFF\xE0jpegdata", 12)
-                          << "photo.jpg";
     QTest::newRow("png, capital suffix") << "pic.SDAT" << QByteArray("\x89PNGdata", 8) << "pic.png";
-    QTest::newRow("gif") << "anim.simg" << QByteArray("GIF87a") << "anim.gif";
     // Only the file's own suffix goes, however long it is.
     QTest::newRow("three-letter suffix")
         << "photo.enc" << QByteArray("\xFF\xD8\xFF", 3) << "photo.jpg";
@@ -328,8 +316,6 @@ void tst_FileEncryption::decryptFailuresKeepTarget()
              QByteArray("existing file"));
     QCOMPARE(TestSupport::readFile(encrypted), encryptedBefore);
     QCOMPARE(TestSupport::entries(dir->path()), before);
-    QVERIFY(
-        TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
     QVERIFY(EditorWindow::cleared(*window));
 }
 
@@ -357,13 +343,11 @@ void tst_FileEncryption::openBySuffix_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("create");
     QTest::addColumn<QString>("outcome"); // message text, or the status-bar text of a dialog
-    QTest::newRow("stxt") << "doc.stxt" << true << "Opening: doc.stxt";
     QTest::newRow("two dots") << "backup.tar.stxt" << true << "Opening: backup.tar.stxt";
     QTest::newRow("sdat") << "data.sdat" << true << "Decrypting: data.sdat";
     QTest::newRow("simg") << "image.simg" << true << "Decrypting: image.simg";
     QTest::newRow("capitals") << "DOC.STXT" << true << "File type not supported!";
     QTest::newRow("no dot") << "README" << true << "File type not supported!";
-    QTest::newRow("missing") << "gone.stxt" << false << "File does not exsist!";
     QTest::newRow("missing, odd suffix") << "gone.xyz" << false << "File does not exsist!";
 }
 
@@ -390,8 +374,7 @@ void tst_FileEncryption::openBySuffix()
     window->openFile(path);
     QVERIFY(script.waitUntilDone());
     QCOMPARE(seen, outcome);
-    QVERIFY(
-        TestSupport::waitFor([&]() { return window->statusBar()->currentMessage().isEmpty(); }));
+    QVERIFY(EditorWindow::cleared(*window));
 }
 
 void tst_FileEncryption::writeFailureIsReported_data()
@@ -456,18 +439,12 @@ void tst_FileEncryption::longOperation_data()
     // arrives; close: Quit and close, refused while the work runs, then Cancel; destroy: delete
     // the window.
     QTest::addColumn<QString>("ending");
-    QTest::newRow("encrypt, Cancel") << "encrypt"
-                                     << "cancel";
-    QTest::newRow("encrypt, Quit") << "encrypt"
-                                   << "close";
-    QTest::newRow("encrypt, window deleted") << "encrypt"
-                                             << "destroy";
-    QTest::newRow("decrypt from a pipe, to the end") << "decrypt"
-                                                     << "complete";
-    QTest::newRow("decrypt from a pipe, Cancel") << "decrypt"
-                                                 << "cancel";
-    QTest::newRow("image from a pipe, Cancel") << "image"
-                                               << "cancel";
+    QTest::newRow("encrypt, Cancel") << QStringLiteral("encrypt") << "cancel";
+    QTest::newRow("encrypt, Quit") << QStringLiteral("encrypt") << "close";
+    QTest::newRow("encrypt, window deleted") << QStringLiteral("encrypt") << "destroy";
+    QTest::newRow("decrypt from a pipe, to the end") << QStringLiteral("decrypt") << "complete";
+    QTest::newRow("decrypt from a pipe, Cancel") << QStringLiteral("decrypt") << "cancel";
+    QTest::newRow("image from a pipe, Cancel") << QStringLiteral("image") << "cancel";
 }
 
 void tst_FileEncryption::longOperation()
@@ -545,11 +522,8 @@ void tst_FileEncryption::longOperation()
     QVERIFY2(label.startsWith(name), qPrintable(label));
     if (operation == "encrypt")
         QVERIFY2(label.endsWith(" of 64.0 GiB") && !label.contains("\n0 bytes"), qPrintable(label));
-    if (window) {
-        QVERIFY(TestSupport::waitFor(
-            [&]() { return window->statusBar()->currentMessage().isEmpty(); }));
+    if (window)
         QVERIFY(EditorWindow::cleared(*window));
-    }
     QTest::qWait(50);
     QVERIFY2(script.unexpected.isEmpty(), qPrintable(script.unexpected.join('|')));
     if (ending == "close") {

@@ -1,7 +1,7 @@
 // The real program started in a German environment: the application object loads our German
 // translation and Qt's own, and the first window shows its menus in German.
+#include "EditorWindow.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
 #include "VarniskApplication.h"
 
 #include <QAction>
@@ -23,12 +23,9 @@ private slots:
 
 void tst_GermanWindow::menusAreGerman()
 {
-    Varnisk* window = nullptr;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* candidate = qobject_cast<Varnisk*>(widget); candidate && candidate->isVisible())
-            window = candidate;
-    }
-    QVERIFY(window != nullptr);
+    const QList<Varnisk*> windows = EditorWindow::visibleWindows();
+    QCOMPARE(windows.size(), 1);
+    Varnisk* window = windows.first();
     QStringList titles;
     for (QAction* action : window->menuBar()->actions())
         titles << action->text();

@@ -51,8 +51,8 @@ class tst_SecretsDocument : public QObject
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
+    void init() { dir = std::make_unique<QTemporaryDir>(); }
+    void cleanup() { dir.reset(); }
 
     void saveAndOpen_data();
     void saveAndOpen();
@@ -69,27 +69,15 @@ private:
     std::unique_ptr<Varnisk> openDocument(const QString& path, const QString& edited);
     QString path(const QString& name) const { return dir->filePath(name); }
 
+    QTemporaryDir settings;
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<QTemporaryDir> settingsDir;
 };
 
 void tst_SecretsDocument::initTestCase()
 {
     // Failed writes are provoked through the file-size limit.
     std::signal(SIGXFSZ, SIG_IGN);
-}
-
-void tst_SecretsDocument::init()
-{
-    settingsDir = std::make_unique<QTemporaryDir>();
-    TestSupport::isolateSettings(*settingsDir);
-    dir = std::make_unique<QTemporaryDir>();
-}
-
-void tst_SecretsDocument::cleanup()
-{
-    dir.reset();
-    settingsDir.reset();
+    TestSupport::isolateSettings(settings);
 }
 
 std::unique_ptr<Varnisk> tst_SecretsDocument::openDocument(const QString& file,
@@ -150,27 +138,18 @@ void tst_SecretsDocument::openFailures_data()
     // Each outcome of the engine, as the editor words it. The open document stays.
     QTest::addColumn<QByteArray>("content"); // "doc": a document of "secret" under "right"
     QTest::addColumn<QByteArray>("password");
-    QTest::addColumn<QString>("message"); // empty: it opens
-    QTest::addColumn<QString>("text");    // what the editor shows afterwards
+    QTest::addColumn<QString>("message"); // empty: it opens, and shows "before"
     const QString wrongPassword =
         QStringLiteral("Wrong password or corrupted File!\nError-Message: ");
-    QTest::newRow("version 3") << QByteArray("\x03\x01", 2) + QByteArray(64, 'x')
-                               << QByteArray("pw") << "File-Version < 4!"
-                               << "kept";
     QTest::newRow("partial block")
         << QByteArray("\x05\x01", 2) + QByteArray(16 + 40, 'x') << QByteArray("pw")
-        << wrongPassword + "error decrypting final block"
-        << "kept";
-    QTest::newRow("wrong password") << QByteArray("doc") << QByteArray("wrong") << "Wrong password"
-                                    << "kept";
+        << wrongPassword + "error decrypting final block";
+    QTest::newRow("wrong password") << QByteArray("doc") << QByteArray("wrong") << "Wrong password";
     // The digest alone tells: the unverified text must not reach the editor.
-    QTest::newRow("tampered") << QByteArray("tampered") << QByteArray("right") << "Wrong password!"
-                              << "kept";
+    QTest::newRow("tampered") << QByteArray("tampered") << QByteArray("right") << "Wrong password!";
     QTest::newRow("a folder") << QByteArray("folder") << QByteArray("pw")
-                              << "File could not be opened for reading!"
-                              << "kept";
-    QTest::newRow("a zero byte ends the text") << QByteArray("zero") << QByteArray("right") << ""
-                                               << "before";
+                              << "File could not be opened for reading!";
+    QTest::newRow("a zero byte ends the text") << QByteArray("zero") << QByteArray("right") << "";
 }
 
 void tst_SecretsDocument::openFailures()
@@ -178,7 +157,6 @@ void tst_SecretsDocument::openFailures()
     QFETCH(QByteArray, content);
     QFETCH(QByteArray, password);
     QFETCH(QString, message);
-    QFETCH(QString, text);
     const QString file = path("bad.stxt");
     if (content == "folder") {
         QVERIFY(QDir().mkdir(file));
@@ -201,7 +179,7 @@ void tst_SecretsDocument::openFailures()
     // A wrong password mostly spoils the padding, else the digest: two wordings.
     QVERIFY2(message.isEmpty() || messages.first().startsWith(message),
              qPrintable(messages.join("")));
-    QCOMPARE(editor(*window)->toPlainText(), text);
+    QCOMPARE(editor(*window)->toPlainText(), message.isEmpty() ? "before" : "kept");
     QCOMPARE(window->windowTitle(),
              message.isEmpty() ? QStringLiteral("Varnisk - bad.stxt") : "Varnisk - NoName");
     QVERIFY(EditorWindow::cleared(*window));
@@ -326,8 +304,9 @@ void tst_SecretsDocument::saveThroughLink()
 void tst_SecretsDocument::saveChanges_data()
 {
     // A window holding "edited": an unnamed document, or doc.stxt (saved as "on disk" under
-    // "pw") opened and edited. The operation, the dialogs answered in turn, whether the
-    // operation went ahead, and what the named file (or fresh.stxt) holds afterwards.
+    // "pw") opened and edited. The operation, the dialogs answered in turn (Yes, No, Cancel: the
+    // question; cancel: reject a dialog; a file name; passwords, password: type them), whether
+    // the operation went ahead, and what the named file (or fresh.stxt) holds afterwards.
     QTest::addColumn<bool>("named");
     QTest::addColumn<bool>("modified");
     QTest::addColumn<QString>("operation");
@@ -336,53 +315,42 @@ void tst_SecretsDocument::saveChanges_data()
     QTest::addColumn<QByteArray>("saved"); // null: doc.stxt unchanged, fresh.stxt not created
     QTest::addColumn<QStringList>("messages");
     const QStringList ask{"Save changes?"};
-    const QStringList yesSaveAs{"Yes", "fresh.stxt", "passwords"};
-    QTest::newRow("New, not modified: no question")
-        << false << false << "New" << QStringList() << true << QByteArray() << QStringList();
-    QTest::newRow("New, Cancel") << false << true << "New" << QStringList{"Cancel"} << false
-                                 << QByteArray() << ask;
-    QTest::newRow("New, No") << true << true << "New" << QStringList{"No"} << true << QByteArray()
-                             << ask;
-    QTest::newRow("New, Yes on a named document saves, then goes on")
-        << true << true << "New" << QStringList{"Yes"} << true << QByteArray("edited") << ask;
-    QTest::newRow("New, Yes on an unnamed document runs Save As")
-        << false << true << "New" << yesSaveAs << true << QByteArray("edited") << ask;
-    QTest::newRow("New, Yes, file dialog cancelled")
-        << false << true << "New" << QStringList{"Yes", "cancel"} << false << QByteArray() << ask;
-    QTest::newRow("New, Yes, password cancelled")
-        << false << true << "New" << QStringList{"Yes", "fresh.stxt", "cancel"} << false
-        << QByteArray() << ask;
-    QTest::newRow("New, Yes, the save fails: asked again")
-        << true << true << "New broken" << QStringList{"Yes", "message", "Cancel"} << false
-        << QByteArray()
-        << QStringList{"Save changes?", "File could not be opened for writing!", "Save changes?"};
-    QTest::newRow("Close, Yes on an unnamed document saves first")
-        << false << true << "Close" << yesSaveAs << true << QByteArray("edited") << ask;
-    QTest::newRow("Close, password cancelled: the window stays")
-        << false << true << "Close" << QStringList{"Yes", "fresh.stxt", "cancel"} << false
-        << QByteArray() << ask;
+    const auto row = [&](const char* tag, bool named, bool modified, const char* operation,
+                         const char* steps, bool proceeded, const QByteArray& saved,
+                         const QStringList& messages) {
+        QTest::newRow(tag) << named << modified << QString::fromLatin1(operation)
+                           << QString::fromLatin1(steps).split(' ', Qt::SkipEmptyParts) << proceeded
+                           << saved << messages;
+    };
+    row("New, not modified: no question", false, false, "New", "", true, {}, {});
+    row("New, Cancel", false, true, "New", "Cancel", false, {}, ask);
+    row("New, No", true, true, "New", "No", true, {}, ask);
+    row("New, Yes on a named document saves, then goes on", true, true, "New", "Yes", true,
+        "edited", ask);
+    row("New, Yes on an unnamed document runs Save As", false, true, "New",
+        "Yes fresh.stxt passwords", true, "edited", ask);
+    row("New, Yes, file dialog cancelled", false, true, "New", "Yes cancel", false, {}, ask);
+    row("New, Yes, password cancelled", false, true, "New", "Yes fresh.stxt cancel", false, {},
+        ask);
+    row("New, Yes, the save fails: asked again", true, true, "New broken", "Yes message Cancel",
+        false, {}, {"Save changes?", "File could not be opened for writing!", "Save changes?"});
+    row("Close, Yes on an unnamed document saves first", false, true, "Close",
+        "Yes fresh.stxt passwords", true, "edited", ask);
+    row("Close, password cancelled: the window stays", false, true, "Close",
+        "Yes fresh.stxt cancel", false, {}, ask);
     // Before, a request to open a file replaced a modified document without a question.
-    QTest::newRow("openFile on a modified document, Cancel")
-        << true << true << "openFile" << QStringList{"Cancel"} << false << QByteArray() << ask;
-    QTest::newRow("openFile on a modified document, No")
-        << true << true << "openFile" << QStringList{"No", "password"} << true << QByteArray()
-        << ask;
-    QTest::newRow("Open: file dialog cancelled")
-        << true << true << "Open" << QStringList{"No", "cancel"} << false << QByteArray() << ask;
-    QTest::newRow("Open: password cancelled")
-        << true << true << "Open" << QStringList{"No", "other.stxt", "cancel"} << false
-        << QByteArray() << ask;
-    QTest::newRow("Save As: file dialog cancelled")
-        << true << true << "Save As" << QStringList{"cancel"} << false << QByteArray()
-        << QStringList();
-    QTest::newRow("Save As: password cancelled")
-        << true << true << "Save As" << QStringList{"fresh.stxt", "cancel"} << false << QByteArray()
-        << QStringList();
+    row("openFile on a modified document, Cancel", true, true, "openFile", "Cancel", false, {},
+        ask);
+    row("openFile on a modified document, No", true, true, "openFile", "No password", true, {},
+        ask);
+    row("Open: file dialog cancelled", true, true, "Open", "No cancel", false, {}, ask);
+    row("Open: password cancelled", true, true, "Open", "No other.stxt cancel", false, {}, ask);
+    row("Save As: file dialog cancelled", true, true, "Save As", "cancel", false, {}, {});
+    row("Save As: password cancelled", true, true, "Save As", "fresh.stxt cancel", false, {}, {});
     // Closing would drop the Save As half-way. The document is unmodified, so that nothing
     // but the open dialog can hold the window.
-    QTest::newRow("Close while the password dialog is open")
-        << false << false << "Save As" << QStringList{"fresh.stxt", "close"} << false
-        << QByteArray() << QStringList();
+    row("Close while the password dialog is open", false, false, "Save As", "fresh.stxt close",
+        false, {}, {});
 }
 
 void tst_SecretsDocument::saveChanges()

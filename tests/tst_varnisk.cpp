@@ -54,8 +54,13 @@ class tst_Varnisk : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
+    // Each case starts without settings.
+    void init()
+    {
+        settingsDir = std::make_unique<QTemporaryDir>();
+        TestSupport::isolateSettings(*settingsDir);
+    }
+    void cleanup() { settingsDir.reset(); }
 
     void actions_data();
     void actions();
@@ -70,17 +75,6 @@ private:
     std::unique_ptr<QTemporaryDir> settingsDir;
 };
 
-void tst_Varnisk::init()
-{
-    settingsDir = std::make_unique<QTemporaryDir>();
-    TestSupport::isolateSettings(*settingsDir);
-}
-
-void tst_Varnisk::cleanup()
-{
-    settingsDir.reset();
-}
-
 void tst_Varnisk::actions_data()
 {
     // The captions are what the translation looks up, the shortcuts what users type.
@@ -88,54 +82,34 @@ void tst_Varnisk::actions_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("shortcut");
     QTest::addColumn<bool>("hasIcon");
-    QTest::newRow("New") << "action_New"
-                         << "&New"
-                         << "Ctrl+N" << true;
-    QTest::newRow("Open") << "action_Open"
-                          << "&Open..."
-                          << "Ctrl+O" << true;
-    QTest::newRow("Save") << "action_Save"
-                          << "&Save"
-                          << "Ctrl+S" << true;
-    QTest::newRow("Save As") << "action_Save_As"
-                             << "Save As..."
-                             << "" << true;
-    QTest::newRow("Close") << "action_Close"
-                           << "&Close"
-                           << "Ctrl+W" << false;
-    QTest::newRow("Secrets Directory") << "action_Settings"
-                                       << "Secrets &Directory..."
-                                       << "" << true;
-    QTest::newRow("Quit") << "action_Quit"
-                          << "&Quit"
-                          << "Ctrl+Q" << false;
-    QTest::newRow("Line Wrap") << "action_Line_Wrap"
-                               << "Line &Wrap"
-                               << "" << false;
-    QTest::newRow("Tab Width") << "action_Tab_Width"
-                               << "&Tab Width..."
-                               << "" << false;
-    QTest::newRow("Find") << "action_Find"
-                          << "&Find..."
-                          << "Ctrl+F" << true;
-    QTest::newRow("Encrypt") << "action_Encrypt"
-                             << "&Encrypt File..."
-                             << "" << true;
-    QTest::newRow("Decrypt") << "action_Decrypt"
-                             << "&Decrypt File..."
-                             << "" << true;
-    QTest::newRow("Type") << "action_Type_Selection"
-                          << "&Type Selection..."
-                          << "F8" << true;
-    QTest::newRow("Type TAB") << "action_Type_Selection_TAB"
-                              << "Type Selection + TAB..."
-                              << "F9" << true;
-    QTest::newRow("Type ENTER") << "action_Type_Selection_ENTER"
-                                << "Type Selection + ENTER"
-                                << "F10" << true;
-    QTest::newRow("About") << "action_About"
-                           << "&About"
-                           << "" << true;
+    const struct
+    {
+        const char* name;
+        const char* caption;
+        const char* shortcut;
+        bool hasIcon;
+    } rows[] = {
+        {"action_New", "&New", "Ctrl+N", true},
+        {"action_Open", "&Open...", "Ctrl+O", true},
+        {"action_Save", "&Save", "Ctrl+S", true},
+        {"action_Save_As", "Save As...", "", true},
+        {"action_Close", "&Close", "Ctrl+W", false},
+        {"action_Settings", "Secrets &Directory...", "", true},
+        {"action_Quit", "&Quit", "Ctrl+Q", false},
+        {"action_Line_Wrap", "Line &Wrap", "", false},
+        {"action_Tab_Width", "&Tab Width...", "", false},
+        {"action_Find", "&Find...", "Ctrl+F", true},
+        {"action_Encrypt", "&Encrypt File...", "", true},
+        {"action_Decrypt", "&Decrypt File...", "", true},
+        {"action_Type_Selection", "&Type Selection...", "F8", true},
+        {"action_Type_Selection_TAB", "Type Selection + TAB...", "F9", true},
+        {"action_Type_Selection_ENTER", "Type Selection + ENTER", "F10", true},
+        {"action_About", "&About", "", true},
+    };
+    for (const auto& row : rows) {
+        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.caption)
+                                << QString::fromLatin1(row.shortcut) << row.hasIcon;
+    }
 }
 
 void tst_Varnisk::actions()
@@ -221,25 +195,21 @@ void tst_Varnisk::find_data()
     QTest::addColumn<int>("anchor");
     QTest::addColumn<int>("position");
     QTest::addColumn<QStringList>("presses");
-    QTest::newRow("three occurrences, then the first again")
-        << "key one key two key"
-        << "key" << 0 << 0 << QStringList{"0-3", "8-11", "16-19", "0-3"};
-    QTest::newRow("occurrences inside tokens")
-        << "bank: bob@example.org"
-        << "b" << 0 << 0 << QStringList{"0-1", "6-7", "8-9", "0-1"};
-    QTest::newRow("overlapping in one token") << "xaaaay"
-                                              << "aa" << 0 << 0 << QStringList{"1-3", "3-5", "1-3"};
-    QTest::newRow("once, before the cursor") << "alpha beta"
-                                             << "alpha" << 10 << 10 << QStringList{"0-5"};
-    QTest::newRow("other case only") << "Secret"
-                                     << "secret" << 0 << 0 << QStringList{"not found"};
-    QTest::newRow("absent, selection kept")
-        << "one two three"
-        << "four" << 4 << 7 << QStringList{"not found", "not found"};
-    QTest::newRow("spans a line break") << "a\nb"
-                                        << "a\nb" << 0 << 0 << QStringList{"not found"};
-    QTest::newRow("empty search text")
-        << "anything" << QString() << 3 << 3 << QStringList{"not found"};
+    const auto row = [](const char* tag, const char* text, const char* search, int anchor,
+                        int position, const QStringList& presses) {
+        QTest::newRow(tag) << QString::fromUtf8(text) << QString::fromUtf8(search) << anchor
+                           << position << presses;
+    };
+    row("three occurrences, then the first again", "key one key two key", "key", 0, 0,
+        {"0-3", "8-11", "16-19", "0-3"});
+    row("occurrences inside tokens", "bank: bob@example.org", "b", 0, 0,
+        {"0-1", "6-7", "8-9", "0-1"});
+    row("overlapping in one token", "xaaaay", "aa", 0, 0, {"1-3", "3-5", "1-3"});
+    row("once, before the cursor", "alpha beta", "alpha", 10, 10, {"0-5"});
+    row("other case only", "Secret", "secret", 0, 0, {"not found"});
+    row("absent, selection kept", "one two three", "four", 4, 7, {"not found", "not found"});
+    row("spans a line break", "a\nb", "a\nb", 0, 0, {"not found"});
+    row("empty search text", "anything", "", 3, 3, {"not found"});
 }
 
 void tst_Varnisk::find()

@@ -1,8 +1,8 @@
 // The application shell: command line, open requests through the worker thread, and the
 // windows they go to.
+#include "EditorWindow.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
 #include "VarniskApplication.h"
 #include "WorkerThread.h"
 
@@ -17,6 +17,8 @@
 #include <QTest>
 
 #include <csignal>
+
+using EditorWindow::visibleWindows;
 
 class tst_VarniskApplication : public QObject
 {
@@ -37,7 +39,6 @@ private slots:
     void programIgnoresFileSizeSignal();
 
 private:
-    QList<Varnisk*> visibleWindows() const;
     QStringList answerMessages(int count);
 
     VarniskApplication* application;
@@ -51,16 +52,6 @@ void tst_VarniskApplication::initTestCase()
     startupWindow = windows.first();
     QCOMPARE(startupWindow->windowTitle(), QStringLiteral("Varnisk - NoName"));
     QVERIFY(startupWindow->testAttribute(Qt::WA_DeleteOnClose));
-}
-
-QList<Varnisk*> tst_VarniskApplication::visibleWindows() const
-{
-    QList<Varnisk*> windows;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* window = qobject_cast<Varnisk*>(widget); window && window->isVisible())
-            windows << window;
-    }
-    return windows;
 }
 
 QStringList tst_VarniskApplication::answerMessages(int count)
@@ -136,7 +127,7 @@ void tst_VarniskApplication::requestsGoToWindowsInOrder()
         if (window != startupWindow)
             window->close();
     }
-    QVERIFY(TestSupport::waitFor([this]() { return visibleWindows().size() == 1; }));
+    QVERIFY(TestSupport::waitFor([] { return visibleWindows().size() == 1; }));
 }
 
 void tst_VarniskApplication::closedStartupWindowGetsNewWindow()
@@ -160,7 +151,7 @@ void tst_VarniskApplication::fileOpenEventIsQueued()
     QFileOpenEvent event(name);
     QApplication::sendEvent(application, &event);
     // A later request gets a window of its own, which opens the decryption dialog.
-    QVERIFY(TestSupport::waitFor([this]() { return visibleWindows().size() == 2; }));
+    QVERIFY(TestSupport::waitFor([] { return visibleWindows().size() == 2; }));
     Varnisk* fresh = nullptr;
     for (Varnisk* window : visibleWindows()) {
         if (window != startupWindow)

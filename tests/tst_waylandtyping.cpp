@@ -1,12 +1,12 @@
-// Type Selection natively on Wayland: a real headless sway, a real foot terminal as the target,
-// the main window on Qt's Wayland platform, its shortcuts pressed through a virtual keyboard
-// (wtype), the focus read from sway.
+// Type Selection in a real headless sway, its shortcuts pressed through a virtual keyboard
+// (wtype), the focus read from sway. Natively on Wayland: a real foot terminal as the target,
+// the main window on Qt's Wayland platform. With --xwayland, on X11 inside the Wayland session:
+// the main window on XWayland (xcb), an X11 xterm and a Wayland-native foot; only the X11 window
+// that was active just before the main window may get the keys.
 #include "EditorWindow.h"
 #include "HeadlessSway.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
-
-#include <QTemporaryDir>
 
 #include <memory>
 #include <unistd.h>
@@ -38,7 +38,6 @@ private:
     void showWindow(const QString& text);
 
     HeadlessSway& session;
-    QTemporaryDir settings;
     std::unique_ptr<Varnisk> window;
     QString typed;
     pid_t terminal = 0;
@@ -49,7 +48,6 @@ void tst_WaylandTyping::initTestCase()
     if (!session.error().isEmpty())
         QSKIP(qPrintable("no headless sway here: " + session.error()));
     QVERIFY(QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
-    TestSupport::isolateSettings(settings);
     typed = session.folder() + QStringLiteral("/typed");
 }
 
@@ -82,10 +80,10 @@ void tst_WaylandTyping::typesIntoTerminal_data()
     const QString token = QString::fromUtf8("Tok€äöüß😀n");
     QTest::newRow("token + ENTER") << token << "F10" << token.toUtf8() + '\r' << true;
     QTest::newRow("token + TAB") << token << "F9" << token.toUtf8() + '\t' << true;
-    QTest::newRow("F8: the terminal keeps the focus") << "abc"
-                                                      << "F8" << QByteArray("abc") << false;
-    QTest::newRow("two lines") << "one\ntwo"
-                               << "F8" << QByteArray("one\xe2\x80\xa9two") << false;
+    QTest::newRow("F8: the terminal keeps the focus")
+        << QStringLiteral("abc") << "F8" << QByteArray("abc") << false;
+    QTest::newRow("two lines") << QStringLiteral("one\ntwo") << "F8"
+                               << QByteArray("one\xe2\x80\xa9two") << false;
 }
 
 void tst_WaylandTyping::typesIntoTerminal()
@@ -123,8 +121,91 @@ void tst_WaylandTyping::closedTargetGivesMessage()
     QCOMPARE(script.messages, QStringList{QStringLiteral("No Window found for typing!")});
 }
 
+class tst_XWaylandTyping : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit tst_XWaylandTyping(HeadlessSway& sway) : session(sway) {}
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void typesIntoX11WindowActiveBefore_data();
+    void typesIntoX11WindowActiveBefore();
+
+private:
+    HeadlessSway& session;
+    QString xtermFile;
+    pid_t xterm = 0;
+    pid_t foot = 0;
+};
+
+void tst_XWaylandTyping::initTestCase()
+{
+    if (!session.error().isEmpty())
+        QSKIP(qPrintable("no headless sway with XWayland here: " + session.error()));
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    xtermFile = session.folder() + QStringLiteral("/xterm");
+}
+
+void tst_XWaylandTyping::init()
+{
+    QFile::remove(xtermFile);
+    xterm = session.startRecorder(QStringLiteral("xterm"), xtermFile);
+    QVERIFY(xterm != 0);
+    foot =
+        session.startRecorder(QStringLiteral("foot"), session.folder() + QStringLiteral("/foot"));
+    QVERIFY(foot != 0);
+}
+
+void tst_XWaylandTyping::cleanup()
+{
+    session.terminate(foot);
+    session.terminate(xterm);
+}
+
+void tst_XWaylandTyping::typesIntoX11WindowActiveBefore_data()
+{
+    QTest::addColumn<bool>("xtermLast"); // else foot (Wayland-native) had the focus last
+    QTest::newRow("the X11 window was active last") << true;
+    QTest::newRow("a native window between: nothing typed") << false;
+}
+
+void tst_XWaylandTyping::typesIntoX11WindowActiveBefore()
+{
+    QFETCH(bool, xtermLast);
+    if (xtermLast) {
+        QVERIFY(session.focus(xterm));
+        QVERIFY(session.waitForFocus(xterm));
+    }
+    const QString token = QString::fromUtf8("Tok€äöüß😀n");
+    auto window = EditorWindow::show(token);
+    QVERIFY(session.waitForFocus(getpid()));
+    ModalScript script;
+    if (!xtermLast)
+        script.message();
+    QVERIFY(session.keys({QStringLiteral("-k"), QStringLiteral("F10")}));
+    const QByteArray expected = xtermLast ? token.toUtf8() + '\r' : QByteArray();
+    QVERIFY(script.waitUntilDone());
+    QVERIFY(TestSupport::waitFor(
+        [&] { return TestSupport::readFile(xtermFile).size() >= expected.size(); }));
+    QCOMPARE(TestSupport::readFile(xtermFile), expected);
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(script.messages, xtermLast
+                                  ? QStringList()
+                                  : QStringList{QStringLiteral("No Window found for typing!")});
+    QVERIFY(session.waitForFocus(getpid()));
+}
+
 int main(int argc, char** argv)
 {
+    if (argc > 1 && qstrcmp(argv[1], "--xwayland") == 0) {
+        argv[1] = argv[0];
+        return HeadlessSway::run<tst_XWaylandTyping>(true, argc - 1, argv + 1);
+    }
     return HeadlessSway::run<tst_WaylandTyping>(false, argc, argv);
 }
 

@@ -11,7 +11,6 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -68,7 +67,7 @@ public:
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
+    void cleanup() { window.reset(); }
     void selectionIsNotOffered_data();
     void selectionIsNotOffered();
     void pasteFromPrimaryStillWorks();
@@ -81,7 +80,6 @@ private:
     QPoint pointAt(int position) const;
 
     QString skipReason;
-    std::unique_ptr<QTemporaryDir> settingsDir;
     std::unique_ptr<Varnisk> window;
     QPlainTextEdit* editor = nullptr;
 };
@@ -97,20 +95,11 @@ void TestX11Clipboard::initTestCase()
 
 void TestX11Clipboard::init()
 {
-    settingsDir = std::make_unique<QTemporaryDir>();
-    TestSupport::isolateSettings(*settingsDir);
-    window = EditorWindow::show(document);
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window = EditorWindow::show(document, true);
+    QVERIFY(window->isActiveWindow());
     editor = EditorWindow::editor(*window);
     editor->moveCursor(QTextCursor::Start);
     editor->setFocus();
-}
-
-void TestX11Clipboard::cleanup()
-{
-    window.reset();
-    settingsDir.reset();
 }
 
 QPoint TestX11Clipboard::pointAt(int position) const

@@ -10,16 +10,15 @@
 //   edit        delete the first line and type a word, so the undo history holds that line
 //   new         File > New (No to "Save changes?")
 //   close       close the window (No to "Save changes?")
+#include "EditorWindow.h"
 #include "ModalScript.h"
 #include "ProcessProtection.h"
 #include "TestSupport.h"
 #include "Varnisk.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -30,14 +29,9 @@
 
 namespace {
 
-QPlainTextEdit* editorOf(Varnisk* window)
-{
-    return window->findChild<QPlainTextEdit*>(QStringLiteral("seTextEdit"));
-}
-
 void answerSaveChangesWithNo(Varnisk* window, ModalScript& script)
 {
-    if (editorOf(window)->document()->isModified())
+    if (EditorWindow::editor(*window)->document()->isModified())
         script.answer(QMessageBox::No);
 }
 
@@ -59,14 +53,14 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
         if (!script.waitUntilDone() || !window->windowTitle().contains(QFileInfo(path).fileName()))
             return QStringLiteral("not opened: ") + script.unexpected.join(QLatin1Char(';'));
     } else if (command == QLatin1String("edit")) {
-        QPlainTextEdit* editor = editorOf(window);
+        QPlainTextEdit* editor = EditorWindow::editor(*window);
         QTest::keyClick(editor, Qt::Key_Home, Qt::ControlModifier);
         QTest::keyClick(editor, Qt::Key_End, Qt::ShiftModifier);
         QTest::keyClick(editor, Qt::Key_Delete);
         QTest::keyClicks(editor, QStringLiteral("edited"));
     } else if (command == QLatin1String("new")) {
         answerSaveChangesWithNo(window, script);
-        window->findChild<QAction*>(QStringLiteral("action_New"))->trigger();
+        EditorWindow::trigger(*window, "action_New");
         script.waitUntilDone();
     } else if (command == QLatin1String("close")) {
         answerSaveChangesWithNo(window, script);

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "TestSupport.h"
 #include "Varnisk.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QStatusBar>
@@ -30,26 +32,46 @@ inline void edit(QWidget& window, const QString& text)
     editor(window)->document()->setModified(true);
 }
 
-// An operation has ended: every password field is empty, and so is the status bar.
+// An operation has ended: every password field is empty, and so is the status bar (waited
+// for, as the end of a run on the worker thread comes through the event loop).
 inline bool cleared(Varnisk& window)
 {
-    for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
-        if (field->objectName().startsWith(QLatin1String("sle")) && !field->text().isEmpty())
-            return false;
-    }
-    return window.statusBar()->currentMessage().isEmpty();
+    return TestSupport::waitFor([&window] {
+        for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
+            if (field->objectName().startsWith(QLatin1String("sle")) && !field->text().isEmpty())
+                return false;
+        }
+        return window.statusBar()->currentMessage().isEmpty();
+    });
 }
 
-// A new window, shown and exposed, holding `text` unmodified and all selected.
-inline std::unique_ptr<Varnisk> show(const QString& text = {})
+// A new window, shown and exposed (with `active`, also activated), holding `text` unmodified and
+// all selected.
+inline std::unique_ptr<Varnisk> show(const QString& text = {}, bool active = false)
 {
     auto window = std::make_unique<Varnisk>(nullptr);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         qWarning("the window was not exposed");
+    if (active) {
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get(), 10000))
+            qWarning("the window did not become active");
+    }
     editor(*window)->setPlainText(text);
     editor(*window)->selectAll();
     return window;
+}
+
+// The editor windows on screen.
+inline QList<Varnisk*> visibleWindows()
+{
+    QList<Varnisk*> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<Varnisk*>(widget); window && window->isVisible())
+            windows << window;
+    }
+    return windows;
 }
 
 } // namespace EditorWindow

@@ -41,17 +41,6 @@ void stopProcess(pid_t pid)
     }
 }
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 // The nodes of sway's tree that are windows, depth first.
 void windows(const QJsonObject& node, QVector<QJsonObject>& found)
 {
@@ -129,7 +118,7 @@ bool HeadlessSway::start()
     close(log);
 
     QByteArray waylandName, ipcSocket;
-    const bool up = waitUntil(
+    const bool up = TestSupport::waitFor(
         [&] {
             if (waitpid(sway, nullptr, WNOHANG) != 0)
                 return true; // ended: sway cannot run here
@@ -159,8 +148,8 @@ bool HeadlessSway::start()
         // Sway chose the X display and gives it to what it starts.
         const QString file = folder() + QStringLiteral("/display");
         run({QStringLiteral("swaymsg"), QStringLiteral("exec printenv DISPLAY > ") + file});
-        if (!waitUntil([&] { return TestSupport::readFile(file).trimmed().startsWith(':'); },
-                       10000)) {
+        if (!TestSupport::waitFor(
+                [&] { return TestSupport::readFile(file).trimmed().startsWith(':'); }, 10000)) {
             failure = QStringLiteral("sway started no XWayland");
             return false;
         }

@@ -26,15 +26,17 @@ public:
     HeadlessSway(const HeadlessSway&) = delete;
     HeadlessSway& operator=(const HeadlessSway&) = delete;
 
-    // Runs the Qt Test class `Test` (constructed with the session) as a client of a compositor
+    // Runs the Qt Test class `Test` (constructed with the session), with settings of its own, as
+    // a client of a compositor
     // of its own: natively on Wayland, or with `xwayland` on X11 through XWayland. Where sway
     // cannot start it runs offscreen, and `Test` skips with error().
     template <class Test> static int run(bool xwayland, int argc, char** argv)
     {
         HeadlessSway sway(xwayland);
         sway.prepareClient();
-        QTemporaryDir runtime; // the test's own, so Qt finds one it owns
+        QTemporaryDir runtime; // the test's own, so Qt finds one it owns; its settings there too
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        TestSupport::isolateSettings(runtime);
         QApplication application(argc, argv);
         // The app id by which the program recognises its own windows.
         QGuiApplication::setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));

@@ -7,9 +7,6 @@
 #include <QStringList>
 #include <QWidget>
 
-// A window-system layer that records every call, over a stacking order the test sets up, for
-// the logic of Type Selection without a display (header only: its users link the platform).
-// What it saw stays with the test, since the window owns the layer.
 // The down/up record pair of each UTF-16 code unit of `text`, as Type Selection makes them.
 inline QVector<WindowSystem::KeyRecord> keyRecords(const QString& text)
 {
@@ -34,6 +31,8 @@ inline QVector<WindowSystem::KeyRecord> keyRecords(WindowSystem::KeyRecord::Key 
     return list << record;
 }
 
+// What a RecordingWindowSystem saw and does; it stays with the test, since the window owns
+// the layer.
 struct Recording
 {
     QStringList calls;
@@ -46,6 +45,8 @@ struct Recording
     quintptr extraInfo = 100;
 };
 
+// A window-system layer that records every call, over a stacking order the test sets up, for
+// the logic of Type Selection without a display (header only: its users link the platform).
 class RecordingWindowSystem final : public WindowSystem
 {
 public:

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/types.h>
@@ -22,11 +25,14 @@ public:
     const QString& error() const { return failure; }
     QByteArray display; // ":N" once started
 
-    // Runs the Qt Test class `Test` on the xcb platform of a server of its own. Where none can
-    // start it runs offscreen, and `Test` skips: it is constructed with the reason.
+    // Runs the Qt Test class `Test` on the xcb platform of a server of its own, with settings of
+    // its own. Where none can start it runs offscreen, and `Test` skips: it is constructed with
+    // the reason.
     template <class Test> static int run(int argc, char** argv)
     {
         const XvfbServer server;
+        const QTemporaryDir settings;
+        TestSupport::isolateSettings(settings);
         qputenv("DISPLAY", server.display);
         qputenv("QT_QPA_PLATFORM", server.failure.isEmpty() ? "xcb" : "offscreen");
         // No OpenGL: Mesa's GLX on Xvfb only adds start-up time and allocations of its own.
