@@ -47,8 +47,14 @@ public:
     virtual void sleep(int milliseconds) = 0;
     virtual quintptr messageExtraInfo() = 0;
     // Delivers the records in order as one batch; returns how many were really delivered.
-    // The records come as down/up pairs; an implementation delivers all of them or none.
+    // The records come as down/up pairs; an implementation delivers all of them or none, and
+    // returns 0 too when it cannot vouch for what arrived (the keymap changed meanwhile).
     [[nodiscard]] virtual int sendInput(const QVector<KeyRecord>& records) = 0;
+    // Undoes now what typing left in the window system for a target that reads its keys late
+    // (on X11 the characters mapped to spare keycodes, which stay until the next typing).
+    // A layer does it when destroyed; the lock and the signal path call it too, from the event
+    // loop, never from a signal handler.
+    virtual void restoreKeyboard() {}
     // Gives the focus back to the program's own window after typing, where the toolkit
     // cannot (no Wayland client may activate itself); false when the layer did nothing.
     virtual bool activateOwnWindow(Window window)

@@ -1,21 +1,31 @@
 #include "X11Keyboard.h"
 
+#include "X11ErrorTrap.h"
+
 #include <QHash>
-#include <QThread>
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
 #include <bitset>
+#include <memory>
+#include <vector>
 
 namespace {
 
-// After the last key on a temporarily mapped keycode the target must still look the key up
-// under that mapping; clients read keysyms only when they process the event.
-constexpr int spareSettleMs = 250;
+using SpareKey = QPair<quint8, quint32>; // keycode, keysym
+
+// The spare keycodes this process mapped and what it mapped them to, until restoreSpares().
+QVector<SpareKey>& mappedSpares()
+{
+    static QVector<SpareKey> spares;
+    return spares;
+}
 
 bool isLockKeysym(KeySym keysym)
 {
@@ -47,9 +57,118 @@ int bitCount(unsigned mask)
     return static_cast<int>(std::bitset<32>(mask).count());
 }
 
+bool sameCharacter(KeySym found, quint32 wanted)
+{
+    if (found == wanted)
+        return true;
+    const quint32 codePoint = xkb_keysym_to_utf32(static_cast<xkb_keysym_t>(found));
+    return codePoint != 0 && codePoint == xkb_keysym_to_utf32(wanted);
+}
+
+// The keyboards whose keymaps the core keyboard takes over in turn, as each sends a key: the
+// XTEST keyboard and the others (under XWayland the compositor's).
+struct Keyboards
+{
+    int xtest = XkbUseCoreKbd; // the core keyboard itself where XInput 2 is missing
+    QVector<int> attached;
+};
+
+bool isXtestDevice(Display* display, int device, Atom property)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    X11ErrorTrap trap(display);
+    const Status status = XIGetProperty(display, device, property, 0, 1, False, AnyPropertyType,
+                                        &type, &format, &count, &remaining, &data);
+    const X11Buffer<unsigned char> owned(data);
+    return status == Success && !trap.failed() && type != None;
+}
+
+Keyboards keyboards(Display* display)
+{
+    Keyboards found;
+    int opcode = 0, event = 0, error = 0, major = 2, minor = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error) ||
+        XIQueryVersion(display, &major, &minor) != Success)
+        return found;
+    int pointer = 0;
+    if (!XIGetClientPointer(display, None, &pointer))
+        return found;
+    int count = 0;
+    const std::unique_ptr<XIDeviceInfo, void (*)(XIDeviceInfo*)> devices(
+        XIQueryDevice(display, XIAllDevices, &count), XIFreeDeviceInfo);
+    if (devices == nullptr)
+        return found;
+    int core = 0;
+    for (int i = 0; i < count; ++i) {
+        const XIDeviceInfo& device = devices.get()[i];
+        if (device.use == XIMasterKeyboard && device.attachment == pointer)
+            core = device.deviceid;
+    }
+    const Atom xtest = XInternAtom(display, "XTEST Device", True);
+    for (int i = 0; i < count; ++i) {
+        const XIDeviceInfo& device = devices.get()[i];
+        if (device.use != XISlaveKeyboard || device.attachment != core)
+            continue;
+        found.attached.append(device.deviceid);
+        if (xtest != None && isXtestDevice(display, device.deviceid, xtest))
+            found.xtest = device.deviceid;
+    }
+    return found;
+}
+
+// The keysyms and modifier maps of the core keyboard and of every keyboard behind it; empty
+// when one cannot be read.
+std::vector<X11Keymap> keymaps(Display* display, const Keyboards& devices)
+{
+    std::vector<X11Keymap> maps;
+    maps.emplace_back(XkbGetMap(display, XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd));
+    for (int device : devices.attached)
+        maps.emplace_back(XkbGetMap(display, XkbKeySymsMask | XkbModifierMapMask, device));
+    for (const X11Keymap& map : maps) {
+        if (map == nullptr || map->map == nullptr)
+            return {};
+    }
+    return maps;
+}
+
+// Whether `keycode` is no modifier and has no keysym but `allowed` on this keymap.
+bool holdsOnly(const XkbDescRec* map, int keycode, KeySym allowed)
+{
+    if (keycode < map->min_key_code || keycode > map->max_key_code)
+        return true;
+    if (map->map->modmap != nullptr && map->map->modmap[keycode] != 0)
+        return false;
+    const int count = XkbKeyNumSyms(map, keycode);
+    const KeySym* syms = XkbKeySymsPtr(map, keycode);
+    for (int i = 0; i < count; ++i) {
+        if (syms[i] != NoSymbol && syms[i] != allowed)
+            return false;
+    }
+    return true;
+}
+
+bool holdsOnly(const std::vector<X11Keymap>& maps, int keycode, KeySym allowed)
+{
+    if (maps.empty())
+        return false;
+    for (const X11Keymap& map : maps) {
+        if (!holdsOnly(map.get(), keycode, allowed))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 X11Keyboard::X11Keyboard(_XDisplay* connection) : display(connection) {}
+
+X11Keyboard::~X11Keyboard()
+{
+    wipePlan();
+}
 
 bool X11Keyboard::load()
 {
@@ -59,9 +178,13 @@ bool X11Keyboard::load()
     int opcode = 0;
     major = XkbMajorVersion;
     minor = XkbMinorVersion;
-    if (!XkbQueryExtension(display, &opcode, &event, &error, &major, &minor))
+    if (!XkbQueryExtension(display, &opcode, &xkbEvent, &error, &major, &minor))
         return false;
-    keymap.reset(XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd));
+    // A keyboard unplugged meanwhile is an error of the server, not the end of the program.
+    X11ErrorTrap trap(display);
+    const Keyboards devices = keyboards(display);
+    xtestDevice = devices.xtest;
+    keymap.reset(XkbGetMap(display, XkbAllClientInfoMask, static_cast<unsigned>(xtestDevice)));
     if (keymap == nullptr || keymap->map == nullptr)
         return false;
     // A server whose keyboard has no modifier keys (XWayland on a seat without a keyboard)
@@ -73,21 +196,23 @@ bool X11Keyboard::load()
     if (XkbGetState(display, XkbUseCoreKbd, &state) != Success)
         return false;
     group = state.group;
+
+    // A spare is free on every keyboard: the mapping reaches all of them.
+    spares.clear();
+    const std::vector<X11Keymap> maps = keymaps(display, devices);
+    for (int keycode = keymap->min_key_code; keycode <= keymap->max_key_code; ++keycode) {
+        if (holdsOnly(maps, keycode, NoSymbol))
+            spares.append(static_cast<quint8>(keycode));
+    }
     return true;
 }
 
 bool X11Keyboard::modifiersHeld() const
 {
-    if (keymap == nullptr)
-        return false;
-    char keys[32] = {};
-    XQueryKeymap(display, keys);
-    for (int keycode = keymap->min_key_code; keycode <= keymap->max_key_code; ++keycode) {
-        const bool down = (keys[keycode / 8] & (1 << (keycode % 8))) != 0;
-        if (down && keymap->map->modmap[keycode] != 0)
-            return true;
-    }
-    return false;
+    // The core keyboard's state, whichever keyboard holds the modifier.
+    XkbStateRec state{};
+    return XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.base_mods != 0 ||
+           state.latched_mods != 0;
 }
 
 bool X11Keyboard::levelModifiers(int keycode, int keyGroup, int level, unsigned& mask) const
@@ -168,42 +293,89 @@ bool X11Keyboard::findStroke(quint32 keysym, Stroke& stroke) const
     return bestModifiers != 99;
 }
 
-QVector<quint8> X11Keyboard::spareKeycodes() const
+bool X11Keyboard::plan(const QVector<KeyTaps::Tap>& taps)
 {
-    QVector<quint8> spares;
-    int perKeycode = 0;
-    const int count = keymap->max_key_code - keymap->min_key_code + 1;
-    const X11Buffer<KeySym> syms(XGetKeyboardMapping(
-        display, static_cast<KeyCode>(keymap->min_key_code), count, &perKeycode));
-    if (syms == nullptr)
-        return spares;
-    for (int i = 0; i < count; ++i) {
-        const int keycode = keymap->min_key_code + i;
-        bool empty = keymap->map->modmap[keycode] == 0;
-        for (int j = 0; empty && j < perKeycode; ++j)
-            empty = syms.get()[i * perKeycode + j] == NoSymbol;
-        if (empty)
-            spares.append(static_cast<quint8>(keycode));
-    }
-    return spares;
-}
-
-bool X11Keyboard::canType(const QVector<KeyTaps::Tap>& taps) const
-{
+    wipePlan();
     if (keymap == nullptr)
         return false;
-    Stroke stroke;
-    for (const KeyTaps::Tap& tap : taps) {
-        if (!findStroke(tap.keysym, stroke))
-            return !spareKeycodes().isEmpty();
+    QHash<quint32, quint8> onSpare; // keysym -> its spare keycode
+    for (const KeyTaps::Tap& keyTap : taps) {
+        Stroke stroke;
+        if (!findStroke(keyTap.keysym, stroke)) {
+            auto it = onSpare.constFind(keyTap.keysym);
+            if (it == onSpare.constEnd()) {
+                if (onSpare.size() == spares.size()) {
+                    wipePlan();
+                    return false;
+                }
+                const quint8 spare = spares.at(onSpare.size());
+                it = onSpare.insert(keyTap.keysym, spare);
+                sparesToMap.append({spare, keyTap.keysym});
+            }
+            stroke.keycode = it.value();
+        }
+        stroke.keysym = keyTap.keysym;
+        stroke.records = keyTap.records;
+        strokes.append(stroke);
     }
     return true;
 }
 
-void X11Keyboard::mapSpare(quint8 keycode, quint32 keysym)
+bool X11Keyboard::typesAsPlanned(_XkbDesc* map, int keyGroup) const
 {
-    KeySym syms[2] = {keysym, keysym};
-    XChangeKeyboardMapping(display, keycode, 2, syms, 1);
+    if (map == nullptr || map->map == nullptr)
+        return false;
+    for (const Stroke& stroke : strokes) {
+        if (stroke.keycode < map->min_key_code || stroke.keycode > map->max_key_code)
+            return false;
+        unsigned mods = 0;
+        for (quint8 modifier : stroke.modifiers)
+            mods |= map->map->modmap != nullptr ? map->map->modmap[modifier] : 0u;
+        KeySym found = NoSymbol;
+        unsigned consumed = 0;
+        if (!XkbTranslateKeyCode(map, stroke.keycode, XkbBuildCoreState(mods, keyGroup), &consumed,
+                                 &found) ||
+            !sameCharacter(found, stroke.keysym))
+            return false;
+    }
+    return true;
+}
+
+bool X11Keyboard::keymapInForce()
+{
+    // Clients read the keys on the core keyboard's keymap, and the core keyboard takes the
+    // XTEST keyboard's over again after a key from another keyboard: both must type the plan.
+    const X11Keymap core(XkbGetMap(display, XkbAllClientInfoMask, XkbUseCoreKbd));
+    const X11Keymap xtest(
+        XkbGetMap(display, XkbAllClientInfoMask, static_cast<unsigned>(xtestDevice)));
+    XkbStateRec state{};
+    return XkbGetState(display, XkbUseCoreKbd, &state) == Success &&
+           typesAsPlanned(core.get(), state.group) && typesAsPlanned(xtest.get(), state.group);
+}
+
+void X11Keyboard::watchKeymap(bool on)
+{
+    const unsigned mapChanges = XkbNewKeyboardNotifyMask | XkbMapNotifyMask;
+    QVector<unsigned> devices{XkbUseCoreKbd};
+    if (xtestDevice != XkbUseCoreKbd)
+        devices.append(static_cast<unsigned>(xtestDevice));
+    for (unsigned device : devices)
+        XkbSelectEvents(display, device, mapChanges, on ? mapChanges : 0);
+    // A layout switch changes what every key types, as a new keymap does.
+    XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask,
+                          on ? XkbGroupStateMask : 0);
+    if (!on)
+        keymapChanged(); // drops what came before the selection ended
+}
+
+bool X11Keyboard::keymapChanged()
+{
+    XSync(display, False);
+    bool changed = false;
+    XEvent event;
+    while (XCheckTypedEvent(display, xkbEvent, &event))
+        changed = true;
+    return changed;
 }
 
 void X11Keyboard::tap(const Stroke& stroke)
@@ -216,18 +388,12 @@ void X11Keyboard::tap(const Stroke& stroke)
         XTestFakeKeyEvent(display, stroke.modifiers.at(i), False, CurrentTime);
 }
 
-void X11Keyboard::settle()
+int X11Keyboard::type()
 {
-    XSync(display, False);
-    QThread::msleep(spareSettleMs);
-    XSync(display, False);
-}
-
-int X11Keyboard::type(const QVector<KeyTaps::Tap>& taps)
-{
-    if (keymap == nullptr || !canType(taps))
+    if (keymap == nullptr || strokes.isEmpty())
         return 0;
 
+    X11ErrorTrap trap(display);
     XkbStateRec state{};
     XkbGetState(display, XkbUseCoreKbd, &state);
     if (state.locked_mods != 0)
@@ -235,44 +401,75 @@ int X11Keyboard::type(const QVector<KeyTaps::Tap>& taps)
     if (state.latched_mods != 0)
         XkbLatchModifiers(display, XkbUseCoreKbd, state.latched_mods, 0);
 
-    const QVector<quint8> spares = spareKeycodes();
-    QHash<quint32, quint8> mapped; // keysym -> spare keycode in use
-    QVector<quint8> used;
-    int delivered = 0;
-    for (const KeyTaps::Tap& keyTap : taps) {
-        Stroke stroke;
-        if (!findStroke(keyTap.keysym, stroke)) {
-            auto it = mapped.constFind(keyTap.keysym);
-            if (it != mapped.constEnd()) {
-                stroke.keycode = it.value();
-            } else {
-                if (mapped.size() == spares.size()) {
-                    // Every spare is taken: let the target read what was typed on them
-                    // before they change meaning.
-                    settle();
-                    mapped.clear();
-                }
-                stroke.keycode = spares.at(mapped.size());
-                mapSpare(stroke.keycode, keyTap.keysym);
-                mapped.insert(keyTap.keysym, stroke.keycode);
-                if (!used.contains(stroke.keycode))
-                    used.append(stroke.keycode);
-            }
+    // The core keyboard takes over the keymap of the keyboard whose key comes next: a release
+    // of a key that is not down reaches no client, but makes that switch now, before the
+    // keymap is checked, instead of at the first key of the text.
+    quint8 idle = keymap->min_key_code;
+    for (quint8 spare : qAsConst(spares)) {
+        const auto planned = [spare](const SpareKey& key) { return key.first == spare; };
+        if (std::none_of(sparesToMap.cbegin(), sparesToMap.cend(), planned)) {
+            idle = spare;
+            break;
         }
-        tap(stroke);
-        delivered += keyTap.records;
     }
+    XTestFakeKeyEvent(display, idle, False, CurrentTime);
+    for (const SpareKey& spare : qAsConst(sparesToMap)) {
+        KeySym syms[2] = {spare.second, spare.second};
+        XChangeKeyboardMapping(display, spare.first, 2, syms, 1);
+        mappedSpares().append(spare);
+    }
+    XSync(display, False);
+
+    // From here on any change of the keymap or the layout is another client's or keyboard's.
+    watchKeymap(true);
+    int delivered = 0;
+    if (keymapInForce() && !keymapChanged()) {
+        // A final TAB or ENTER would submit what may have arrived wrong: it waits for the check.
+        const Stroke& last = strokes.constLast();
+        const int held = last.keysym == XK_Tab || last.keysym == XK_Return ? 1 : 0;
+        for (int i = 0; i < strokes.size() - held; ++i) {
+            tap(strokes.at(i));
+            delivered += strokes.at(i).records;
+        }
+        if (keymapChanged()) {
+            delivered = 0;
+        } else if (held != 0) {
+            tap(last);
+            delivered = keymapChanged() ? 0 : delivered + last.records;
+        }
+    }
+    watchKeymap(false);
 
     if (state.locked_mods != 0)
         XkbLockModifiers(display, XkbUseCoreKbd, state.locked_mods, state.locked_mods);
-    XSync(display, False);
-    if (!used.isEmpty()) {
-        settle();
-        for (quint8 keycode : used) {
+    wipePlan();
+    return trap.failed() ? 0 : delivered;
+}
+
+void X11Keyboard::restoreSpares(_XDisplay* display)
+{
+    QVector<SpareKey>& mapped = mappedSpares();
+    if (mapped.isEmpty())
+        return;
+    X11ErrorTrap trap(display);
+    const std::vector<X11Keymap> maps = keymaps(display, keyboards(display));
+    for (SpareKey& spare : mapped) {
+        // A key another client (or a new keymap) gave a meaning since is left as it is.
+        if (holdsOnly(maps, spare.first, spare.second)) {
             KeySym none[2] = {NoSymbol, NoSymbol};
-            XChangeKeyboardMapping(display, keycode, 2, none, 1);
+            XChangeKeyboardMapping(display, spare.first, 2, none, 1);
         }
-        XSync(display, False);
+        spare = SpareKey();
     }
-    return delivered;
+    mapped.clear();
+}
+
+void X11Keyboard::wipePlan()
+{
+    // The keysyms are the characters of the secret.
+    for (Stroke& stroke : strokes)
+        stroke = Stroke();
+    strokes.clear();
+    sparesToMap.fill(SpareKey());
+    sparesToMap.clear();
 }

@@ -85,6 +85,11 @@ X11WindowSystem::X11WindowSystem(X11Display opened)
     : connection(std::move(opened)), display(connection.get()), root(DefaultRootWindow(display))
 {}
 
+X11WindowSystem::~X11WindowSystem()
+{
+    restoreKeyboard();
+}
+
 unsigned long X11WindowSystem::atom(const char* name) const
 {
     return XInternAtom(display, name, False);
@@ -268,9 +273,12 @@ bool X11WindowSystem::focusIsInForeground() const
 
 int X11WindowSystem::sendInput(const QVector<KeyRecord>& records)
 {
+    // The spare keycodes of the last typing kept their characters until now, for a target
+    // that reads its keys late.
+    restoreKeyboard();
     QVector<KeyTaps::Tap> taps;
     X11Keyboard keyboard(display);
-    if (!KeyTaps::fromRecords(records, true, taps) || !keyboard.load() || !keyboard.canType(taps))
+    if (!KeyTaps::fromRecords(records, true, taps) || !keyboard.load() || !keyboard.plan(taps))
         return 0;
 
     // A Shift or Ctrl still held from the shortcut would change every key; a careful typist
@@ -282,8 +290,13 @@ int X11WindowSystem::sendInput(const QVector<KeyRecord>& records)
     int delivered = 0;
     // A password must never land in whatever window took the focus meanwhile.
     if (ready)
-        delivered = keyboard.type(taps);
+        delivered = keyboard.type();
     for (KeyTaps::Tap& tap : taps)
         tap = KeyTaps::Tap();
     return delivered;
+}
+
+void X11WindowSystem::restoreKeyboard()
+{
+    X11Keyboard::restoreSpares(display);
 }

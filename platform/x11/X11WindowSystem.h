@@ -26,6 +26,7 @@ public:
 
     // A layer on the session's display ($DISPLAY), or null when it cannot be opened.
     static std::unique_ptr<X11WindowSystem> open(Session session = Session::X11);
+    ~X11WindowSystem() override;
 
     Window nextWindow(Window window) override;
     Window parentWindow(Window window) override;
@@ -35,6 +36,7 @@ public:
     void sleep(int milliseconds) override;
     quintptr messageExtraInfo() override { return 0; }
     int sendInput(const QVector<KeyRecord>& records) override;
+    void restoreKeyboard() override;
 
     // Longest wait for the user's modifier keys to be released before typing.
     static constexpr int modifierReleaseWaitMs = 1000;
