@@ -150,6 +150,12 @@ bool holdsOnly(const XkbDescRec* map, int keycode, KeySym allowed)
     return true;
 }
 
+bool mapsKeycode(const QVector<SpareKey>& spares, int keycode)
+{
+    return std::any_of(spares.cbegin(), spares.cend(),
+                       [keycode](const SpareKey& spare) { return spare.first == keycode; });
+}
+
 bool holdsOnly(const std::vector<X11Keymap>& maps, int keycode, KeySym allowed)
 {
     if (maps.empty())
@@ -197,13 +203,22 @@ bool X11Keyboard::load()
         return false;
     group = state.group;
 
-    // A spare is free on every keyboard: the mapping reaches all of them.
+    // A spare is free on every keyboard: the mapping reaches all of them. The last typing's
+    // come last, so that a target still reading its keys keeps their characters as long as
+    // the keycodes are not needed.
+    wipePlan();
     spares.clear();
     const std::vector<X11Keymap> maps = keymaps(display, devices);
+    for (const SpareKey& spare : qAsConst(mappedSpares())) {
+        if (holdsOnly(maps, spare.first, spare.second))
+            earlier.append(spare);
+    }
     for (int keycode = keymap->min_key_code; keycode <= keymap->max_key_code; ++keycode) {
-        if (holdsOnly(maps, keycode, NoSymbol))
+        if (holdsOnly(maps, keycode, NoSymbol) && !mapsKeycode(earlier, keycode))
             spares.append(static_cast<quint8>(keycode));
     }
+    for (const SpareKey& spare : qAsConst(earlier))
+        spares.append(spare.first);
     return true;
 }
 
@@ -295,20 +310,33 @@ bool X11Keyboard::findStroke(quint32 keysym, Stroke& stroke) const
 
 bool X11Keyboard::plan(const QVector<KeyTaps::Tap>& taps)
 {
-    wipePlan();
+    strokes.clear();
+    sparesToMap.clear();
     if (keymap == nullptr)
         return false;
+    // An earlier spare that holds a character of this typing keeps it (the layout lookup finds
+    // it there); the others may take new characters.
+    QVector<quint8> free;
+    for (quint8 spare : qAsConst(spares)) {
+        const auto keeps = [&](const SpareKey& key) {
+            return key.first == spare &&
+                   std::any_of(taps.cbegin(), taps.cend(),
+                               [&](const auto& tap) { return tap.keysym == key.second; });
+        };
+        if (std::none_of(earlier.cbegin(), earlier.cend(), keeps))
+            free.append(spare);
+    }
     QHash<quint32, quint8> onSpare; // keysym -> its spare keycode
     for (const KeyTaps::Tap& keyTap : taps) {
         Stroke stroke;
         if (!findStroke(keyTap.keysym, stroke)) {
             auto it = onSpare.constFind(keyTap.keysym);
             if (it == onSpare.constEnd()) {
-                if (onSpare.size() == spares.size()) {
+                if (onSpare.size() == free.size()) {
                     wipePlan();
                     return false;
                 }
-                const quint8 spare = spares.at(onSpare.size());
+                const quint8 spare = free.at(onSpare.size());
                 it = onSpare.insert(keyTap.keysym, spare);
                 sparesToMap.append({spare, keyTap.keysym});
             }
@@ -406,18 +434,31 @@ int X11Keyboard::type()
     // keymap is checked, instead of at the first key of the text.
     quint8 idle = keymap->min_key_code;
     for (quint8 spare : qAsConst(spares)) {
-        const auto planned = [spare](const SpareKey& key) { return key.first == spare; };
-        if (std::none_of(sparesToMap.cbegin(), sparesToMap.cend(), planned)) {
+        if (!mapsKeycode(sparesToMap, spare) && !mapsKeycode(earlier, spare)) {
             idle = spare;
             break;
         }
     }
     XTestFakeKeyEvent(display, idle, False, CurrentTime);
+    // The last typing's spares that this one does not use are emptied or take new characters.
+    QVector<SpareKey> mapped;
+    for (const SpareKey& spare : qAsConst(earlier)) {
+        const auto typed = [&spare](const Stroke& stroke) { return stroke.keysym == spare.second; };
+        if (std::any_of(strokes.cbegin(), strokes.cend(), typed)) {
+            mapped.append(spare);
+        } else if (!mapsKeycode(sparesToMap, spare.first)) {
+            KeySym none[2] = {NoSymbol, NoSymbol};
+            XChangeKeyboardMapping(display, spare.first, 2, none, 1);
+        }
+    }
     for (const SpareKey& spare : qAsConst(sparesToMap)) {
         KeySym syms[2] = {spare.second, spare.second};
         XChangeKeyboardMapping(display, spare.first, 2, syms, 1);
-        mappedSpares().append(spare);
+        mapped.append(spare);
     }
+    mappedSpares().fill(SpareKey());
+    mappedSpares() = mapped;
+    mapped.fill(SpareKey());
     XSync(display, False);
 
     // From here on any change of the keymap or the layout is another client's or keyboard's.
@@ -472,4 +513,6 @@ void X11Keyboard::wipePlan()
     strokes.clear();
     sparesToMap.fill(SpareKey());
     sparesToMap.clear();
+    earlier.fill(SpareKey());
+    earlier.clear();
 }

@@ -14,8 +14,9 @@ struct _XDisplay;
 // last, a virtual keyboard's for instance), so the layout is read from the XTEST keyboard and
 // the core keyboard made to take it over before the first key. Each keysym is looked up on the
 // current XKB group with the modifiers of its level (Shift, AltGr); characters the layout lacks
-// get spare keycodes of their own, mapped before the first key and left mapped until
-// restoreSpares(), so a target that reads its keys late still finds them; the user's lock and
+// get spare keycodes of their own, mapped before the first key and left mapped until the next
+// typing needs them or restoreSpares(), so a target that reads its keys late still finds them
+// (the next typing empties those it does not use, and reuses them last); the user's lock and
 // latch state is set aside so that Caps Lock cannot change what arrives. A keymap change while
 // keys are on their way makes the typing fail.
 class X11Keyboard
@@ -68,7 +69,8 @@ private:
     int xtestDevice = 0;
     X11Keymap keymap; // the XTEST keyboard's
     int group = 0;
-    QVector<quint8> spares; // free on every keyboard
+    QVector<quint8> spares;                  // free on every keyboard, the last typing's last
+    QVector<QPair<quint8, quint32>> earlier; // the last typing's spares (keycode, keysym)
     QVector<Stroke> strokes;
     QVector<QPair<quint8, quint32>> sparesToMap;
 };

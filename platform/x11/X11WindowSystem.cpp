@@ -273,9 +273,6 @@ bool X11WindowSystem::focusIsInForeground() const
 
 int X11WindowSystem::sendInput(const QVector<KeyRecord>& records)
 {
-    // The spare keycodes of the last typing kept their characters until now, for a target
-    // that reads its keys late.
-    restoreKeyboard();
     QVector<KeyTaps::Tap> taps;
     X11Keyboard keyboard(display);
     if (!KeyTaps::fromRecords(records, true, taps) || !keyboard.load() || !keyboard.plan(taps))
