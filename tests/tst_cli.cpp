@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -131,6 +132,8 @@ private slots:
     void inputWithoutLength();
     void usage_data();
     void usage();
+    void passphrase_data();
+    void passphrase();
     void missingPassword_data();
     void missingPassword();
 
@@ -175,13 +178,21 @@ void TestCli::roundTrip_data()
     QTest::addColumn<QByteArray>("password");
     QTest::addColumn<QByteArray>("lineEnd");
     QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("warning"); // the whole of standard error
+    const QByteArray weak = "Warning: One graphics card would guess this password in less than a "
+                            "second. (\"varnisk-cli passphrase\" makes a strong one.)\n";
 
-    QTest::newRow("empty file") << QByteArray("secret") << QByteArray("\n") << QByteArray();
-    QTest::newRow("long non-ASCII password") << QByteArray("pässwörd ☃ well beyond fifteen bytes")
-                                             << QByteArray("\n") << randomBytes(100000);
+    QTest::newRow("empty file") << QByteArray("secret") << QByteArray("\n") << QByteArray() << weak;
+    QTest::newRow("long non-ASCII password")
+        << QByteArray("pässwörd ☃ well beyond fifteen bytes") << QByteArray("\n")
+        << randomBytes(100000) << QByteArray();
     QTest::newRow("CRLF line end")
-        << QByteArray("secret") << QByteArray("\r\n") << randomBytes(4097);
-    QTest::newRow("empty password") << QByteArray() << QByteArray("\n") << randomBytes(10);
+        << QByteArray("secret") << QByteArray("\r\n") << randomBytes(4097) << weak;
+    // --quiet (the last argument) hides the progress, never the warning.
+    QTest::newRow("empty password")
+        << QByteArray() << QByteArray("\n") << randomBytes(10)
+        << QByteArray("Warning: The password is empty: anyone who has the file can open it. "
+                      "(\"varnisk-cli passphrase\" makes a strong one.)\n");
 }
 
 void TestCli::roundTrip()
@@ -189,12 +200,14 @@ void TestCli::roundTrip()
     QFETCH(QByteArray, password);
     QFETCH(QByteArray, lineEnd);
     QFETCH(QByteArray, data);
+    QFETCH(QByteArray, warning);
 
     writeFile(path("report.pdf"), data);
-    const ProcessResult encrypted = TestSupport::run(
-        cli(), {"encrypt", path("report.pdf"), "--password-fd", "0"}, password + lineEnd);
+    const ProcessResult encrypted =
+        TestSupport::run(cli(), {"encrypt", path("report.pdf"), "--password-fd", "0", "--quiet"},
+                         password + lineEnd);
     QCOMPARE(encrypted.exitCode, 0);
-    QVERIFY2(encrypted.err.isEmpty(), encrypted.err.constData());
+    QCOMPARE(encrypted.err, warning);
     QCOMPARE(openedByOpenssl(readFile(path("report.pdf.sdat")), password), data);
 
     // The default output is the name without its last suffix.
@@ -222,6 +235,9 @@ void TestCli::newAndShow()
     // The password is the first line of standard input, and the text is the rest of it.
     const ProcessResult created = runWithPassword({"new", path("notes.stxt")}, password, text);
     QCOMPARE(created.exitCode, 0);
+    QVERIFY2(created.err.startsWith("Warning: One graphics card would guess this password in "
+                                    "about 47 seconds."),
+             created.err.constData());
 
     const ProcessResult shown = runWithPassword({"show", path("notes.stxt")}, password);
     QCOMPARE(shown.exitCode, 0);
@@ -542,6 +558,47 @@ void TestCli::usage_data()
     row("file named like an option", {"encrypt", "--", "-h"}, 3, "File does not exsist!");
     row("-o for show", {"show", "a.stxt", "-o", "b"}, 2, "-o is for encrypt and decrypt only");
     row("encrypt to stdout", {"encrypt", "a", "-o", "-"}, 2, "Only decrypt can write");
+    row("passphrase too short", {"passphrase", "--words", "5"}, 2,
+        "--words needs a number from 6 to 20");
+    row("passphrase with a file", {"passphrase", "a"}, 2, "passphrase takes no file");
+    row("words for encrypt", {"encrypt", "a", "--words", "7"}, 2, "--words is for passphrase only");
+}
+
+void TestCli::passphrase_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("words");
+    QTest::addColumn<QString>("list");
+    QTest::newRow("English") << "en_GB.UTF-8" << QStringList{} << 6 << "eff_large_wordlist.txt";
+    QTest::newRow("German, 8 words")
+        << "de_DE.UTF-8" << QStringList{"--words", "8"} << 8 << "german_wordlist.txt";
+}
+
+void TestCli::passphrase()
+{
+    QFETCH(QString, language);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, words);
+    QFETCH(QString, list);
+    const QList<QByteArray> known =
+        readFile(qEnvironmentVariable("VARNISK_SOURCE_DIR") + "/frontend/wordlists/" + list)
+            .split('\n');
+    QSet<QByteArray> seen;
+    for (int i = 0; i < 2; ++i) {
+        const ProcessResult result =
+            TestSupport::run("env", QStringList{"-u", "LANGUAGE", "-u", "LC_ALL",
+                                                "LANG=" + language, cli(), "passphrase"} +
+                                        arguments);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.out.endsWith('\n'));
+        const QList<QByteArray> picked = result.out.trimmed().split(' ');
+        QCOMPARE(picked.size(), words);
+        for (const QByteArray& word : picked)
+            QVERIFY2(known.contains(word), word.constData());
+        seen.insert(result.out);
+    }
+    QCOMPARE(seen.size(), 2);
 }
 
 void TestCli::usage()
