@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "PassphraseGenerator.h"
+
 #include <algorithm>
 
 namespace {
@@ -15,6 +17,7 @@ const CommandName commandNames[] = {
     {"decrypt", CommandLine::Command::Decrypt},
     {"show", CommandLine::Command::Show},
     {"new", CommandLine::Command::New},
+    {"passphrase", CommandLine::Command::Passphrase},
 };
 
 // "o" and "output" as the user writes them.
@@ -39,8 +42,8 @@ QStringList namesIn(const QString& written)
 
 CommandLine::CommandLine()
 {
-    parser.addOptions(
-        {helpOption, versionOption, forceOption, quietOption, outputOption, passwordFdOption});
+    parser.addOptions({helpOption, versionOption, forceOption, quietOption, outputOption,
+                       passwordFdOption, wordsOption});
 }
 
 bool CommandLine::parse(const QStringList& arguments)
@@ -75,6 +78,16 @@ bool CommandLine::checkOptions()
         if (!isNumber || parsedPasswordFd < 0)
             return fail(tr("The option --password-fd needs a file descriptor number."));
     }
+    parsedWords = PassphraseGenerator::minimumWords;
+    for (const QString& value : parser.values(wordsOption)) {
+        bool isNumber = false;
+        parsedWords = value.toInt(&isNumber);
+        if (!isNumber || parsedWords < PassphraseGenerator::minimumWords ||
+            parsedWords > PassphraseGenerator::maximumWords)
+            return fail(tr("The option --words needs a number from %1 to %2.")
+                            .arg(PassphraseGenerator::minimumWords)
+                            .arg(PassphraseGenerator::maximumWords));
+    }
     return true;
 }
 
@@ -90,6 +103,14 @@ bool CommandLine::checkPositionals()
     }
     if (parsedCommand == Command::None)
         return fail(tr("Unknown command: %1").arg(word));
+    if (parser.isSet(wordsOption) && parsedCommand != Command::Passphrase)
+        return fail(tr("The option --words is for passphrase only."));
+    if (parsedCommand == Command::Passphrase) {
+        if (!positional.isEmpty())
+            return fail(tr("The command passphrase takes no file."));
+        return !parser.isSet(outputOption) ||
+               fail(tr("The option -o is for encrypt and decrypt only."));
+    }
     if (positional.isEmpty())
         return fail(tr("No file given."));
     if (positional.size() > 1)
@@ -121,7 +142,8 @@ QString CommandLine::parserError(const QStringList& arguments) const
         if (!unknown.isEmpty() && names.contains(unknown))
             return tr("Unknown option: %1").arg(written);
         const bool takesValue = std::any_of(names.cbegin(), names.cend(), [&](const QString& name) {
-            return outputOption.names().contains(name) || passwordFdOption.names().contains(name);
+            return outputOption.names().contains(name) || passwordFdOption.names().contains(name) ||
+                   wordsOption.names().contains(name);
         });
         if (unknown.isEmpty() && written != argument && !takesValue)
             return tr("The option %1 takes no value.").arg(written);
@@ -150,6 +172,7 @@ bool CommandLine::fail(const QString& message)
 QString CommandLine::helpText()
 {
     return tr("Usage: varnisk-cli COMMAND [OPTIONS] FILE\n"
+              "       varnisk-cli passphrase [--words N]\n"
               "\n"
               "Encrypts and decrypts Varnisk files (.stxt secrets documents, .sdat data files,\n"
               ".simg images) on the command line.\n"
@@ -161,6 +184,9 @@ QString CommandLine::helpText()
               "  show DOC.stxt           print the text of a secrets document\n"
               "  new DOC.stxt            write a secrets document holding the text read from\n"
               "                          standard input\n"
+              "  passphrase              print a new passphrase of random common words, from\n"
+              "                          the German list when the locale is German, else\n"
+              "                          from the English one\n"
               "\n"
               "Options:\n"
               "  -o, --output OUT        the file to write\n"
@@ -170,6 +196,8 @@ QString CommandLine::helpText()
               "                          descriptor N (its line ending is not part of it);\n"
               "                          without it the password is asked on the terminal, twice\n"
               "                          for encrypt and new\n"
+              "  --words N               the number of words of a passphrase, 6 (the\n"
+              "                          default) to 20\n"
               "  -h, --help              show this help\n"
               "  --version               show the version\n"
               "\n"
@@ -177,6 +205,10 @@ QString CommandLine::helpText()
               "begin with a dash.\n"
               "\n"
               "Passwords are never taken from arguments or environment variables.\n"
+              "encrypt and new print a warning on standard error (and go on) when one\n"
+              "graphics card would guess the password within 10 years: this format's key\n"
+              "derivation (PBKDF2-HMAC-SHA1, 1,000 iterations) lets it try about 10 million\n"
+              "passwords a second. A passphrase of six random words holds for ages.\n"
               "An output file is written under a temporary name, synced, and renamed into\n"
               "place only once it is complete (and, when decrypting, verified), so a failure\n"
               "leaves any existing file as it was. A symbolic link counts as an existing\n"

@@ -21,7 +21,8 @@ public:
         Encrypt,
         Decrypt,
         Show,
-        New
+        New,
+        Passphrase
     };
 
     CommandLine();
@@ -39,6 +40,8 @@ public:
     bool quiet() const { return parser.isSet(quietOption); }
     // -1 when the password comes from the terminal.
     int passwordFd() const { return parsedPasswordFd; }
+    // The length of a generated passphrase, in words.
+    int words() const { return parsedWords; }
     const QString& error() const { return parseError; }
 
     static QString helpText();
@@ -58,11 +61,13 @@ private:
         {QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("OUT")};
     const QCommandLineOption passwordFdOption{QStringLiteral("password-fd"), QString(),
                                               QStringLiteral("N")};
+    const QCommandLineOption wordsOption{QStringLiteral("words"), QString(), QStringLiteral("N")};
     QCommandLineParser parser;
 
     Command parsedCommand = Command::None;
     QString parsedFile;
     QString parsedOutput;
     int parsedPasswordFd = -1;
+    int parsedWords = 0;
     QString parseError;
 };

@@ -4,7 +4,9 @@
 #include "ExitCode.h"
 #include "NullDevice.h"
 #include "OutcomeMessage.h"
+#include "PassphraseGenerator.h"
 #include "PasswordReader.h"
+#include "PasswordStrength.h"
 #include "SecureStringHolder.h"
 #include "SecureWipe.h"
 #include "StandardOutput.h"
@@ -15,6 +17,7 @@
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <cerrno>
 #include <cstdio>
@@ -121,6 +124,8 @@ int Commands::run() const
         return show();
     case CommandLine::Command::New:
         return create();
+    case CommandLine::Command::Passphrase:
+        return passphrase();
     case CommandLine::Command::None:
         break;
     }
@@ -139,6 +144,7 @@ int Commands::encrypt() const
     SecureStringHolder password;
     if (const int noPassword = askPassword(password, true))
         return noPassword;
+    warnIfWeak(password, target);
     const auto length = static_cast<quint64>(input.size());
     return report(stream(ProgressLine::Work::Encrypting, input, false,
                          [&](StreamProgress* progress) {
@@ -246,6 +252,7 @@ int Commands::create() const
     SecureStringHolder password;
     if (const int noPassword = askPassword(password, true))
         return noPassword;
+    warnIfWeak(password, line.file());
     if (isatty(STDIN_FILENO))
         printTo(stderr, tr("Type the text, then Ctrl-D on a line of its own:"));
     QByteArray text;
@@ -264,6 +271,23 @@ int Commands::create() const
     source.close();
     secureWipe(text);
     return report(written, Operation::Encrypt);
+}
+
+int Commands::passphrase() const
+{
+    SecureStringHolder words;
+    if (!PassphraseGenerator::generate(words.string(), line.words(),
+                                       PassphraseGenerator::languageOf(QLocale())))
+        return fail(PassphraseGenerator::failureText(), ExitCode::InputOutput);
+    words.string() += '\n';
+    int error =
+        StandardOutput::writeAll(words.string().data(), static_cast<qint64>(words.string().size()));
+    if (error == 0)
+        error = StandardOutput::sync();
+    if (error != 0)
+        return fail(tr("Error writing to standard output: %1").arg(qt_error_string(error)),
+                    ExitCode::InputOutput);
+    return ExitCode::Success;
 }
 
 int Commands::openInput(QFile& input, bool needsLength) const
@@ -322,6 +346,14 @@ int Commands::askPassword(SecureStringHolder& password, bool confirm) const
     if (!secureEqual(password.string(), confirmation.string()))
         return fail(tr("Passwords don't match!"), ExitCode::Usage);
     return ExitCode::Success;
+}
+
+void Commands::warnIfWeak(const SecureStringHolder& password, const QString& target)
+{
+    const PasswordStrength strength = PasswordStrength::estimate(password.string(), target);
+    if (strength.tier() == PasswordStrength::Tier::Weak)
+        printTo(stderr, tr("Warning: %1 (\"varnisk-cli passphrase\" makes a strong one.)")
+                            .arg(strength.warning()));
 }
 
 int Commands::report(const Result& result, OutcomeMessage::Operation operation) const

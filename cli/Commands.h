@@ -30,12 +30,15 @@ private:
     int decryptToStandardOutput(QFile& input) const;
     int show() const;
     int create() const;
+    int passphrase() const;
 
     // Encryption needs the input's length before it starts: a pipe or a device is refused.
     // Decryption reads whatever comes, and waits for a FIFO's writer as any command would.
     int openInput(QFile& input, bool needsLength = false) const;
     int checkTarget(const QString& target) const;
     int askPassword(SecureStringHolder& password, bool confirm) const;
+    // One line on standard error when `password` would not hold for long; the work goes on.
+    static void warnIfWeak(const SecureStringHolder& password, const QString& target);
     // Tells a failure on standard error and returns its exit code.
     int report(const CryptoFile::Result& result, OutcomeMessage::Operation operation) const;
 

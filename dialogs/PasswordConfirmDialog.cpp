@@ -1,9 +1,13 @@
 #include "PasswordConfirmDialog.h"
 
+#include "PassphraseGenerator.h"
+#include "PasswordStrength.h"
 #include "SecureLineEdit.h"
 #include "ui_PasswordConfirmDialog.h"
 
+#include <QLocale>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 
 PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* holder, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::PasswordConfirmDialog>()), password(holder)
@@ -19,9 +23,14 @@ PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* holder, QWidget
     sleConfirm = new SecureLineEdit(&confirmation, this);
     sleConfirm->setObjectName(QStringLiteral("sleConfirm"));
     ui->formLayout->setWidget(1, QFormLayout::FieldRole, sleConfirm);
+    forgetPassphrase();
+    updateEstimate();
 
     connect(ui->bOk, &QPushButton::clicked, this, &PasswordConfirmDialog::accept);
     connect(ui->bCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->bGenerate, &QPushButton::clicked, this, &PasswordConfirmDialog::generate);
+    for (SecureLineEdit* field : {slePassword, sleConfirm})
+        connect(field, &QLineEdit::textChanged, this, &PasswordConfirmDialog::fieldsEdited);
 }
 
 PasswordConfirmDialog::~PasswordConfirmDialog()
@@ -35,15 +44,78 @@ void PasswordConfirmDialog::clear()
 {
     slePassword->wipe();
     sleConfirm->wipe();
+    forgetPassphrase();
+    updateEstimate();
     slePassword->setFocus(Qt::OtherFocusReason);
+}
+
+void PasswordConfirmDialog::setFileName(const QString& path)
+{
+    fileName = path;
+    updateEstimate();
 }
 
 void PasswordConfirmDialog::accept()
 {
-    if (secureEqual(password->string(), confirmation.string())) {
-        QDialog::accept();
+    if (!secureEqual(password->string(), confirmation.string())) {
+        QMessageBox::critical(this, QStringLiteral("Varnisk"), tr("Passwords don't match!"),
+                              QMessageBox::Ok);
+        // Either entry may be the wrong one, and a field cannot show which: both start afresh.
+        clear();
         return;
     }
-    QMessageBox::critical(this, QStringLiteral("Varnisk"), tr("Passwords don't match!"),
-                          QMessageBox::Ok);
+    const PasswordStrength strength = PasswordStrength::estimate(password->string(), fileName);
+    if (strength.tier() == PasswordStrength::Tier::Weak &&
+        QMessageBox::question(this, QStringLiteral("Varnisk"),
+                              strength.warning() + QLatin1Char('\n') + tr("Use it anyway?"),
+                              QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes) {
+        slePassword->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    QDialog::accept();
+}
+
+void PasswordConfirmDialog::generate()
+{
+    SecureStringHolder passphrase;
+    if (!PassphraseGenerator::generate(passphrase.string(), PassphraseGenerator::minimumWords,
+                                       PassphraseGenerator::languageOf(QLocale()))) {
+        QMessageBox::critical(this, QStringLiteral("Varnisk"), PassphraseGenerator::failureText(),
+                              QMessageBox::Ok);
+        return;
+    }
+    {
+        const QScopedValueRollback<bool> guard(filling, true);
+        slePassword->setSecret(passphrase.string());
+        sleConfirm->setSecret(passphrase.string());
+    }
+    // Shown once, so that it can be written down; it goes wherever the fields' content goes.
+    ui->lPassphrase->setText(QString::fromUtf8(passphrase.string().data(),
+                                               static_cast<int>(passphrase.string().size())));
+    ui->lGenerated->show();
+    ui->lPassphrase->show();
+    updateEstimate();
+}
+
+void PasswordConfirmDialog::fieldsEdited()
+{
+    if (filling)
+        return;
+    // The fields no longer hold what is shown.
+    forgetPassphrase();
+    // Queued: a field reports the change of its text before its secret has followed.
+    QMetaObject::invokeMethod(this, &PasswordConfirmDialog::updateEstimate, Qt::QueuedConnection);
+}
+
+void PasswordConfirmDialog::updateEstimate()
+{
+    ui->lTimeToGuess->setText(PasswordStrength::estimate(password->string(), fileName).line());
+}
+
+void PasswordConfirmDialog::forgetPassphrase()
+{
+    ui->lPassphrase->clear();
+    ui->lGenerated->hide();
+    ui->lPassphrase->hide();
 }

@@ -3,6 +3,7 @@
 #include "SecureStringHolder.h"
 
 #include <QDialog>
+#include <QString>
 
 #include <memory>
 
@@ -12,7 +13,9 @@ class PasswordConfirmDialog;
 class SecureLineEdit;
 
 // Asks twice for a new password and accepts only when both entries agree. The first entry goes
-// into the caller's holder; the second into a holder of the dialog's own.
+// into the caller's holder; the second into a holder of the dialog's own. Below the fields it
+// tells how long the password would hold against guessing; a weak or empty one is accepted only
+// when the user confirms it, and Generate fills both fields with a random passphrase, shown once.
 class PasswordConfirmDialog : public QDialog
 {
     Q_OBJECT
@@ -23,14 +26,24 @@ public:
 
     // Empties both fields and wipes both entries, ready for the next request.
     void clear();
+    // The file the password is for, before each open(): its name counts as a guessable word.
+    void setFileName(const QString& path);
 
 public slots:
     void accept() override;
 
 private:
+    void generate();
+    void fieldsEdited();
+    void updateEstimate();
+    void forgetPassphrase();
+
     std::unique_ptr<Ui::PasswordConfirmDialog> ui;
     SecureStringHolder* const password;
     SecureLineEdit* slePassword;
     SecureStringHolder confirmation;
     SecureLineEdit* sleConfirm;
+    QString fileName;
+    // Set while generate() fills the fields, which are then no edit of the user's.
+    bool filling = false;
 };

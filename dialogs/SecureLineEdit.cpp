@@ -46,6 +46,19 @@ int encodeUtf8(char32_t codePoint, char* out)
     return 4;
 }
 
+// The length of the UTF-8 sequence that starts with `lead`; a stray byte counts as one.
+std::size_t sequenceLength(char lead)
+{
+    const auto byte = static_cast<unsigned char>(lead);
+    if (byte >= 0xF0)
+        return 4;
+    if (byte >= 0xE0)
+        return 3;
+    if (byte >= 0xC0)
+        return 2;
+    return 1;
+}
+
 } // namespace
 
 SecureLineEdit::SecureLineEdit(SecureStringHolder* secret, QWidget* parent)
@@ -71,6 +84,21 @@ void SecureLineEdit::wipe()
     secureClear(holder->string());
     OPENSSL_cleanse(byteLengths.data(), byteLengths.size());
     byteLengths.clear();
+}
+
+void SecureLineEdit::setSecret(const SecureString& secret)
+{
+    wipe();
+    QString letters;
+    for (std::size_t offset = 0; offset < secret.size();) {
+        const std::size_t length = std::min(sequenceLength(secret[offset]), secret.size() - offset);
+        byteLengths.push_back(static_cast<unsigned char>(length));
+        letters += QLatin1Char(substituteLetter());
+        offset += length;
+    }
+    holder->string().assign(secret.data(), secret.size());
+    const QScopedValueRollback<bool> guard(editing, true);
+    QLineEdit::setText(letters);
 }
 
 void SecureLineEdit::mousePressEvent(QMouseEvent* event)
@@ -112,10 +140,17 @@ void SecureLineEdit::keyPressEvent(QKeyEvent* event)
 {
     if (!inStep())
         wipe();
+    // Select all is the one selection kept: the next typed text or erase replaces all of it.
+    const bool replaceAll = allSelected();
     deselect();
+    if (event->matches(QKeySequence::SelectAll)) {
+        event->accept();
+        selectAll();
+        return;
+    }
     const int cursor = cursorPosition();
 
-    // Clipboard, undo, select-all and word-wise editing all live on these modifiers, and the
+    // Clipboard, undo and word-wise editing all live on these modifiers, and the
     // remaining editing bindings (Shift+Insert, Shift+Delete, the Paste and Cut keys) are
     // caught by name: none of them may reach the base, which would edit behind our back.
     if ((event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != 0 ||
@@ -124,6 +159,11 @@ void SecureLineEdit::keyPressEvent(QKeyEvent* event)
         return;
     }
 
+    if (replaceAll && (event->key() == Qt::Key_Backspace || event->key() == Qt::Key_Delete)) {
+        event->accept();
+        wipe();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Backspace:
         event->accept();
@@ -153,6 +193,8 @@ void SecureLineEdit::keyPressEvent(QKeyEvent* event)
     }
 
     event->accept();
+    if (replaceAll)
+        wipe();
     insertText(event->text());
 }
 
@@ -162,7 +204,7 @@ void SecureLineEdit::inputMethodEvent(QInputMethodEvent* event)
     // preedit is never shown, since the base would put it into the widget's text, and a
     // replacement of text around the cursor is refused like any other range edit.
     event->accept();
-    if (!inStep())
+    if (!inStep() || (allSelected() && !event->commitString().isEmpty()))
         wipe();
     deselect();
     if (!event->commitString().isEmpty())
@@ -198,7 +240,6 @@ bool SecureLineEdit::isEditingShortcut(const QKeyEvent* event)
         QKeySequence::Copy,
         QKeySequence::Undo,
         QKeySequence::Redo,
-        QKeySequence::SelectAll,
         QKeySequence::DeleteEndOfLine,
         QKeySequence::DeleteStartOfWord,
         QKeySequence::DeleteEndOfWord,
@@ -220,6 +261,11 @@ bool SecureLineEdit::inStep() const
 {
     return text().size() == static_cast<int>(byteLengths.size()) &&
            byteOffset(static_cast<int>(byteLengths.size())) == holder->string().size();
+}
+
+bool SecureLineEdit::allSelected() const
+{
+    return hasSelectedText() && selectedText().size() == text().size();
 }
 
 std::size_t SecureLineEdit::byteOffset(int characters) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SecureAllocator.h"
+#include "SecureString.h"
 
 #include <QLineEdit>
 
@@ -13,7 +14,8 @@ class SecureStringHolder;
 // text: their UTF-8 bytes go into the holder's SecureString, and the widget gets one random
 // letter per character instead, shown masked. Every way of editing the widget that would bypass
 // that bookkeeping (clipboard, undo, context menu, drops, selections, input-method preedit) is
-// shut, so the field and the secret always describe the same characters.
+// shut, so the field and the secret always describe the same characters. The one selection
+// kept is select all (Ctrl+A), which the next typed or erasing key replaces as a whole.
 class SecureLineEdit : public QLineEdit
 {
     Q_OBJECT
@@ -24,6 +26,8 @@ public:
 
     // Empties the field, wipes the secret behind it and forgets the character bookkeeping.
     void wipe();
+    // Replaces the field's content with `secret` (UTF-8), as if it had been typed.
+    void setSecret(const SecureString& secret);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -42,6 +46,7 @@ private:
     static char substituteLetter();
 
     bool inStep() const;
+    bool allSelected() const;
     std::size_t byteOffset(int characters) const;
     void insertText(const QString& text);
     bool insertCodePoint(char32_t codePoint);

@@ -42,6 +42,7 @@ bool Varnisk::saveAsAndWait()
         return false;
     ui->statusBar->showMessage(tr("Saving: ") + QFileInfo(path).fileName(), 0);
     saveAsFileName = path;
+    saveAsPasswordDialog.setFileName(path);
     // finished(int) runs saveSecretsAsContinued, which writes the document, before exec returns.
     return saveAsPasswordDialog.exec() == QDialog::Accepted;
 }
@@ -150,6 +151,7 @@ void Varnisk::aSaveAs()
         return;
     ui->statusBar->showMessage(tr("Saving: ") + QFileInfo(path).fileName(), 0);
     saveAsFileName = path;
+    saveAsPasswordDialog.setFileName(path);
     saveAsPasswordDialog.open();
 }
 

@@ -54,6 +54,7 @@ void Varnisk::aEncrypt()
     ui->statusBar->showMessage(tr("Encrypting: ") + QFileInfo(target).fileName(), 0);
     encryptSource = source;
     encryptTarget = target;
+    encryptPasswordDialog.setFileName(target);
     encryptPasswordDialog.open();
 }
 

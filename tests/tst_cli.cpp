@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -131,6 +132,7 @@ private slots:
     void inputWithoutLength();
     void usage_data();
     void usage();
+    void passphrase();
     void missingPassword_data();
     void missingPassword();
 
@@ -175,13 +177,21 @@ void TestCli::roundTrip_data()
     QTest::addColumn<QByteArray>("password");
     QTest::addColumn<QByteArray>("lineEnd");
     QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("warning"); // the whole of standard error
+    const QByteArray weak = "Warning: One graphics card would guess this password in less than a "
+                            "second. (\"varnisk-cli passphrase\" makes a strong one.)\n";
 
-    QTest::newRow("empty file") << QByteArray("secret") << QByteArray("\n") << QByteArray();
-    QTest::newRow("long non-ASCII password") << QByteArray("pässwörd ☃ well beyond fifteen bytes")
-                                             << QByteArray("\n") << randomBytes(100000);
+    QTest::newRow("empty file") << QByteArray("secret") << QByteArray("\n") << QByteArray() << weak;
+    QTest::newRow("long non-ASCII password")
+        << QByteArray("pässwörd ☃ well beyond fifteen bytes") << QByteArray("\n")
+        << randomBytes(100000) << QByteArray();
     QTest::newRow("CRLF line end")
-        << QByteArray("secret") << QByteArray("\r\n") << randomBytes(4097);
-    QTest::newRow("empty password") << QByteArray() << QByteArray("\n") << randomBytes(10);
+        << QByteArray("secret") << QByteArray("\r\n") << randomBytes(4097) << weak;
+    // --quiet (the last argument) hides the progress, never the warning.
+    QTest::newRow("empty password")
+        << QByteArray() << QByteArray("\n") << randomBytes(10)
+        << QByteArray("Warning: The password is empty: anyone who has the file can open it. "
+                      "(\"varnisk-cli passphrase\" makes a strong one.)\n");
 }
 
 void TestCli::roundTrip()
@@ -189,12 +199,14 @@ void TestCli::roundTrip()
     QFETCH(QByteArray, password);
     QFETCH(QByteArray, lineEnd);
     QFETCH(QByteArray, data);
+    QFETCH(QByteArray, warning);
 
     writeFile(path("report.pdf"), data);
-    const ProcessResult encrypted = TestSupport::run(
-        cli(), {"encrypt", path("report.pdf"), "--password-fd", "0"}, password + lineEnd);
+    const ProcessResult encrypted =
+        TestSupport::run(cli(), {"encrypt", path("report.pdf"), "--password-fd", "0", "--quiet"},
+                         password + lineEnd);
     QCOMPARE(encrypted.exitCode, 0);
-    QVERIFY2(encrypted.err.isEmpty(), encrypted.err.constData());
+    QCOMPARE(encrypted.err, warning);
     QCOMPARE(openedByOpenssl(readFile(path("report.pdf.sdat")), password), data);
 
     // The default output is the name without its last suffix.
@@ -222,6 +234,9 @@ void TestCli::newAndShow()
     // The password is the first line of standard input, and the text is the rest of it.
     const ProcessResult created = runWithPassword({"new", path("notes.stxt")}, password, text);
     QCOMPARE(created.exitCode, 0);
+    QVERIFY2(created.err.startsWith("Warning: One graphics card would guess this password in "
+                                    "about 47 seconds."),
+             created.err.constData());
 
     const ProcessResult shown = runWithPassword({"show", path("notes.stxt")}, password);
     QCOMPARE(shown.exitCode, 0);
@@ -429,7 +444,9 @@ void TestCli::writeFailure()
     for (int i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>('a' + i % 26);
     writeFile(path("plain"), data);
-    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), data, "pw"));
+    // Strong enough to draw no warning before the failure's message.
+    const QByteArray password = "correct horse battery staple";
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), data, password));
 
     SmallTmpfs disk;
     if (fullDisk && !disk.isMounted())
@@ -449,8 +466,9 @@ void TestCli::writeFailure()
         arguments.removeOne("--force");
     else if (command != "new")
         arguments << "-o" << (toStandardOutput ? "-" : target);
-    const ProcessResult result = runInShell(arguments, "pw\n" + data, fullDisk ? -1 : failAt,
-                                            toStandardOutput ? target : QString());
+    const ProcessResult result =
+        runInShell(arguments, password + '\n' + data, fullDisk ? -1 : failAt,
+                   toStandardOutput ? target : QString());
 
     QVERIFY2(result.exitCode == 3, result.err.constData());
     const QByteArray prefix = command == "encrypt" || command == "new"
@@ -542,6 +560,10 @@ void TestCli::usage_data()
     row("file named like an option", {"encrypt", "--", "-h"}, 3, "File does not exsist!");
     row("-o for show", {"show", "a.stxt", "-o", "b"}, 2, "-o is for encrypt and decrypt only");
     row("encrypt to stdout", {"encrypt", "a", "-o", "-"}, 2, "Only decrypt can write");
+    row("passphrase too short", {"passphrase", "--words", "5"}, 2,
+        "--words needs a number from 6 to 20");
+    row("passphrase with a file", {"passphrase", "a"}, 2, "passphrase takes no file");
+    row("words for encrypt", {"encrypt", "a", "--words", "7"}, 2, "--words is for passphrase only");
 }
 
 void TestCli::usage()
@@ -555,6 +577,28 @@ void TestCli::usage()
     QVERIFY2((exitCode == 0 ? result.out : result.err).contains(output),
              (result.out + result.err).constData());
     QVERIFY(entries(dir->path()).isEmpty());
+}
+
+void TestCli::passphrase()
+{
+    // The list follows the locale; the words are drawn anew each time.
+    const QList<QByteArray> german =
+        readFile(qEnvironmentVariable("VARNISK_SOURCE_DIR") + "/frontend/wordlists/"
+                                                              "german_wordlist.txt")
+            .split('\n');
+    QSet<QByteArray> seen;
+    for (int i = 0; i < 2; ++i) {
+        const ProcessResult result =
+            TestSupport::run("env", {"-u", "LANGUAGE", "-u", "LC_ALL", "LANG=de_DE.UTF-8", cli(),
+                                     "passphrase", "--words", "8"});
+        QCOMPARE(result.exitCode, 0);
+        const QList<QByteArray> words = result.out.chopped(1).split(' ');
+        QCOMPARE(words.size(), 8);
+        for (const QByteArray& word : words)
+            QVERIFY2(german.contains(word), word.constData());
+        seen.insert(result.out);
+    }
+    QCOMPARE(seen.size(), 2);
 }
 
 void TestCli::missingPassword_data()

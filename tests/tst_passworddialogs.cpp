@@ -1,19 +1,29 @@
 // The two password dialogs: what is typed reaches the caller's holder and nothing else, the
-// keys that close them, the confirmation's comparison, and a fresh start after clear().
+// keys that close them, the confirmation's comparison and its question about a weak password,
+// the generated passphrase, and a fresh start after clear().
 #include "ModalScript.h"
 #include "PasswordConfirmDialog.h"
 #include "PasswordDialog.h"
 #include "SecureStringHolder.h"
 #include "TestSupport.h"
 
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
 
 using TestSupport::secretOf;
+
+namespace {
+// Outcomes of the confirmation beyond accepted and rejected.
+const int mismatch = -1; // "Passwords don't match!"
+const int weak = -2;     // the question whether to use a weak password
+} // namespace
 
 class tst_PasswordDialogs : public QObject
 {
@@ -25,6 +35,7 @@ private slots:
 
     void entries_data();
     void entries();
+    void generate();
     void clearStartsAfresh_data();
     void clearStartsAfresh();
 
@@ -79,11 +90,12 @@ void tst_PasswordDialogs::entries_data()
     QTest::addColumn<QString>("password");
     QTest::addColumn<QString>("confirmation");
     QTest::addColumn<QString>("key");
-    QTest::addColumn<int>("result"); // -1: "Passwords don't match!", the dialog stays open
+    QTest::addColumn<int>("result");
 
     const int ok = QDialog::Accepted;
     const int no = QDialog::Rejected;
     const QString multiByte = QString::fromUtf8("p\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80");
+    const QString strong = QString::fromUtf8("\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80 longer than 15");
     const auto row = [](const char* name, bool confirm, const QString& password,
                         const QString& confirmation, const char* key, int result) {
         QTest::newRow(name) << confirm << password << confirmation << QString(key) << result;
@@ -92,15 +104,16 @@ void tst_PasswordDialogs::entries_data()
     row("plain, Return", false, "pw", {}, "Return", ok);
     row("plain, Escape", false, "pw", {}, "Escape", no);
     row("plain, empty", false, {}, {}, "Return", ok);
-    row("confirm, multi-byte", true, multiByte, multiByte, "Return", ok);
-    row("confirm, both empty", true, {}, {}, "Ok", ok);
+    row("confirm, strong multi-byte", true, strong, strong, "Return", ok);
     row("confirm, Escape", true, "pw", "pw", "Escape", no);
-    row("confirm, one differs", true, "secret", "secreT", "Ok", -1);
-    row("confirm, one more", true, "secret", "secret1", "Ok", -1);
-    row("confirm, one less", true, "secret", "secre", "Return", -1);
-    row("confirm, first empty", true, {}, "x", "Ok", -1);
+    row("confirm, both empty", true, {}, {}, "Ok", weak);
+    row("confirm, common word", true, "dragon", "dragon", "Return", weak);
+    row("confirm, one differs", true, "secret", "secreT", "Ok", mismatch);
+    row("confirm, one more", true, "secret", "secret1", "Ok", mismatch);
+    row("confirm, one less", true, "secret", "secre", "Return", mismatch);
+    row("confirm, first empty", true, {}, "x", "Ok", mismatch);
     // Same number of characters, different bytes.
-    row("confirm, a vs ä", true, "a", QString::fromUtf8("\xC3\xA4"), "Ok", -1);
+    row("confirm, a vs ä", true, "a", QString::fromUtf8("\xC3\xA4"), "Ok", mismatch);
 }
 
 void tst_PasswordDialogs::entries()
@@ -122,28 +135,69 @@ void tst_PasswordDialogs::entries()
     // The fields hold stand-ins, never the characters typed.
     QVERIFY(password.isEmpty() || !first->text().contains(password));
     ModalScript script;
-    if (result < 0)
+    if (result == mismatch)
         script.message();
+    if (result == weak)
+        script.answer(QMessageBox::No);
     press(key);
     QVERIFY(script.waitUntilDone());
     QCOMPARE(script.unexpectedMessages, QStringList());
-    if (result < 0) {
+    if (result == mismatch) {
         QCOMPARE(script.messages, QStringList{"Passwords don't match!"});
-        QCOMPARE(finished.count(), 0);
-        QVERIFY(dialog->isVisible());
-        // Corrected, the confirmation is taken.
-        second->setFocus();
-        QTest::keyClick(second, Qt::Key_End);
-        for (int i = 0; i < confirmation.size(); ++i)
-            QTest::keyClick(second, Qt::Key_Backspace);
+        // Both entries start afresh, the first one focused.
+        QVERIFY(holder->string().empty() && first->text().isEmpty() && second->text().isEmpty());
+        QCOMPARE(dialog->focusWidget(), first);
+        password = QStringLiteral("correct horse battery staple");
+        typeText(first, password);
         typeText(second, password);
         press(QStringLiteral("Ok"));
+        result = QDialog::Accepted;
+    }
+    if (result == weak) {
+        // One question naming the estimate; No keeps the dialog open, Yes takes the password.
+        const QString named = password.isEmpty() ? "can open it." : "in less than a second.";
+        QVERIFY2(script.messages.value(0).endsWith(named + "\nUse it anyway?"),
+                 qPrintable(script.messages.value(0)));
+        QVERIFY(finished.count() == 0 && dialog->isVisible());
+        ModalScript yes;
+        yes.answer(QMessageBox::Yes);
+        press(key);
+        QVERIFY(yes.waitUntilDone());
         result = QDialog::Accepted;
     }
     QCOMPARE(finished.count(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), result);
     // Until the caller clears it, even a rejected dialog keeps what was typed.
     QCOMPARE(secretOf(*holder), password.toUtf8());
+}
+
+void tst_PasswordDialogs::generate()
+{
+    open(true);
+    auto* generateButton = dialog->findChild<QPushButton*>(QStringLiteral("bGenerate"));
+    auto* shown = dialog->findChild<QLabel*>(QStringLiteral("lPassphrase"));
+    auto* estimate = dialog->findChild<QLabel*>(QStringLiteral("lTimeToGuess"));
+    typeText(first, QStringLiteral("dragon"));
+    QTRY_VERIFY2(estimate->text().endsWith("(weak)"), qPrintable(estimate->text()));
+    QStringList passphrases;
+    for (int i = 0; i < 2; ++i) {
+        generateButton->click();
+        passphrases << QString::fromUtf8(secretOf(*holder));
+        QVERIFY2(QRegularExpression("^[a-z-]+( [a-z-]+){5}$").match(passphrases.last()).hasMatch(),
+                 qPrintable(passphrases.last()));
+        QCOMPARE(shown->text(), passphrases.last());
+        QVERIFY(shown->isVisible());
+        QCOMPARE(estimate->text(), "Time to guess: more than a million years (strong)");
+    }
+    QVERIFY(passphrases.at(0) != passphrases.at(1));
+    ModalScript script; // no question for a strong one
+    press(QStringLiteral("Ok"));
+    QCOMPARE(script.unexpectedMessages, QStringList());
+    QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    // Both entries hold it: the confirmation passed.
+    QCOMPARE(QString::fromUtf8(secretOf(*holder)), passphrases.last());
+    static_cast<PasswordConfirmDialog*>(dialog.get())->clear();
+    QVERIFY(shown->text().isEmpty() && !shown->isVisible());
 }
 
 void tst_PasswordDialogs::clearStartsAfresh_data()
@@ -173,14 +227,14 @@ void tst_PasswordDialogs::clearStartsAfresh()
 
     // The confirmation's own holder was emptied too: equal new entries are accepted.
     open(confirm);
-    typeText(first, QStringLiteral("new"));
+    typeText(first, QStringLiteral("a new one, not weak"));
     if (confirm)
-        typeText(second, QStringLiteral("new"));
+        typeText(second, QStringLiteral("a new one, not weak"));
     ModalScript script;
     press(QStringLiteral("Ok"));
     QCOMPARE(script.unexpectedMessages, QStringList());
     QCOMPARE(dialog->result(), int(QDialog::Accepted));
-    QCOMPARE(secretOf(*holder), QByteArray("new"));
+    QCOMPARE(secretOf(*holder), QByteArray("a new one, not weak"));
 }
 
 QTEST_MAIN(tst_PasswordDialogs)

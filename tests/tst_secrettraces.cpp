@@ -28,7 +28,8 @@ const Halves firstLine = {QStringLiteral("Bank PIN for Zorblax account: "),
                           QStringLiteral("4471-Quintessa-9083")};
 const Halves lastLine = {QStringLiteral("Wifi router admin: "),
                          QStringLiteral("Hollowmere-Vantage-5512")};
-const Halves password = {QStringLiteral("Tangerine-"), QStringLiteral("Osprey-4417")};
+// Not ASCII, so that the strength estimate makes its accent-free copies as well.
+const Halves password = {QStringLiteral("Tangerine-ä"), QStringLiteral("Osprey-4417")};
 
 QList<QByteArray> halves(const Halves& text)
 {

@@ -21,6 +21,15 @@ Bedingungen der GNU General Public License, Version 3
 oder jeder späteren Version, weitergeben und/oder ändern.
 Es kommt OHNE JEDE GEWÄHRLEISTUNG.</translation>
     </message>
+    <message>
+        <source>Passphrase word lists: the EFF&apos;s long list (English)
+and Uli Fouquet&apos;s German list, both under the
+Creative Commons Attribution 3.0 licence.</source>
+        <translation>Wortlisten für Passphrasen: die lange Liste
+der EFF (Englisch) und die deutsche Liste von
+Uli Fouquet, beide unter der Lizenz
+Creative Commons Namensnennung 3.0.</translation>
+    </message>
 </context>
 <context>
     <name>CommandLine</name>
@@ -81,7 +90,20 @@ Es kommt OHNE JEDE GEWÄHRLEISTUNG.</translation>
         <translation>Mehr mit &apos;varnisk-cli --help&apos;.</translation>
     </message>
     <message>
+        <source>The option --words needs a number from %1 to %2.</source>
+        <translation>Die Option --words braucht eine Zahl von %1 bis %2.</translation>
+    </message>
+    <message>
+        <source>The option --words is for passphrase only.</source>
+        <translation>Die Option --words gilt nur für passphrase.</translation>
+    </message>
+    <message>
+        <source>The command passphrase takes no file.</source>
+        <translation>Der Befehl passphrase nimmt keine Datei.</translation>
+    </message>
+    <message>
         <source>Usage: varnisk-cli COMMAND [OPTIONS] FILE
+       varnisk-cli passphrase [--words N]
 
 Encrypts and decrypts Varnisk files (.stxt secrets documents, .sdat data files,
 .simg images) on the command line.
@@ -93,6 +115,9 @@ Commands:
   show DOC.stxt           print the text of a secrets document
   new DOC.stxt            write a secrets document holding the text read from
                           standard input
+  passphrase              print a new passphrase of random common words, from
+                          the German list when the locale is German, else
+                          from the English one
 
 Options:
   -o, --output OUT        the file to write
@@ -102,6 +127,8 @@ Options:
                           descriptor N (its line ending is not part of it);
                           without it the password is asked on the terminal, twice
                           for encrypt and new
+  --words N               the number of words of a passphrase, 6 (the
+                          default) to 20
   -h, --help              show this help
   --version               show the version
 
@@ -109,6 +136,10 @@ Options may stand before or after the command; -- ends them, so a file name may
 begin with a dash.
 
 Passwords are never taken from arguments or environment variables.
+encrypt and new print a warning on standard error (and go on) when one
+graphics card would guess the password within 10 years: this format&apos;s key
+derivation (PBKDF2-HMAC-SHA1, 1,000 iterations) lets it try about 10 million
+passwords a second. A passphrase of six random words holds for ages.
 An output file is written under a temporary name, synced, and renamed into
 place only once it is complete (and, when decrypting, verified), so a failure
 leaves any existing file as it was. A symbolic link counts as an existing
@@ -134,6 +165,7 @@ Exit codes:
      (a full disk, a file-size limit, standard output closed early)
 </source>
         <translation>Aufruf: varnisk-cli BEFEHL [OPTIONEN] DATEI
+       varnisk-cli passphrase [--words N]
 
 Verschlüsselt und entschlüsselt Varnisk-Dateien (.stxt-Geheimnisdokumente,
 .sdat-Datendateien, .simg-Bilder) auf der Kommandozeile.
@@ -146,6 +178,9 @@ Befehle:
   show DOK.stxt           den Text eines Geheimnisdokuments ausgeben
   new DOK.stxt            ein Geheimnisdokument mit dem Text aus der
                           Standardeingabe schreiben
+  passphrase              eine neue Passphrase aus zufälligen, geläufigen Wörtern
+                          ausgeben, aus der deutschen Liste, wenn die Locale
+                          deutsch ist, sonst aus der englischen
 
 Optionen:
   -o, --output AUS        die zu schreibende Datei
@@ -155,6 +190,8 @@ Optionen:
                           lesen (das Zeilenende gehört nicht dazu); ohne diese
                           Option wird auf dem Terminal nach dem Passwort gefragt,
                           bei encrypt und new zweimal
+  --words N               die Zahl der Wörter einer Passphrase, 6 (Vorgabe)
+                          bis 20
   -h, --help              diese Hilfe anzeigen
   --version               die Version anzeigen
 
@@ -162,6 +199,11 @@ Optionen dürfen vor oder nach dem Befehl stehen; -- beendet sie, so kann ein
 Dateiname auch mit einem Bindestrich beginnen.
 
 Passwörter werden nie aus Argumenten oder Umgebungsvariablen genommen.
+encrypt und new geben eine Warnung auf der Standardfehlerausgabe aus (und
+arbeiten weiter), wenn eine Grafikkarte das Passwort innerhalb von 10 Jahren
+erriete: die Schlüsselableitung dieses Formats (PBKDF2-HMAC-SHA1, 1.000
+Iterationen) lässt sie etwa 10 Millionen Passwörter pro Sekunde probieren.
+Eine Passphrase aus sechs zufälligen Wörtern hält praktisch ewig.
 Eine Ausgabedatei wird unter einem vorläufigen Namen geschrieben, auf die Platte
 gebracht und erst dann an ihren Platz umbenannt, wenn sie vollständig (und beim
 Entschlüsseln geprüft) ist; ein Fehler lässt eine vorhandene Datei also
@@ -259,6 +301,14 @@ Exit-Codes:
         <source>%1 is not a regular file: only a file whose length is known in advance can be encrypted.</source>
         <translation>%1 ist keine gewöhnliche Datei: verschlüsseln lässt sich nur eine Datei, deren Länge vorher feststeht.</translation>
     </message>
+    <message>
+        <source>Error writing to standard output: %1</source>
+        <translation>Fehler beim Schreiben auf die Standardausgabe: %1</translation>
+    </message>
+    <message>
+        <source>Warning: %1 (&quot;varnisk-cli passphrase&quot; makes a strong one.)</source>
+        <translation>Warnung: %1 („varnisk-cli passphrase“ erzeugt ein starkes.)</translation>
+    </message>
 </context>
 <context>
     <name>FindDialog</name>
@@ -277,6 +327,13 @@ Exit-Codes:
     <message>
         <source>Find next...</source>
         <translation>Weitersuchen...</translation>
+    </message>
+</context>
+<context>
+    <name>PassphraseGenerator</name>
+    <message>
+        <source>No passphrase could be made: the system&apos;s random number generator failed.</source>
+        <translation>Es konnte keine Passphrase erzeugt werden: der Zufallszahlengenerator des Systems hat versagt.</translation>
     </message>
 </context>
 <context>
@@ -305,6 +362,26 @@ Exit-Codes:
         <source>Passwords don&apos;t match!</source>
         <translation>Die Passwörter stimmen nicht überein!</translation>
     </message>
+    <message>
+        <source>Fill both fields with a passphrase of random words</source>
+        <translation>Beide Felder mit einer Passphrase aus zufälligen Wörtern füllen</translation>
+    </message>
+    <message>
+        <source>Generate</source>
+        <translation>Erzeugen</translation>
+    </message>
+    <message>
+        <source>Passphrase:</source>
+        <translation>Passphrase:</translation>
+    </message>
+    <message>
+        <source>Use it anyway?</source>
+        <translation>Trotzdem verwenden?</translation>
+    </message>
+    <message>
+        <source>Write it down now: it is shown only this once</source>
+        <translation>Jetzt aufschreiben: sie wird nur dieses eine Mal gezeigt</translation>
+    </message>
 </context>
 <context>
     <name>PasswordDialog</name>
@@ -323,6 +400,81 @@ Exit-Codes:
     <message>
         <source>Ok</source>
         <translation>Ok</translation>
+    </message>
+</context>
+<context>
+    <name>PasswordStrength</name>
+    <message>
+        <source>about a second</source>
+        <translation>etwa eine Sekunde</translation>
+    </message>
+    <message>
+        <source>about %1 seconds</source>
+        <translation>etwa %1 Sekunden</translation>
+    </message>
+    <message>
+        <source>about a minute</source>
+        <translation>etwa eine Minute</translation>
+    </message>
+    <message>
+        <source>about %1 minutes</source>
+        <translation>etwa %1 Minuten</translation>
+    </message>
+    <message>
+        <source>about an hour</source>
+        <translation>etwa eine Stunde</translation>
+    </message>
+    <message>
+        <source>about %1 hours</source>
+        <translation>etwa %1 Stunden</translation>
+    </message>
+    <message>
+        <source>about a day</source>
+        <translation>etwa ein Tag</translation>
+    </message>
+    <message>
+        <source>about %1 days</source>
+        <translation>etwa %1 Tage</translation>
+    </message>
+    <message>
+        <source>about a year</source>
+        <translation>etwa ein Jahr</translation>
+    </message>
+    <message>
+        <source>about %1 years</source>
+        <translation>etwa %1 Jahre</translation>
+    </message>
+    <message>
+        <source>less than a second</source>
+        <translation>weniger als eine Sekunde</translation>
+    </message>
+    <message>
+        <source>more than a million years</source>
+        <translation>mehr als eine Million Jahre</translation>
+    </message>
+    <message>
+        <source>weak</source>
+        <translation>schwach</translation>
+    </message>
+    <message>
+        <source>fair</source>
+        <translation>mittel</translation>
+    </message>
+    <message>
+        <source>strong</source>
+        <translation>stark</translation>
+    </message>
+    <message>
+        <source>Time to guess: %1 (%2)</source>
+        <translation>Zeit zum Erraten: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>The password is empty: anyone who has the file can open it.</source>
+        <translation>Das Passwort ist leer: Jeder, der die Datei hat, kann sie öffnen.</translation>
+    </message>
+    <message>
+        <source>One graphics card would guess this password in %1.</source>
+        <translation>Zeit, bis eine Grafikkarte dieses Passwort errät: %1.</translation>
     </message>
 </context>
 <context>

@@ -146,12 +146,14 @@ ModalScript& ModalScript::password(const QByteArray& utf8)
 
 ModalScript& ModalScript::passwords(const QByteArray& first, const QByteArray& second)
 {
-    return then([first, second](QWidget* dialog) {
+    return then([this, first, second](QWidget* dialog) {
         typeText(dialog->findChild<QWidget*>(QStringLiteral("slePassword")),
                  QString::fromUtf8(first));
         typeText(dialog->findChild<QWidget*>(QStringLiteral("sleConfirm")),
                  QString::fromUtf8(second));
+        acceptingWeak = dialog;
         clickOk(dialog);
+        acceptingWeak.clear();
     });
 }
 
@@ -213,14 +215,22 @@ void ModalScript::poll()
     if (last && !last->isVisible())
         last.clear();
     QWidget* modal = currentModal();
-    if (modal == nullptr || modal == last)
+    // While its Ok runs, the confirmation dialog comes back on top of its question for a moment,
+    // before it closes: it is no new dialog.
+    if (modal == nullptr || modal == last || modal == acceptingWeak)
         return;
     last = modal;
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (box != nullptr && acceptingWeak != nullptr && box->parentWidget() == acceptingWeak &&
+        box->button(QMessageBox::Yes) != nullptr) {
+        QTimer::singleShot(0, box, [box]() { box->button(QMessageBox::Yes)->click(); });
+        return;
+    }
     if (steps.empty() && modal == showingBefore)
         return; // the test's own dialog, back on top once a message box it showed has gone
     if (steps.empty()) {
         unexpected << describe(modal);
-        if (auto* box = qobject_cast<QMessageBox*>(modal))
+        if (box != nullptr)
             unexpectedMessages << box->text();
         if (auto* dialog = qobject_cast<QDialog*>(modal))
             dialog->reject();

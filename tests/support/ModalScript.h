@@ -56,6 +56,9 @@ private:
     std::deque<Step> steps;
     QPointer<QWidget> last;
     QPointer<QWidget> showingBefore;
+    // The confirmation dialog whose Ok passwords() is pressing: its question about a weak
+    // password is answered Yes, as by a user who chose that password.
+    QPointer<QWidget> acceptingWeak;
     int running = 0;
     QTimer timer;
 };
