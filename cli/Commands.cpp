@@ -199,8 +199,8 @@ int Commands::decryptImage(QFile& input, const QString& stem) const
         if (exitCode == ExitCode::Success)
             exitCode = report(CryptoFile::write(image, target), Operation::Decrypt);
     } else {
-        exitCode = fail(tr("Image format not recognized! Name the output with -o."),
-                        ExitCode::BadFile);
+        exitCode =
+            fail(tr("Image format not recognized! Name the output with -o."), ExitCode::BadFile);
     }
     secureWipe(image);
     return exitCode;

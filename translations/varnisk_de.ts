@@ -89,7 +89,9 @@ Encrypts and decrypts Varnisk files (.stxt secrets documents, .sdat data files,
 Commands:
   encrypt FILE [-o OUT]   encrypt FILE into OUT (default: FILE.sdat)
   decrypt FILE [-o OUT]   decrypt FILE into OUT (default: FILE without its last
-                          suffix); -o - writes the plaintext to standard output
+                          suffix, and for a .simg image the extension its first
+                          bytes call for: photo.simg gives photo.png); -o -
+                          writes the plaintext to standard output
   show DOC.stxt           print the text of a secrets document
   new DOC.stxt            write a secrets document holding the text read from
                           standard input
@@ -131,7 +133,9 @@ Exit codes:
   2  usage error: bad arguments, an existing output without --force, the
      output is the input, passwords that don&apos;t match, no password given
   3  input/output error: a missing file, or one that cannot be read or written
-     (a full disk, a file-size limit, standard output closed early)
+     (a full disk, a file-size limit, standard output closed)
+A reader that stops early (show DOC.stxt | head -1) is no error: the program
+then ends quietly by SIGPIPE, as cat does (a shell reports 141).
 </source>
         <translation>Aufruf: varnisk-cli BEFEHL [OPTIONEN] DATEI
 
@@ -141,7 +145,9 @@ Verschlüsselt und entschlüsselt Varnisk-Dateien (.stxt-Geheimnisdokumente,
 Befehle:
   encrypt DATEI [-o AUS]  DATEI nach AUS verschlüsseln (Vorgabe: DATEI.sdat)
   decrypt DATEI [-o AUS]  DATEI nach AUS entschlüsseln (Vorgabe: DATEI ohne ihre
-                          letzte Endung); -o - schreibt den Klartext auf die
+                          letzte Endung, bei einem .simg-Bild mit der Endung, die
+                          seine ersten Bytes verlangen: aus foto.simg wird
+                          foto.png); -o - schreibt den Klartext auf die
                           Standardausgabe
   show DOK.stxt           den Text eines Geheimnisdokuments ausgeben
   new DOK.stxt            ein Geheimnisdokument mit dem Text aus der
@@ -189,7 +195,9 @@ Exit-Codes:
      Ausgabe ist die Eingabe, Passwörter, die nicht übereinstimmen, kein Passwort
   3  Ein-/Ausgabefehler: eine fehlende Datei oder eine, die nicht gelesen oder
      geschrieben werden kann (volle Platte, Größenbegrenzung für Dateien,
-     vorzeitig geschlossene Standardausgabe)
+     geschlossene Standardausgabe)
+Ein Leser, der vorzeitig aufhört (show DOK.stxt | head -1), ist kein Fehler: das
+Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
 </translation>
     </message>
 </context>
@@ -258,6 +266,65 @@ Exit-Codes:
     <message>
         <source>%1 is not a regular file: only a file whose length is known in advance can be encrypted.</source>
         <translation>%1 ist keine gewöhnliche Datei: verschlüsseln lässt sich nur eine Datei, deren Länge vorher feststeht.</translation>
+    </message>
+    <message>
+        <source>Image format not recognized! Name the output with -o.</source>
+        <translation>Bildformat nicht erkannt! Geben Sie die Ausgabe mit -o an.</translation>
+    </message>
+</context>
+<context>
+    <name>EncryptedStream</name>
+    <message>
+        <source>error setting up cipher parameters</source>
+        <translation>Fehler beim Einrichten der Verschlüsselungsparameter</translation>
+    </message>
+    <message>
+        <source>error initializing hash</source>
+        <translation>Fehler beim Beginnen der Prüfsumme</translation>
+    </message>
+    <message>
+        <source>error updating hash</source>
+        <translation>Fehler beim Berechnen der Prüfsumme</translation>
+    </message>
+    <message>
+        <source>error calculating hash</source>
+        <translation>Fehler beim Abschließen der Prüfsumme</translation>
+    </message>
+    <message>
+        <source>error encrypting</source>
+        <translation>Fehler beim Verschlüsseln</translation>
+    </message>
+    <message>
+        <source>invalid header data</source>
+        <translation>ungültige Kopfdaten</translation>
+    </message>
+    <message>
+        <source>random generator failed</source>
+        <translation>der Zufallsgenerator hat versagt</translation>
+    </message>
+    <message>
+        <source>error setting up cipher</source>
+        <translation>Fehler beim Einrichten der Verschlüsselung</translation>
+    </message>
+    <message>
+        <source>stream length parameter has wrong value</source>
+        <translation>die Längenangabe des Datenstroms hat einen falschen Wert</translation>
+    </message>
+    <message>
+        <source>error encrypting final block</source>
+        <translation>Fehler beim Verschlüsseln des letzten Blocks</translation>
+    </message>
+    <message>
+        <source>unexpected end of input</source>
+        <translation>unerwartetes Ende der Eingabe</translation>
+    </message>
+    <message>
+        <source>error decrypting</source>
+        <translation>Fehler beim Entschlüsseln</translation>
+    </message>
+    <message>
+        <source>error decrypting final block</source>
+        <translation>Fehler beim Entschlüsseln des letzten Blocks</translation>
     </message>
 </context>
 <context>
