@@ -32,6 +32,7 @@ private slots:
     void commandLine_data();
     void commandLine();
     void optionsRejected();
+    void helpNeedsNoDisplay();
     void requestsGoToWindowsInOrder();
     void closedStartupWindowGetsNewWindow();
     void fileOpenEventIsQueued();
@@ -102,6 +103,21 @@ void tst_VarniskApplication::optionsRejected()
     // Nothing was queued: no window opens anything afterwards.
     QTest::qWait(100);
     QCOMPARE(visibleWindows().size(), 1);
+}
+
+void tst_VarniskApplication::helpNeedsNoDisplay()
+{
+    // Answered before the application object exists: an application would need a display.
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(environment);
+    program.start(TestSupport::binaryPath(QStringLiteral("app/varnisk")), {"--help"});
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(program.readAllStandardOutput().startsWith("Usage: varnisk"));
 }
 
 void tst_VarniskApplication::requestsGoToWindowsInOrder()

@@ -273,6 +273,47 @@ Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
     </message>
 </context>
 <context>
+    <name>EarlyOptions</name>
+    <message>
+        <source>Usage: varnisk [OPTION] [--] [FILE...]
+
+Varnisk is an editor for secrets kept in a password-protected document.
+Each FILE is opened by its suffix: a secrets document (.stxt) in the editor,
+an encrypted data file (.sdat) or image (.simg) for decryption. The first
+opens in the window shown at start-up, each further one in a window of its
+own.
+
+Options:
+  -h, --help     show this help
+  --version      show the version
+  --             end the options: every later argument is a file name, even
+                 one that begins with a dash
+
+Any other option is refused with a message box. Qt&apos;s own options for
+graphical programs (such as -platform NAME) are taken by Qt.
+varnisk-cli encrypts and decrypts the same files on the command line.
+</source>
+        <translation>Aufruf: varnisk [OPTION] [--] [DATEI...]
+
+Varnisk ist ein Editor für Geheimnisse, die in einem passwortgeschützten
+Dokument liegen. Jede DATEI wird nach ihrer Endung geöffnet: ein
+Geheimnisdokument (.stxt) im Editor, eine verschlüsselte Datendatei (.sdat)
+oder ein verschlüsseltes Bild (.simg) zum Entschlüsseln. Die erste öffnet sich
+im Fenster, das beim Start erscheint, jede weitere in einem eigenen Fenster.
+
+Optionen:
+  -h, --help     diese Hilfe anzeigen
+  --version      die Version anzeigen
+  --             beendet die Optionen: jedes weitere Argument ist ein
+                 Dateiname, auch eines, das mit einem Bindestrich beginnt
+
+Jede andere Option wird mit einem Meldungsfenster abgelehnt. Qts eigene
+Optionen für grafische Programme (etwa -platform NAME) nimmt Qt entgegen.
+varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
+</translation>
+    </message>
+</context>
+<context>
     <name>EncryptedStream</name>
     <message>
         <source>error setting up cipher parameters</source>
