@@ -3,12 +3,12 @@
 #include "About.h"
 #include "ClipboardGuard.h"
 #include "FindDialog.h"
+#include "TracelessFileDialog.h"
 #include "WindowSystem.h"
 #include "ui_VarniskClass.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -102,9 +102,8 @@ Varnisk::~Varnisk()
 
 void Varnisk::aSettings()
 {
-    const QString dir = QFileDialog::getExistingDirectory(
-        this, tr("Select Secrets Directory"), secretsPath,
-        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString dir =
+        TracelessFileDialog::existingDirectory(this, tr("Select Secrets Directory"), secretsPath);
     if (!dir.isEmpty())
         secretsPath = dir;
 }
@@ -137,6 +136,12 @@ void Varnisk::aFind()
     findDialog->show();
     findDialog->raise();
     findDialog->activateWindow();
+}
+
+void Varnisk::forgetSearchText()
+{
+    if (findDialog != nullptr)
+        findDialog->forgetSearchText();
 }
 
 void Varnisk::findNext()
@@ -199,6 +204,7 @@ void Varnisk::closeEvent(QCloseEvent* event)
     }
     writeSettings();
     event->accept();
+    forgetSearchText();
     clipboardGuard->windowClosing();
 }
 

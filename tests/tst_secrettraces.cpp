@@ -29,6 +29,8 @@ const Halves firstLine = {QStringLiteral("Bank PIN for Zorblax account: "),
 const Halves lastLine = {QStringLiteral("Wifi router admin: "),
                          QStringLiteral("Hollowmere-Vantage-5512")};
 const Halves password = {QStringLiteral("Tangerine-"), QStringLiteral("Osprey-4417")};
+// A search text can be a secret too; this one is found in the last line.
+const Halves searched = {QStringLiteral("router admin: Hollow"), QStringLiteral("mere-Vantage")};
 
 QList<QByteArray> halves(const Halves& text)
 {
@@ -163,10 +165,11 @@ void TestSecretTraces::editorLeavesNoText()
     QVERIFY(writeDocument(path("other.stxt"), {"another document\n"}));
 
     ChildProcess editor;
-    QVERIFY(
-        editor.start(program("tests/editorprobe/editorprobe"), {password.head, password.tail}, {}));
+    QVERIFY(editor.start(program("tests/editorprobe/editorprobe"),
+                         {password.head, password.tail, searched.head, searched.tail}, {}));
     // The edit deletes the first line: from then on only the undo history holds it.
-    for (const QString& command : {"open " + path("secrets.stxt"), QStringLiteral("edit")}) {
+    for (const QString& command :
+         {"open " + path("secrets.stxt"), QStringLiteral("edit"), QStringLiteral("find")}) {
         QVERIFY(editor.writeInput({command.toUtf8() + '\n'}));
         QCOMPARE(editor.readLine(), QByteArray("ok"));
     }
@@ -178,6 +181,7 @@ void TestSecretTraces::editorLeavesNoText()
     QCOMPARE(traces(editor.pid(), firstLine), 0);
     QCOMPARE(traces(editor.pid(), lastLine), 0);
     QCOMPARE(traces(editor.pid(), mark), 0);
+    QCOMPARE(traces(editor.pid(), searched), 0);
     QCOMPARE(traces(editor.pid(), password, Where::OutsideLockedUndumped), 0);
 }
 
