@@ -2,6 +2,7 @@
 
 #include "About.h"
 #include "ClipboardGuard.h"
+#include "DragOutBlocker.h"
 #include "FindDialog.h"
 #include "TracelessFileDialog.h"
 #include "WindowSystem.h"
@@ -27,6 +28,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
 {
     ui->setupUi(this);
     clipboardGuard = new ClipboardGuard(this);
+    new DragOutBlocker(ui->seTextEdit);
 
     ui->toolBar->setMovable(false);
     ui->toolBar->setIconSize(QSize(20, 20));
