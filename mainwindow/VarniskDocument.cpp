@@ -1,6 +1,7 @@
 // The secrets document's life cycle: New, Open, Save, Save As and the "Save changes?" question.
 #include "Varnisk.h"
 
+#include "BusyCursor.h"
 #include "CryptoFile.h"
 #include "OutcomeMessage.h"
 #include "SecureWipe.h"
@@ -88,6 +89,9 @@ void Varnisk::openSecretsContinued(int result)
         if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile)) {
             critical(tr("File could not be opened for reading!"));
         } else {
+            // A large document takes seconds to decrypt and above all to lay out, while the
+            // window cannot repaint or take input.
+            BusyCursor busy;
             QByteArray plain;
             const CryptoFile::Result read = CryptoFile::decrypt(file, plain, openPassword);
             file.close();
@@ -108,6 +112,7 @@ void Varnisk::openSecretsContinued(int result)
                 textModificationChanged(false);
                 forgetSearchText();
             } else {
+                busy.end();
                 reportFailure(read, OutcomeMessage::Operation::Decrypt);
             }
         }
