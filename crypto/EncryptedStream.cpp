@@ -29,8 +29,12 @@ constexpr unsigned char formatVersion = 5;
 constexpr unsigned char formatMinor = 1;
 
 // 64 KiB pieces keep system calls and thread hand-overs rare against the work on them; four
-// slots let the two threads run apart by up to three chunks.
-constexpr int chunkSize = 64 * 1024;
+// slots let the two threads run apart by up to three chunks. The fuzz build makes them small,
+// so that its short inputs span many pieces and wrap the ring, as a large file does.
+#ifndef VARNISK_STREAM_CHUNK_SIZE
+#define VARNISK_STREAM_CHUNK_SIZE (64 * 1024)
+#endif
+constexpr int chunkSize = VARNISK_STREAM_CHUNK_SIZE;
 constexpr int ringSlots = 4;
 constexpr int blockSize = 16;
 constexpr int saltSize = 16;
@@ -38,6 +42,7 @@ constexpr int keySize = 32;
 constexpr int digestSize = 32;
 constexpr int iterations = 1000;
 constexpr int maxPrefix = 32;
+static_assert(chunkSize % blockSize == 0 && chunkSize >= 4 * blockSize);
 
 // The messages are fixed English texts, which callers may rely on; they are marked for
 // translation so that the user is told them in the user's language (OutcomeMessage).
