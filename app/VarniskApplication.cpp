@@ -10,6 +10,7 @@
 #include <QFileOpenEvent>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QScreen>
 #include <QSplashScreen>
 
 VarniskApplication::VarniskApplication(int& argc, char** argv)
@@ -90,6 +91,29 @@ Varnisk* VarniskApplication::createWindow()
 {
     auto* window = new Varnisk(this);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    placeApart(window);
     window->show();
     return window;
+}
+
+void VarniskApplication::placeApart(Varnisk* window) const
+{
+    // Every window starts at the position kept in the settings, so windows opened together
+    // would lie exactly on top of each other and look like one: each further one moves down
+    // and to the right until no other window starts where it does. One that would leave the
+    // screen starts again at its top left corner.
+    QList<QPoint> taken;
+    for (QWidget* widget : topLevelWidgets()) {
+        if (widget != window && qobject_cast<Varnisk*>(widget) != nullptr && widget->isVisible())
+            taken << widget->pos();
+    }
+    const QRect screen = window->screen()->availableGeometry();
+    const QPoint step(32, 32);
+    QPoint position = window->pos();
+    for (int tries = 0; taken.contains(position) && tries <= taken.size(); ++tries) {
+        position += step;
+        if (!screen.contains(QRect(position, window->frameGeometry().size())))
+            position = screen.topLeft();
+    }
+    window->move(position);
 }

@@ -37,6 +37,8 @@ protected:
 
 private:
     Varnisk* createWindow();
+    // Moves a new window off the places of the editor windows on screen.
+    void placeApart(Varnisk* window) const;
 
     // Opened before the splash screen and kept for the program's life: on Wayland and under
     // XWayland the window behind is known only from the focus changes it has seen.

@@ -1,11 +1,15 @@
+#include "EarlyOptions.h"
 #include "ProcessProtection.h"
 #include "VarniskApplication.h"
 
 #include <csignal>
+#include <optional>
 
 int main(int argc, char** argv)
 {
     ProcessProtection::apply();
+    if (const std::optional<int> exitCode = EarlyOptions::answer(argc, argv))
+        return *exitCode;
     // A file-size limit makes a save fail with an error message instead of killing the editor
     // and its unsaved edits.
     std::signal(SIGXFSZ, SIG_IGN);

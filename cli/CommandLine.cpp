@@ -180,7 +180,9 @@ QString CommandLine::helpText()
               "Commands:\n"
               "  encrypt FILE [-o OUT]   encrypt FILE into OUT (default: FILE.sdat)\n"
               "  decrypt FILE [-o OUT]   decrypt FILE into OUT (default: FILE without its last\n"
-              "                          suffix); -o - writes the plaintext to standard output\n"
+              "                          suffix, and for a .simg image the extension its first\n"
+              "                          bytes call for: photo.simg gives photo.png); -o -\n"
+              "                          writes the plaintext to standard output\n"
               "  show DOC.stxt           print the text of a secrets document\n"
               "  new DOC.stxt            write a secrets document holding the text read from\n"
               "                          standard input\n"
@@ -231,5 +233,7 @@ QString CommandLine::helpText()
               "  2  usage error: bad arguments, an existing output without --force, the\n"
               "     output is the input, passwords that don't match, no password given\n"
               "  3  input/output error: a missing file, or one that cannot be read or written\n"
-              "     (a full disk, a file-size limit, standard output closed early)\n");
+              "     (a full disk, a file-size limit, standard output closed)\n"
+              "A reader that stops early (show DOC.stxt | head -1) is no error: the program\n"
+              "then ends quietly by SIGPIPE, as cat does (a shell reports 141).\n");
 }

@@ -2,6 +2,7 @@
 
 #include "CancelOnSignal.h"
 #include "ExitCode.h"
+#include "ImageFormat.h"
 #include "NullDevice.h"
 #include "OutcomeMessage.h"
 #include "PassphraseGenerator.h"
@@ -168,6 +169,8 @@ int Commands::decrypt() const
                 tr("%1 has no suffix to take off; name the output with -o.").arg(line.file()),
                 ExitCode::Usage);
         target = line.file().left(line.file().size() - suffix.size() - 1);
+        if (suffix == QLatin1String("simg"))
+            return decryptImage(input, target);
     }
     if (target == QLatin1String("-"))
         return decryptToStandardOutput(input);
@@ -181,6 +184,32 @@ int Commands::decrypt() const
                              return CryptoFile::decrypt(input, target, password, progress);
                          }),
                   Operation::Decrypt);
+}
+
+int Commands::decryptImage(QFile& input, const QString& stem) const
+{
+    SecureStringHolder password;
+    if (const int noPassword = askPassword(password, false))
+        return noPassword;
+    QByteArray image;
+    const Result read =
+        stream(ProgressLine::Work::Decrypting, input, false, [&](StreamProgress* progress) {
+            return CryptoFile::decrypt(input, image, password, progress);
+        });
+    if (!read.ok())
+        return report(read, Operation::Decrypt);
+    int exitCode = ExitCode::Success;
+    if (const ImageFormat* format = ImageFormat::detect(image)) {
+        const QString target = stem + QLatin1String(format->extension);
+        exitCode = checkTarget(target);
+        if (exitCode == ExitCode::Success)
+            exitCode = report(CryptoFile::write(image, target), Operation::Decrypt);
+    } else {
+        exitCode =
+            fail(tr("Image format not recognized! Name the output with -o."), ExitCode::BadFile);
+    }
+    secureWipe(image);
+    return exitCode;
 }
 
 int Commands::decryptToStandardOutput(QFile& input) const
@@ -215,6 +244,8 @@ int Commands::decryptToStandardOutput(QFile& input) const
     if (written.ok()) {
         if (const int error = StandardOutput::sync())
             written = {Outcome::SaveFailed, qt_error_string(error)};
+    } else {
+        StandardOutput::endIfReaderLeft();
     }
     const int exitCode = report(written, Operation::Decrypt);
     if (!written.ok() && written.outcome != Outcome::SaveFailed)
@@ -240,8 +271,10 @@ int Commands::show() const
     secureWipe(plain);
     if (error == 0)
         error = StandardOutput::sync();
-    if (error != 0)
+    if (error != 0) {
+        StandardOutput::endIfReaderLeft();
         return report({Outcome::SaveFailed, qt_error_string(error)}, Operation::Decrypt);
+    }
     return ExitCode::Success;
 }
 

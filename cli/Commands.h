@@ -27,6 +27,9 @@ public:
 private:
     int encrypt() const;
     int decrypt() const;
+    // A .simg file without -o: the image is decrypted into memory and named as the main window
+    // proposes it, `stem` with the extension its first bytes call for (photo.png).
+    int decryptImage(QFile& input, const QString& stem) const;
     int decryptToStandardOutput(QFile& input) const;
     int show() const;
     int create() const;

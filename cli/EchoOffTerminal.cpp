@@ -21,7 +21,9 @@ EchoOffTerminal::EchoOffTerminal(int fd)
 
     struct termios quiet = savedSettings;
     quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
-    isActive = tcsetattr(fd, TCSANOW, &quiet) == 0;
+    // As getpass does: what was typed before the change is dropped, so nothing typed ahead
+    // (shown on the screen as it was typed) becomes part of the password.
+    isActive = tcsetattr(fd, TCSAFLUSH, &quiet) == 0;
     if (!isActive) {
         terminalFd = -1;
         endingSignals.restore();

@@ -4,9 +4,10 @@
 
 #include <termios.h>
 
-// Turns a terminal's echo off for as long as the object lives. The terminal is put back on
-// every way out: the destructor, and the signals that end the program (Ctrl-C, hang-up,
-// termination), after which the signal takes its normal course. One at a time per process.
+// Turns a terminal's echo off for as long as the object lives, dropping what was typed ahead
+// of it. The terminal is put back on every way out: the destructor, and the signals that end
+// the program (Ctrl-C, hang-up, termination), after which the signal takes its normal course.
+// One at a time per process.
 class EchoOffTerminal
 {
 public:

@@ -1,6 +1,7 @@
 #include "PasswordReader.h"
 
 #include "EchoOffTerminal.h"
+#include "FileDescriptor.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,37 +11,17 @@
 
 #include <openssl/crypto.h>
 
-namespace {
-
-// Closes the terminal however the reading ends.
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd; }
-
-private:
-    int fd;
-};
-
-} // namespace
-
 PasswordReader::Status PasswordReader::fromTerminal(const char* prompt, SecureString& password)
 {
     const FileDescriptor terminal(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (terminal.get() < 0 || !isatty(terminal.get()))
         return Status::NoTerminal;
-    [[maybe_unused]] const ssize_t written = write(terminal.get(), prompt, std::strlen(prompt));
+    // Echo goes off, and what was typed ahead is dropped, before the prompt appears: keys typed
+    // as it appears are neither shown nor taken as the start of the password.
     const EchoOffTerminal quiet(terminal.get());
     if (!quiet.active())
         return Status::NoTerminal;
+    [[maybe_unused]] const ssize_t written = write(terminal.get(), prompt, std::strlen(prompt));
     return readLine(terminal.get(), password) ? Status::Ok : Status::NoPassword;
 }
 

@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "SecureWipe.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -12,6 +14,8 @@
 #include <openssl/crypto.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+static_assert(isUncopyable<AtomicFile>); // its write buffer is wiped
 
 namespace {
 

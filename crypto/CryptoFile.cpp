@@ -27,8 +27,12 @@ using Result = CryptoFile::Result;
 // ran it returns.
 struct EngineStackWipe
 {
+    EngineStackWipe() = default;
     ~EngineStackWipe() { secureWipeStack(); }
+    EngineStackWipe(const EngineStackWipe&) = delete;
+    EngineStackWipe& operator=(const EngineStackWipe&) = delete;
 };
+static_assert(isUncopyable<EngineStackWipe>);
 
 Result outcomeOf(int decryptResult)
 {

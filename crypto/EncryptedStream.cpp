@@ -3,6 +3,7 @@
 #include "LockedMemory.h"
 #include "OpenSslPointers.h"
 #include "SecureStringHolder.h"
+#include "SecureWipe.h"
 #include "StreamCancelled.h"
 #include "StreamOutputError.h"
 #include "StreamProgress.h"
@@ -28,8 +29,12 @@ constexpr unsigned char formatVersion = 5;
 constexpr unsigned char formatMinor = 1;
 
 // 64 KiB pieces keep system calls and thread hand-overs rare against the work on them; four
-// slots let the two threads run apart by up to three chunks.
-constexpr int chunkSize = 64 * 1024;
+// slots let the two threads run apart by up to three chunks. The fuzz build makes them small,
+// so that its short inputs span many pieces and wrap the ring, as a large file does.
+#ifndef VARNISK_STREAM_CHUNK_SIZE
+#define VARNISK_STREAM_CHUNK_SIZE (64 * 1024)
+#endif
+constexpr int chunkSize = VARNISK_STREAM_CHUNK_SIZE;
 constexpr int ringSlots = 4;
 constexpr int blockSize = 16;
 constexpr int saltSize = 16;
@@ -37,7 +42,10 @@ constexpr int keySize = 32;
 constexpr int digestSize = 32;
 constexpr int iterations = 1000;
 constexpr int maxPrefix = 32;
+static_assert(chunkSize % blockSize == 0 && chunkSize >= 4 * blockSize);
 
+// The messages are fixed English texts, which callers may rely on; they are marked for
+// translation so that the user is told them in the user's language (OutcomeMessage).
 [[noreturn]] void fail(const char* message)
 {
     throw std::runtime_error(message);
@@ -46,40 +54,45 @@ constexpr int maxPrefix = 32;
 // Key and IV material, wiped when it goes out of scope.
 struct KeyMaterial
 {
-    unsigned char bytes[keySize + blockSize];
+    KeyMaterial() = default;
     ~KeyMaterial() { OPENSSL_cleanse(bytes, sizeof bytes); }
+    KeyMaterial(const KeyMaterial&) = delete;
+    KeyMaterial& operator=(const KeyMaterial&) = delete;
     const unsigned char* key() const { return bytes; }
     const unsigned char* iv() const { return bytes + keySize; }
+
+    unsigned char bytes[keySize + blockSize];
 };
+static_assert(isUncopyable<KeyMaterial>);
 
 void deriveKey(const SecureStringHolder& password, const unsigned char* salt, KeyMaterial& out)
 {
     const SecureString& secret = password.string();
     if (secret.size() > static_cast<std::size_t>(INT_MAX))
-        fail("error setting up cipher parameters");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher parameters"));
     if (PKCS5_PBKDF2_HMAC_SHA1(secret.data(), static_cast<int>(secret.size()), salt, saltSize,
                                iterations, sizeof out.bytes, out.bytes) == 0)
-        fail("error setting up cipher parameters");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher parameters"));
 }
 
 DigestContext newDigest()
 {
     DigestContext digest(EVP_MD_CTX_new());
     if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha256(), nullptr) == 0)
-        fail("error initializing hash");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error initializing hash"));
     return digest;
 }
 
 void hash(EVP_MD_CTX* digest, const void* data, std::size_t size)
 {
     if (size > 0 && EVP_DigestUpdate(digest, data, size) == 0)
-        fail("error updating hash");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error updating hash"));
 }
 
 void finishHash(EVP_MD_CTX* digest, unsigned char* out)
 {
     if (EVP_DigestFinal_ex(digest, out, nullptr) == 0)
-        fail("error calculating hash");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error calculating hash"));
 }
 
 void writeAll(QDataStream& output, const unsigned char* data, int size)
@@ -95,7 +108,7 @@ void encryptAndWrite(EVP_CIPHER_CTX* cipher, QDataStream& output, const unsigned
     unsigned char buffer[maxPrefix + blockSize];
     int produced = 0;
     if (EVP_EncryptUpdate(cipher, buffer, &produced, data, size) == 0)
-        fail("error encrypting");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error encrypting"));
     writeAll(output, buffer, produced);
 }
 
@@ -155,6 +168,7 @@ private:
     const std::size_t size;
     unsigned char* const memory;
 };
+static_assert(isUncopyable<ChunkMemory>);
 
 // Splits the decrypted record into total, prefix, data, digest and trailing bytes, whatever
 // the chunk boundaries are, and writes the data out. The digest is the caller's: each chunk
@@ -221,7 +235,7 @@ private:
         for (int i = 7; i >= 0; --i)
             value = static_cast<qint64>((static_cast<quint64>(value) << 8) | totalBytes[i]);
         if (value < 0)
-            fail("invalid header data");
+            fail(QT_TRANSLATE_NOOP("EncryptedStream", "invalid header data"));
         total = value;
     }
 
@@ -259,7 +273,7 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
 
     unsigned char salt[saltSize];
     if (RAND_bytes(salt, saltSize) != 1)
-        fail("random generator failed");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "random generator failed"));
     writeAll(output, salt, saltSize);
 
     KeyMaterial keyMaterial;
@@ -268,14 +282,14 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
     CipherContext cipher(EVP_CIPHER_CTX_new());
     if (!cipher || EVP_EncryptInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, keyMaterial.key(),
                                       keyMaterial.iv()) == 0)
-        fail("error setting up cipher");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher"));
     EVP_CIPHER_CTX_set_padding(cipher.get(), 1);
 
     DigestContext digest = newDigest();
 
     unsigned char prefix[maxPrefix];
     if (RAND_bytes(prefix, maxPrefix) != 1)
-        fail("random generator failed");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "random generator failed"));
     prefix[0] &= 31;
     const int prefixLength = prefix[0] + 1;
 
@@ -305,7 +319,7 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
             return EVP_EncryptUpdate(cipher.get(), sealed(slot), &produced[slot], plain(slot),
                                      sizes[slot]) == 1;
         },
-        "error encrypting");
+        QT_TRANSLATE_NOOP("EncryptedStream", "error encrypting"));
     quint64 written = 0;
     const auto writeUpTo = [&](quint64 jobs) {
         worker.waitUntilFinished(jobs);
@@ -330,7 +344,7 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
             break;
         if (static_cast<quint64>(count) > remaining) {
             writeUpTo(job);
-            fail("stream length parameter has wrong value");
+            fail(QT_TRANSLATE_NOOP("EncryptedStream", "stream length parameter has wrong value"));
         }
         sizes[slot] = count;
         worker.submit(count == chunkSize);
@@ -340,7 +354,7 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
     }
     writeUpTo(worker.submitted());
     if (remaining != 0)
-        fail("stream length parameter has wrong value");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "stream length parameter has wrong value"));
 
     unsigned char sum[digestSize];
     finishHash(digest.get(), sum);
@@ -349,7 +363,7 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
     unsigned char last[blockSize];
     int lastSize = 0;
     if (EVP_EncryptFinal_ex(cipher.get(), last, &lastSize) == 0)
-        fail("error encrypting final block");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error encrypting final block"));
     writeAll(output, last, lastSize);
 }
 
@@ -370,7 +384,7 @@ int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHol
     ChunkReader reader(input, progress);
     unsigned char salt[saltSize];
     if (reader.read(salt, saltSize) != saltSize)
-        fail("unexpected end of input");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "unexpected end of input"));
 
     KeyMaterial keyMaterial;
     deriveKey(password, salt, keyMaterial);
@@ -378,7 +392,7 @@ int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHol
     CipherContext cipher(EVP_CIPHER_CTX_new());
     if (!cipher || EVP_DecryptInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, keyMaterial.key(),
                                       keyMaterial.iv()) == 0)
-        fail("error setting up cipher");
+        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher"));
     EVP_CIPHER_CTX_set_padding(cipher.get(), version == 5 ? 1 : 0);
 
     DigestContext digest = newDigest();
@@ -399,7 +413,7 @@ int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHol
             return EVP_DigestUpdate(digest.get(), plain(slot) + hashStart[slot],
                                     static_cast<std::size_t>(hashSize[slot])) == 1;
         },
-        "error updating hash");
+        QT_TRANSLATE_NOOP("EncryptedStream", "error updating hash"));
 
     for (bool last = false; !last;) {
         const quint64 job = worker.submitted();
@@ -410,11 +424,11 @@ int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHol
         int produced = 0;
         if (count > 0) {
             if (EVP_DecryptUpdate(cipher.get(), plain(slot), &produced, sealed, count) == 0)
-                fail("error decrypting");
+                fail(QT_TRANSLATE_NOOP("EncryptedStream", "error decrypting"));
         } else {
             last = true;
             if (EVP_DecryptFinal_ex(cipher.get(), plain(slot), &produced) == 0)
-                fail("error decrypting final block");
+                fail(QT_TRANSLATE_NOOP("EncryptedStream", "error decrypting final block"));
         }
         if (produced == 0)
             continue;

@@ -1,8 +1,12 @@
 #include "SecureStringHolder.h"
 
+#include "SecureWipe.h"
+
 #include <new>
 
 #include <openssl/crypto.h>
+
+static_assert(isUncopyable<SecureStringHolder>);
 
 void secureClear(SecureString& string) noexcept
 {

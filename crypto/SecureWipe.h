@@ -1,7 +1,15 @@
 #pragma once
 
+#include <type_traits>
+
 class QByteArray;
 class QString;
+
+// Holds for a type that can be neither copied nor copy-assigned. Every type that wipes in its
+// destructor must be such a type: a copy would keep the bytes and never wipe them. Each one
+// states it beside its definition: static_assert(isUncopyable<Type>).
+template <typename T>
+constexpr bool isUncopyable = !std::is_copy_constructible_v<T> && !std::is_copy_assignable_v<T>;
 
 // Overwrites the bytes of a buffer that held a secret or document text, then empties it. The
 // bytes are overwritten where they are, so copies that share the buffer (Qt's implicit

@@ -18,3 +18,9 @@ QString FindDialog::searchText() const
 {
     return ui->leFind->text();
 }
+
+void FindDialog::forgetSearchText()
+{
+    // Unlike clear(), which can be undone, setText() drops the field's undo history as well.
+    ui->leFind->setText(QString());
+}

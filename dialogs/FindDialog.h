@@ -19,6 +19,9 @@ public:
     ~FindDialog() override;
 
     QString searchText() const;
+    // Empties the search field, its undo history included: a search text can be a secret, and
+    // goes with the document it was searched in.
+    void forgetSearchText();
 
 signals:
     void findNext();

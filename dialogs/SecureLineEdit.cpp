@@ -1,6 +1,7 @@
 #include "SecureLineEdit.h"
 
 #include "SecureStringHolder.h"
+#include "SecureWipe.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -18,6 +19,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
+
+static_assert(isUncopyable<SecureLineEdit>);
 
 namespace {
 

@@ -2,6 +2,18 @@
 
 #include <QCoreApplication>
 
+namespace {
+
+// The engine's reasons are fixed English texts, its contract with every caller; the user reads
+// them in the user's language. A reason the system gave (strerror) has no entry and stays as
+// it is.
+QString reason(const QString& detail)
+{
+    return QCoreApplication::translate("EncryptedStream", detail.toUtf8().constData());
+}
+
+} // namespace
+
 QString OutcomeMessage::text(const CryptoFile::Result& result, Operation operation)
 {
     using Outcome = CryptoFile::Outcome;
@@ -25,19 +37,19 @@ QString OutcomeMessage::text(const CryptoFile::Result& result, Operation operati
         return QCoreApplication::translate("Varnisk", "File could not be opened for writing!");
     case Outcome::Failed:
         if (operation == Operation::Encrypt)
-            return writeFailure + result.detail;
+            return writeFailure + reason(result.detail);
         return QCoreApplication::translate("Varnisk",
                                            "Wrong password or corrupted File!\nError-Message: ") +
-               result.detail;
+               reason(result.detail);
     case Outcome::SaveFailed:
-        return writeFailure + result.detail;
+        return writeFailure + reason(result.detail);
     case Outcome::NotSynced:
-        return writeFailure + result.detail +
+        return writeFailure + reason(result.detail) +
                QCoreApplication::translate(
                    "Varnisk", "\nThe new file is in place, but its folder could not be synced: it "
                               "may be lost if the system stops now.");
     case Outcome::Damaged:
-        return writeFailure + result.detail +
+        return writeFailure + reason(result.detail) +
                QCoreApplication::translate(
                    "Varnisk", "\nThe old content could not be written back: the file may be "
                               "damaged. Save the document under another name now.");

@@ -2,13 +2,14 @@
 
 #include "About.h"
 #include "ClipboardGuard.h"
+#include "DragOutBlocker.h"
 #include "FindDialog.h"
+#include "TracelessFileDialog.h"
 #include "WindowSystem.h"
 #include "ui_VarniskClass.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
@@ -27,6 +28,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
 {
     ui->setupUi(this);
     clipboardGuard = new ClipboardGuard(this);
+    new DragOutBlocker(ui->seTextEdit);
 
     ui->toolBar->setMovable(false);
     ui->toolBar->setIconSize(QSize(20, 20));
@@ -102,9 +104,8 @@ Varnisk::~Varnisk()
 
 void Varnisk::aSettings()
 {
-    const QString dir = QFileDialog::getExistingDirectory(
-        this, tr("Select Secrets Directory"), secretsPath,
-        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString dir =
+        TracelessFileDialog::existingDirectory(this, tr("Select Secrets Directory"), secretsPath);
     if (!dir.isEmpty())
         secretsPath = dir;
 }
@@ -137,6 +138,12 @@ void Varnisk::aFind()
     findDialog->show();
     findDialog->raise();
     findDialog->activateWindow();
+}
+
+void Varnisk::forgetSearchText()
+{
+    if (findDialog != nullptr)
+        findDialog->forgetSearchText();
 }
 
 void Varnisk::findNext()
@@ -199,6 +206,7 @@ void Varnisk::closeEvent(QCloseEvent* event)
     }
     writeSettings();
     event->accept();
+    forgetSearchText();
     clipboardGuard->windowClosing();
 }
 

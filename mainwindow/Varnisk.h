@@ -79,6 +79,8 @@ private:
     int maybeSave();
     bool saveAsAndWait();
     void startNewDocument();
+    // New, Open and closing the window drop the last search text.
+    void forgetSearchText();
     void openSecrets(const QString& path);
     void readSettings();
     void writeSettings();

@@ -1,15 +1,16 @@
 // The secrets document's life cycle: New, Open, Save, Save As and the "Save changes?" question.
 #include "Varnisk.h"
 
+#include "BusyCursor.h"
 #include "CryptoFile.h"
 #include "OutcomeMessage.h"
 #include "SecureWipe.h"
+#include "TracelessFileDialog.h"
 #include "ui_VarniskClass.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 
@@ -62,14 +63,15 @@ void Varnisk::startNewDocument()
     ui->seTextEdit->clear();
     ui->seTextEdit->document()->setModified(false);
     textModificationChanged(false);
+    forgetSearchText();
 }
 
 void Varnisk::aOpen()
 {
     if (maybeSave() == QMessageBox::Cancel)
         return;
-    const QString path = QFileDialog::getOpenFileName(this, tr("Select stxt-File..."), secretsPath,
-                                                      tr("stxt-File (*.stxt)"));
+    const QString path = TracelessFileDialog::openFileName(this, tr("Select stxt-File..."),
+                                                           secretsPath, tr("stxt-File (*.stxt)"));
     if (QFile::exists(path))
         openSecrets(path);
 }
@@ -88,6 +90,9 @@ void Varnisk::openSecretsContinued(int result)
         if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile)) {
             critical(tr("File could not be opened for reading!"));
         } else {
+            // A large document takes seconds to decrypt and above all to lay out, while the
+            // window cannot repaint or take input.
+            BusyCursor busy;
             QByteArray plain;
             const CryptoFile::Result read = CryptoFile::decrypt(file, plain, openPassword);
             file.close();
@@ -106,7 +111,9 @@ void Varnisk::openSecretsContinued(int result)
                 documentDir = info.absolutePath();
                 ui->seTextEdit->document()->setModified(false);
                 textModificationChanged(false);
+                forgetSearchText();
             } else {
+                busy.end();
                 reportFailure(read, OutcomeMessage::Operation::Decrypt);
             }
         }
@@ -174,20 +181,7 @@ void Varnisk::saveSecretsAsContinued(int result)
 QString Varnisk::askSaveFileName(const QString& caption, const QString& proposal,
                                  const QString& filter, const QString& defaultSuffix)
 {
-    QFileDialog dialog(this, caption, proposal, filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    // A name typed without a suffix gets the one the filter stands for, so the file can be
-    // found again by the Open dialog's filter and opened by its type.
-    if (!defaultSuffix.isEmpty())
-        dialog.setDefaultSuffix(defaultSuffix);
-    if (QFileInfo(proposal).isDir())
-        dialog.setDirectory(proposal);
-    else if (!proposal.isEmpty())
-        dialog.selectFile(proposal);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().constFirst();
+    return TracelessFileDialog::saveFileName(this, caption, proposal, filter, defaultSuffix);
 }
 
 void Varnisk::reportFailure(const CryptoFile::Result& result, OutcomeMessage::Operation operation)

@@ -6,11 +6,11 @@
 #include "ImageFormat.h"
 #include "OutcomeMessage.h"
 #include "SecureWipe.h"
+#include "TracelessFileDialog.h"
 #include "ui_VarniskClass.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 
@@ -42,7 +42,8 @@ void Varnisk::openFile(const QString& fileName)
 
 void Varnisk::aEncrypt()
 {
-    const QString source = QFileDialog::getOpenFileName(this, tr("Select File..."), secretsPath);
+    const QString source =
+        TracelessFileDialog::openFileName(this, tr("Select File..."), secretsPath);
     if (!QFile::exists(source))
         return;
     const QString proposal = QDir::cleanPath(
@@ -99,8 +100,8 @@ void Varnisk::endEncryption()
 
 void Varnisk::aDecrypt()
 {
-    const QString name = QFileDialog::getOpenFileName(this, tr("Select sdat-File..."), secretsPath,
-                                                      tr("sdat-File (*.sdat *.simg)"));
+    const QString name = TracelessFileDialog::openFileName(
+        this, tr("Select sdat-File..."), secretsPath, tr("sdat-File (*.sdat *.simg)"));
     if (QFile::exists(name))
         decryptFile(name);
 }

@@ -1,6 +1,7 @@
 // The real program started in a German environment: the application object loads our German
 // translation and Qt's own, and the first window shows its menus in German.
 #include "EditorWindow.h"
+#include "OutcomeMessage.h"
 #include "TestSupport.h"
 #include "VarniskApplication.h"
 
@@ -19,6 +20,7 @@ class tst_GermanWindow : public QObject
 private slots:
     void menusAreGerman();
     void qtsOwnTextsAreGerman();
+    void engineReasonsAreGerman();
 };
 
 void tst_GermanWindow::menusAreGerman()
@@ -43,6 +45,15 @@ void tst_GermanWindow::qtsOwnTextsAreGerman()
     QMessageBox box(QMessageBox::Question, QStringLiteral("Varnisk"), QString(),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Abbrechen"));
+}
+
+void tst_GermanWindow::engineReasonsAreGerman()
+{
+    // The engine throws its fixed English text; the user is told it in German.
+    const CryptoFile::Result truncated{CryptoFile::Outcome::Failed, "unexpected end of input"};
+    QCOMPARE(OutcomeMessage::text(truncated, OutcomeMessage::Operation::Decrypt),
+             QString::fromUtf8("Falsches Passwort oder beschädigte Datei!\n"
+                               "Fehlermeldung: unerwartetes Ende der Eingabe"));
 }
 
 int main(int argc, char** argv)

@@ -30,6 +30,8 @@ const Halves lastLine = {QStringLiteral("Wifi router admin: "),
                          QStringLiteral("Hollowmere-Vantage-5512")};
 // Not ASCII, so that the strength estimate makes its accent-free copies as well.
 const Halves password = {QStringLiteral("Tangerine-ä"), QStringLiteral("Osprey-4417")};
+// A search text can be a secret too; this one is found in the last line.
+const Halves searched = {QStringLiteral("router admin: Hollow"), QStringLiteral("mere-Vantage")};
 
 QList<QByteArray> halves(const Halves& text)
 {
@@ -164,10 +166,11 @@ void TestSecretTraces::editorLeavesNoText()
     QVERIFY(writeDocument(path("other.stxt"), {"another document\n"}));
 
     ChildProcess editor;
-    QVERIFY(
-        editor.start(program("tests/editorprobe/editorprobe"), {password.head, password.tail}, {}));
+    QVERIFY(editor.start(program("tests/editorprobe/editorprobe"),
+                         {password.head, password.tail, searched.head, searched.tail}, {}));
     // The edit deletes the first line: from then on only the undo history holds it.
-    for (const QString& command : {"open " + path("secrets.stxt"), QStringLiteral("edit")}) {
+    for (const QString& command :
+         {"open " + path("secrets.stxt"), QStringLiteral("edit"), QStringLiteral("find")}) {
         QVERIFY(editor.writeInput({command.toUtf8() + '\n'}));
         QCOMPARE(editor.readLine(), QByteArray("ok"));
     }
@@ -179,6 +182,7 @@ void TestSecretTraces::editorLeavesNoText()
     QCOMPARE(traces(editor.pid(), firstLine), 0);
     QCOMPARE(traces(editor.pid(), lastLine), 0);
     QCOMPARE(traces(editor.pid(), mark), 0);
+    QCOMPARE(traces(editor.pid(), searched), 0);
     QCOMPARE(traces(editor.pid(), password, Where::OutsideLockedUndumped), 0);
 }
 

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QDrag>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <cmath>
@@ -70,6 +72,7 @@ private slots:
     void find();
     void findAbsentTextKeepsViewAndFocus();
     void aboutLinksToTheManual();
+    void noDragOut();
 
 private:
     std::unique_ptr<QTemporaryDir> settingsDir;
@@ -295,6 +298,28 @@ void tst_Varnisk::aboutLinksToTheManual()
         QRegularExpression(QStringLiteral("href=\"([^\"]+)\"")).match(link).captured(1));
     QVERIFY2(target.isLocalFile(), qPrintable(link));
     QVERIFY2(QFileInfo(target.toLocalFile()).isFile(), qPrintable(target.toLocalFile()));
+}
+
+void tst_Varnisk::noDragOut()
+{
+    // A press inside the selection and a move would start a drag, which offers the text to
+    // every program the pointer passes over; it selects anew instead.
+    auto window = show(QStringLiteral("alpha beta gamma")); // all selected
+    QPlainTextEdit* edit = editor(*window);
+    QTextCursor at = edit->textCursor();
+    at.setPosition(2);
+    const QPoint from = edit->cursorRect(at).center();
+    at.setPosition(8);
+    const QPoint to = edit->cursorRect(at).center();
+    // A drag runs an event loop of its own until the button is released: end one that started.
+    QTimer::singleShot(2000, &QDrag::cancel);
+    QMouseEvent press(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton, {});
+    QApplication::sendEvent(edit->viewport(), &press);
+    QMouseEvent move(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(edit->viewport(), &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton, {});
+    QApplication::sendEvent(edit->viewport(), &release);
+    QCOMPARE(edit->textCursor().selectedText(), QStringLiteral("pha be"));
 }
 
 QTEST_MAIN(tst_Varnisk)

@@ -32,6 +32,7 @@ private slots:
     void commandLine_data();
     void commandLine();
     void optionsRejected();
+    void helpNeedsNoDisplay();
     void requestsGoToWindowsInOrder();
     void closedStartupWindowGetsNewWindow();
     void fileOpenEventIsQueued();
@@ -71,10 +72,11 @@ void tst_VarniskApplication::commandLine_data()
     QTest::newRow("no arguments") << QStringList{"varnisk"} << true << QStringList{};
     QTest::newRow("two names") << QStringList{"varnisk", "a.stxt", "dir/b.sdat"} << true
                                << QStringList{"a.stxt", "dir/b.sdat"};
-    QTest::newRow("help") << QStringList{"varnisk", "--help"} << false << QStringList{};
-    QTest::newRow("short option") << QStringList{"varnisk", "-h"} << false << QStringList{};
+    // --help and --version never get here: main() answers them first (helpNeedsNoDisplay).
+    QTest::newRow("unknown option") << QStringList{"varnisk", "--bogus"} << false << QStringList{};
+    QTest::newRow("short option") << QStringList{"varnisk", "-x"} << false << QStringList{};
     QTest::newRow("option beside names")
-        << QStringList{"varnisk", "a.stxt", "--version", "b.stxt"} << false << QStringList{};
+        << QStringList{"varnisk", "a.stxt", "--fast", "b.stxt"} << false << QStringList{};
     QTest::newRow("double dash then dashed name")
         << QStringList{"varnisk", "--", "-odd.stxt"} << true << QStringList{"-odd.stxt"};
     QTest::newRow("lone dash") << QStringList{"varnisk", "-"} << true << QStringList{"-"};
@@ -96,12 +98,27 @@ void tst_VarniskApplication::optionsRejected()
     ModalScript script;
     QString text;
     script.message(&text);
-    QCOMPARE(application->run({"varnisk", "a.stxt", "--help"}), -1);
+    QCOMPARE(application->run({"varnisk", "a.stxt", "--bogus"}), -1);
     QVERIFY(script.done());
     QCOMPARE(text, QStringLiteral("Invalid command line option(s)!"));
     // Nothing was queued: no window opens anything afterwards.
     QTest::qWait(100);
     QCOMPARE(visibleWindows().size(), 1);
+}
+
+void tst_VarniskApplication::helpNeedsNoDisplay()
+{
+    // Answered before the application object exists: an application would need a display.
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(environment);
+    program.start(TestSupport::binaryPath(QStringLiteral("app/varnisk")), {"--help"});
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(program.readAllStandardOutput().startsWith("Usage: varnisk"));
 }
 
 void tst_VarniskApplication::requestsGoToWindowsInOrder()

@@ -111,7 +111,9 @@ Encrypts and decrypts Varnisk files (.stxt secrets documents, .sdat data files,
 Commands:
   encrypt FILE [-o OUT]   encrypt FILE into OUT (default: FILE.sdat)
   decrypt FILE [-o OUT]   decrypt FILE into OUT (default: FILE without its last
-                          suffix); -o - writes the plaintext to standard output
+                          suffix, and for a .simg image the extension its first
+                          bytes call for: photo.simg gives photo.png); -o -
+                          writes the plaintext to standard output
   show DOC.stxt           print the text of a secrets document
   new DOC.stxt            write a secrets document holding the text read from
                           standard input
@@ -162,7 +164,9 @@ Exit codes:
   2  usage error: bad arguments, an existing output without --force, the
      output is the input, passwords that don&apos;t match, no password given
   3  input/output error: a missing file, or one that cannot be read or written
-     (a full disk, a file-size limit, standard output closed early)
+     (a full disk, a file-size limit, standard output closed)
+A reader that stops early (show DOC.stxt | head -1) is no error: the program
+then ends quietly by SIGPIPE, as cat does (a shell reports 141).
 </source>
         <translation>Aufruf: varnisk-cli BEFEHL [OPTIONEN] DATEI
        varnisk-cli passphrase [--words N]
@@ -173,7 +177,9 @@ Verschlüsselt und entschlüsselt Varnisk-Dateien (.stxt-Geheimnisdokumente,
 Befehle:
   encrypt DATEI [-o AUS]  DATEI nach AUS verschlüsseln (Vorgabe: DATEI.sdat)
   decrypt DATEI [-o AUS]  DATEI nach AUS entschlüsseln (Vorgabe: DATEI ohne ihre
-                          letzte Endung); -o - schreibt den Klartext auf die
+                          letzte Endung, bei einem .simg-Bild mit der Endung, die
+                          seine ersten Bytes verlangen: aus foto.simg wird
+                          foto.png); -o - schreibt den Klartext auf die
                           Standardausgabe
   show DOK.stxt           den Text eines Geheimnisdokuments ausgeben
   new DOK.stxt            ein Geheimnisdokument mit dem Text aus der
@@ -231,7 +237,9 @@ Exit-Codes:
      Ausgabe ist die Eingabe, Passwörter, die nicht übereinstimmen, kein Passwort
   3  Ein-/Ausgabefehler: eine fehlende Datei oder eine, die nicht gelesen oder
      geschrieben werden kann (volle Platte, Größenbegrenzung für Dateien,
-     vorzeitig geschlossene Standardausgabe)
+     geschlossene Standardausgabe)
+Ein Leser, der vorzeitig aufhört (show DOK.stxt | head -1), ist kein Fehler: das
+Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
 </translation>
     </message>
 </context>
@@ -308,6 +316,106 @@ Exit-Codes:
     <message>
         <source>Warning: %1 (&quot;varnisk-cli passphrase&quot; makes a strong one.)</source>
         <translation>Warnung: %1 („varnisk-cli passphrase“ erzeugt ein starkes.)</translation>
+    </message>
+    <message>
+        <source>Image format not recognized! Name the output with -o.</source>
+        <translation>Bildformat nicht erkannt! Geben Sie die Ausgabe mit -o an.</translation>
+    </message>
+</context>
+<context>
+    <name>EarlyOptions</name>
+    <message>
+        <source>Usage: varnisk [OPTION] [--] [FILE...]
+
+Varnisk is an editor for secrets kept in a password-protected document.
+Each FILE is opened by its suffix: a secrets document (.stxt) in the editor,
+an encrypted data file (.sdat) or image (.simg) for decryption. The first
+opens in the window shown at start-up, each further one in a window of its
+own.
+
+Options:
+  -h, --help     show this help
+  --version      show the version
+  --             end the options: every later argument is a file name, even
+                 one that begins with a dash
+
+Any other option is refused with a message box. Qt&apos;s own options for
+graphical programs (such as -platform NAME) are taken by Qt.
+varnisk-cli encrypts and decrypts the same files on the command line.
+</source>
+        <translation>Aufruf: varnisk [OPTION] [--] [DATEI...]
+
+Varnisk ist ein Editor für Geheimnisse, die in einem passwortgeschützten
+Dokument liegen. Jede DATEI wird nach ihrer Endung geöffnet: ein
+Geheimnisdokument (.stxt) im Editor, eine verschlüsselte Datendatei (.sdat)
+oder ein verschlüsseltes Bild (.simg) zum Entschlüsseln. Die erste öffnet sich
+im Fenster, das beim Start erscheint, jede weitere in einem eigenen Fenster.
+
+Optionen:
+  -h, --help     diese Hilfe anzeigen
+  --version      die Version anzeigen
+  --             beendet die Optionen: jedes weitere Argument ist ein
+                 Dateiname, auch eines, das mit einem Bindestrich beginnt
+
+Jede andere Option wird mit einem Meldungsfenster abgelehnt. Qts eigene
+Optionen für grafische Programme (etwa -platform NAME) nimmt Qt entgegen.
+varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
+</translation>
+    </message>
+</context>
+<context>
+    <name>EncryptedStream</name>
+    <message>
+        <source>error setting up cipher parameters</source>
+        <translation>Fehler beim Einrichten der Verschlüsselungsparameter</translation>
+    </message>
+    <message>
+        <source>error initializing hash</source>
+        <translation>Fehler beim Beginnen der Prüfsumme</translation>
+    </message>
+    <message>
+        <source>error updating hash</source>
+        <translation>Fehler beim Berechnen der Prüfsumme</translation>
+    </message>
+    <message>
+        <source>error calculating hash</source>
+        <translation>Fehler beim Abschließen der Prüfsumme</translation>
+    </message>
+    <message>
+        <source>error encrypting</source>
+        <translation>Fehler beim Verschlüsseln</translation>
+    </message>
+    <message>
+        <source>invalid header data</source>
+        <translation>ungültige Kopfdaten</translation>
+    </message>
+    <message>
+        <source>random generator failed</source>
+        <translation>der Zufallsgenerator hat versagt</translation>
+    </message>
+    <message>
+        <source>error setting up cipher</source>
+        <translation>Fehler beim Einrichten der Verschlüsselung</translation>
+    </message>
+    <message>
+        <source>stream length parameter has wrong value</source>
+        <translation>die Längenangabe des Datenstroms hat einen falschen Wert</translation>
+    </message>
+    <message>
+        <source>error encrypting final block</source>
+        <translation>Fehler beim Verschlüsseln des letzten Blocks</translation>
+    </message>
+    <message>
+        <source>unexpected end of input</source>
+        <translation>unerwartetes Ende der Eingabe</translation>
+    </message>
+    <message>
+        <source>error decrypting</source>
+        <translation>Fehler beim Entschlüsseln</translation>
+    </message>
+    <message>
+        <source>error decrypting final block</source>
+        <translation>Fehler beim Entschlüsseln des letzten Blocks</translation>
     </message>
 </context>
 <context>

@@ -3,11 +3,12 @@
 // each is answered with "ok" or "failed: ..." on standard output, after which the test looks
 // into this process's memory. Dialogs are answered as a user would.
 //
-//   editorprobe PASSWORD-HEAD PASSWORD-TAIL
+//   editorprobe PASSWORD-HEAD PASSWORD-TAIL [SEARCH-HEAD SEARCH-TAIL]
 //
 //   open PATH   open a secrets document (a "Save changes?" is answered No), typing the password
 //               in its two halves
 //   edit        delete the first line and type a word, so the undo history holds that line
+//   find        type the search text in its two halves into Find and find it in the document
 //   new         File > New (No to "Save changes?")
 //   close       close the window (No to "Save changes?")
 #include "EditorWindow.h"
@@ -35,7 +36,8 @@ void answerSaveChangesWithNo(Varnisk* window, ModalScript& script)
         script.answer(QMessageBox::No);
 }
 
-QString run(QPointer<Varnisk>& window, const QString& command, const QStringList& password)
+QString run(QPointer<Varnisk>& window, const QString& command, const QStringList& password,
+            const QStringList& search)
 {
     if (window == nullptr)
         return QStringLiteral("no window");
@@ -58,6 +60,14 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
         QTest::keyClick(editor, Qt::Key_End, Qt::ShiftModifier);
         QTest::keyClick(editor, Qt::Key_Delete);
         QTest::keyClicks(editor, QStringLiteral("edited"));
+    } else if (command == QLatin1String("find")) {
+        EditorWindow::trigger(*window, "action_Find");
+        auto* dialog = window->findChild<QDialog*>(QStringLiteral("FindDialog"));
+        for (const QString& half : search)
+            QTest::keyClicks(dialog->findChild<QWidget*>(QStringLiteral("leFind")), half);
+        dialog->findChild<QPushButton*>(QStringLiteral("bFind"))->click();
+        if (!EditorWindow::editor(*window)->textCursor().hasSelection())
+            return QStringLiteral("not found");
     } else if (command == QLatin1String("new")) {
         answerSaveChangesWithNo(window, script);
         EditorWindow::trigger(*window, "action_New");
@@ -85,6 +95,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     application.setQuitOnLastWindowClosed(false);
     const QStringList password = application.arguments().mid(1, 2);
+    const QStringList search = application.arguments().mid(3, 2);
 
     QPointer<Varnisk> window = new Varnisk(nullptr);
     window->setAttribute(Qt::WA_DeleteOnClose);
@@ -92,7 +103,7 @@ int main(int argc, char** argv)
 
     std::string line;
     while (std::getline(std::cin, line)) {
-        const QString failure = run(window, QString::fromStdString(line), password);
+        const QString failure = run(window, QString::fromStdString(line), password, search);
         std::printf("%s\n", failure.isEmpty() ? "ok" : qPrintable("failed: " + failure));
         std::fflush(stdout);
     }

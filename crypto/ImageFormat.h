@@ -2,7 +2,8 @@
 
 #include <QByteArray>
 
-// Recognises the image inside a decrypted .simg file from its first bytes.
+// Recognises the image inside a decrypted .simg file from its first bytes, so that the editor
+// and varnisk-cli name the decrypted file alike.
 class ImageFormat
 {
 public:

@@ -1,0 +1,72 @@
+#include "EarlyOptions.h"
+
+#include "Translations.h"
+#include "Version.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int printHelp()
+{
+    std::fputs(EarlyOptions::helpText().toUtf8().constData(), stdout);
+    return 0;
+}
+
+int printVersion()
+{
+    std::printf("varnisk %u.%u\n", static_cast<unsigned>(Version::major),
+                static_cast<unsigned>(Version::minor));
+    return 0;
+}
+
+struct EarlyOption
+{
+    const char* name;
+    int (*answer)(); // runs with a QCoreApplication and the translations installed
+};
+
+const EarlyOption earlyOptions[] = {
+    {"--help", &printHelp},
+    {"-h", &printHelp},
+    {"--version", &printVersion},
+};
+
+} // namespace
+
+std::optional<int> EarlyOptions::answer(int& argc, char** argv)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        for (const EarlyOption& option : earlyOptions) {
+            if (std::strcmp(argv[i], option.name) != 0)
+                continue;
+            // QtCore only: the locale and our translations, no display.
+            const QCoreApplication application(argc, argv);
+            Translations::install();
+            return option.answer();
+        }
+    }
+    return std::nullopt;
+}
+
+QString EarlyOptions::helpText()
+{
+    return tr("Usage: varnisk [OPTION] [--] [FILE...]\n"
+              "\n"
+              "Varnisk is an editor for secrets kept in a password-protected document.\n"
+              "Each FILE is opened by its suffix: a secrets document (.stxt) in the editor,\n"
+              "an encrypted data file (.sdat) or image (.simg) for decryption. The first\n"
+              "opens in the window shown at start-up, each further one in a window of its\n"
+              "own.\n"
+              "\n"
+              "Options:\n"
+              "  -h, --help     show this help\n"
+              "  --version      show the version\n"
+              "  --             end the options: every later argument is a file name, even\n"
+              "                 one that begins with a dash\n"
+              "\n"
+              "Any other option is refused with a message box. Qt's own options for\n"
+              "graphical programs (such as -platform NAME) are taken by Qt.\n"
+              "varnisk-cli encrypts and decrypts the same files on the command line.\n");
+}
