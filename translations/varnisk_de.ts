@@ -529,6 +529,16 @@ The old content could not be written back: the file may be damaged. Save the doc
         <translation>
 Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädigt sein. Speichern Sie das Dokument jetzt unter einem anderen Namen.</translation>
     </message>
+    <message>
+        <source>The file was changed by another program meanwhile; nothing was written.</source>
+        <translation>Die Datei wurde inzwischen von einem anderen Programm geändert; es wurde nichts geschrieben.</translation>
+    </message>
+    <message>
+        <source>File could not be opened for writing!
+Error-Message: </source>
+        <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!
+Fehlermeldung: </translation>
+    </message>
 </context>
 <context>
     <name>VarniskClass</name>
