@@ -470,7 +470,9 @@ bool AtomicFile::syncAndIdentify(const StreamProgress* progress)
 
 bool AtomicFile::putInPlace(const StreamProgress* progress)
 {
-    if (!giveMode() || !syncAndIdentify(progress))
+    // The mode comes after the sync, so that a file killed during it is the owner's only; a
+    // power loss before the folder's sync can at worst leave it so.
+    if (!syncAndIdentify(progress) || !giveMode())
         return false;
     if (unnamed && !nameTemporary())
         return false;

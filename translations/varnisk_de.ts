@@ -208,10 +208,6 @@ Exit-Codes:
         <translation>Die Datei konnte nicht zum Lesen geöffnet werden!</translation>
     </message>
     <message>
-        <source>File could not be opened for writing!</source>
-        <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!</translation>
-    </message>
-    <message>
         <source>Anything written to standard output is unverified: discard it.</source>
         <translation>Was auf die Standardausgabe geschrieben wurde, ist ungeprüft: Verwerfen Sie es.</translation>
     </message>
@@ -538,6 +534,16 @@ Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädi
 Error-Message: </source>
         <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!
 Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Not enough memory!
+Error-Message: </source>
+        <translation>Nicht genug Arbeitsspeicher!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Memory cannot be locked (ulimit -l): passwords may be written to swap.</source>
+        <translation>Speicher kann nicht gesperrt werden (ulimit -l): Passwörter können in den Auslagerungsspeicher geschrieben werden.</translation>
     </message>
 </context>
 <context>
