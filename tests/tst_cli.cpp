@@ -734,27 +734,29 @@ void TestCli::progressLine()
 void TestCli::faultsAndSignals_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QStringList>("faults"); // settings of tests/support/faultshim.cpp
-    QTest::addColumn<QString>("action");     // what comes while the finished output is synced
-    QTest::addColumn<int>("status");         // the exit code, or minus the signal that ended it
+    QTest::addColumn<QString>("faults");   // settings of tests/support/faultshim.cpp
+    QTest::addColumn<QList<int>>("kills"); // signals sent while the finished output is synced
+    QTest::addColumn<int>("status");       // the exit code, or minus the signal that ended it
     QTest::addColumn<QByteArray>("message");
 
     const QStringList encrypt{"encrypt", "--force", "@plain", "-o", "@target"};
     const QStringList decrypt{"decrypt", "--force", "@doc.sdat", "-o", "@target"};
-    const QStringList slowSync{"SHIM_SYNC_SLEEP_MS=1500"};
-    const QStringList named = slowSync + QStringList{"SHIM_NO_TMPFILE=1"};
-    QTest::newRow("Ctrl-C") << encrypt << slowSync << "INT" << -SIGINT << QByteArray();
-    QTest::newRow("SIGHUP, named") << decrypt << named << "HUP" << -SIGHUP << QByteArray();
+    const QString slowSync = "SHIM_SYNC_SLEEP_MS=1500";
+    const QString named = slowSync + " SHIM_NO_TMPFILE=1";
+    QTest::newRow("Ctrl-C") << encrypt << slowSync << QList<int>{SIGINT} << -SIGINT << QByteArray();
+    QTest::newRow("SIGHUP, named")
+        << decrypt << named << QList<int>{SIGHUP} << -SIGHUP << QByteArray();
     QTest::newRow("second SIGTERM, named")
-        << decrypt << named << "TERM TERM" << -SIGTERM << QByteArray();
-    QTest::newRow("SIGKILL, named") << decrypt << named << "KILL" << -SIGKILL << QByteArray();
+        << decrypt << named << QList<int>{SIGTERM, SIGTERM} << -SIGTERM << QByteArray();
+    QTest::newRow("SIGKILL, named")
+        << decrypt << named << QList<int>{SIGKILL} << -SIGKILL << QByteArray();
     QTest::newRow("output appears meanwhile")
-        << QStringList{"encrypt", "@plain", "-o", "@target"} << slowSync << "create" << 2
-        << QByteArray("exists already; use --force");
+        << QStringList{"encrypt", "@plain", "-o", "@target"} << slowSync << QList<int>() << 2
+        << QByteArray("target exists already; use --force");
     QTest::newRow("no file modes")
-        << encrypt << QStringList{"SHIM_FCHMOD=38"} << "" << 0 << QByteArray();
+        << encrypt << "SHIM_FCHMOD=38" << QList<int>() << 0 << QByteArray();
     QTest::newRow("read-only file system")
-        << encrypt << QStringList() << "read-only" << 3
+        << encrypt << "" << QList<int>() << 3
         << QByteArray(
                "File could not be opened for writing!\nError-Message: Read-only file system");
 }
@@ -762,16 +764,17 @@ void TestCli::faultsAndSignals_data()
 void TestCli::faultsAndSignals()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QStringList, faults);
-    QFETCH(QString, action);
+    QFETCH(QString, faults);
+    QFETCH(QList<int>, kills);
     QFETCH(int, status);
     QFETCH(QByteArray, message);
+    const QByteArray row = QTest::currentDataTag();
     const QByteArray data = randomBytes(2000000);
     writeFile(path("plain"), data);
     QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), data, "pw"));
     SmallTmpfs disk;
     QString folder = dir->path();
-    if (action == "read-only") {
+    if (row == "read-only file system") {
         if (!disk.isMounted())
             QSKIP(qPrintable(disk.skipReason()));
         folder = disk.filePath(QString());
@@ -779,7 +782,7 @@ void TestCli::faultsAndSignals()
                        MS_REMOUNT | MS_RDONLY, nullptr),
                  0);
         arguments.last() = disk.filePath("target");
-    } else if (action != "create") {
+    } else if (row != "output appears meanwhile") {
         writeFile(path("target"), oldContent);
         QVERIFY(QFile::setPermissions(path("target"),
                                       QFile::permissions(path("target")) | QFile::ReadOther));
@@ -788,33 +791,23 @@ void TestCli::faultsAndSignals()
     const QTemporaryDir aside;
     const QString mark = aside.filePath("mark");
     const QString errors = aside.filePath("errors");
-    QStringList environment = faults;
-    environment << "SHIM_MARK=" + mark
-                << "LD_PRELOAD=" + TestSupport::binaryPath("tests/support/libvarnisk_faultshim.so")
-                << "ASAN_OPTIONS=verify_asan_link_order=0:" + qEnvironmentVariable("ASAN_OPTIONS");
-    for (const QString& setting : environment)
-        qputenv(setting.section('=', 0, 0).toUtf8(), setting.section('=', 1).toUtf8());
     ChildProcess program;
-    const bool started = startWithErrors(program,
-                                         inFolder(arguments) << "--password-fd"
-                                                             << "0",
-                                         errors);
-    for (const QString& setting : environment)
-        qunsetenv(setting.section('=', 0, 0).toUtf8());
-    QVERIFY(started && program.writeInput({"pw\n"}));
-    if (action != "" && action != "read-only")
+    QVERIFY(startWithErrors(
+        program,
+        inFolder(arguments) << "--password-fd"
+                            << "0",
+        errors,
+        QStringLiteral("export %1 SHIM_MARK=%2 LD_PRELOAD=%3 "
+                       "ASAN_OPTIONS=verify_asan_link_order=0:$ASAN_OPTIONS; ")
+            .arg(faults, mark, TestSupport::binaryPath("tests/support/libvarnisk_faultshim.so"))));
+    QVERIFY(program.writeInput({"pw\n"}));
+    if (faults.contains("SLEEP"))
         QVERIFY(TestSupport::waitFor([&mark]() { return QFile::exists(mark); }));
-    if (action == "create")
+    if (row == "output appears meanwhile")
         writeFile(path("target"), "theirs");
-    for (const QString& signal : action.split(' ')) {
-        const int number = signal == "INT"    ? SIGINT
-                           : signal == "HUP"  ? SIGHUP
-                           : signal == "TERM" ? SIGTERM
-                           : signal == "KILL" ? SIGKILL
-                                              : 0;
-        if (number != 0)
-            QCOMPARE(kill(program.pid(), number), 0);
-        QThread::msleep(number != 0 ? 300 : 0);
+    for (const int signal : kills) {
+        QCOMPARE(kill(program.pid(), signal), 0);
+        QThread::msleep(300);
     }
     QCOMPARE(program.finish(), status);
     QVERIFY2(readFile(errors).contains(message), readFile(errors).constData());
@@ -824,8 +817,8 @@ void TestCli::faultsAndSignals()
     const QByteArray target = readFile(QDir(folder).filePath("target"));
     if (status == 0)
         QCOMPARE(openedByOpenssl(target, "pw"), data);
-    else
-        QCOMPARE(target, action == "create" ? "theirs" : action == "read-only" ? "" : oldContent);
+    else if (folder == dir->path())
+        QCOMPARE(target, row == "output appears meanwhile" ? "theirs" : oldContent);
     const QStringList left = entries(folder).filter(".varnisk-");
     QCOMPARE(left.size(), status == -SIGKILL ? 1 : 0);
     if (!left.isEmpty()) {
@@ -847,8 +840,7 @@ void TestCli::memoryLimits_data()
     QTest::addColumn<QByteArray>("message");
     QTest::newRow("memory cannot be locked")
         << false
-        << QByteArray("Memory cannot be locked (ulimit -l): passwords may be written "
-                      "to swap.\n");
+        << QByteArray("Memory cannot be locked (ulimit -l): passwords may be written to swap.\n");
     QTest::newRow("out of memory")
         << true << QByteArray("Not enough memory!\nError-Message: Cannot allocate memory\n");
 }
@@ -863,26 +855,20 @@ void TestCli::memoryLimits()
 #endif
     if (outOfMemory && geteuid() != 0)
         QSKIP("only root can see a program that is not dumpable wait for its input");
-    // Root may lock memory whatever the limit: it gives up the capability first.
-    const QString noLocking =
-        "ulimit -l 0; if [ $(id -u) = 0 ]; then set -- setpriv --inh-caps=-ipc_lock "
-        "--bounding-set=-ipc_lock \"$@\"; fi; ";
     QVERIFY(TestSupport::encryptToFile(path("doc.stxt"), QByteArray(40000000, 'x'), "pw"));
-    qputenv("MALLOC_ARENA_MAX", "1");
     ChildProcess program;
-    const bool started = startWithErrors(program, {"show", path("doc.stxt"), "--password-fd", "0"},
-                                         path("errors"), outOfMemory ? QString() : noLocking);
-    qunsetenv("MALLOC_ARENA_MAX");
-    QVERIFY(started);
+    // Root may lock memory whatever the limit: it gives up the capability first.
+    QVERIFY(
+        startWithErrors(program, {"show", path("doc.stxt"), "--password-fd", "0"}, path("errors"),
+                        outOfMemory ? "export MALLOC_ARENA_MAX=1; "
+                                    : "ulimit -l 0; [ $(id -u) != 0 ] || set -- setpriv "
+                                      "--inh-caps=-ipc_lock --bounding-set=-ipc_lock \"$@\"; "));
     if (outOfMemory) {
         // The limit comes once the program runs: what it has, and 20 MB more than that.
         QVERIFY(program.waitUntilReadingInput());
-        QFile status(QStringLiteral("/proc/%1/status").arg(program.pid()));
-        QVERIFY(status.open(QIODevice::ReadOnly));
-        const QByteArray text = status.readAll();
-        const QByteArray kiB = text.mid(text.indexOf("VmSize:") + 7).simplified().split(' ')[0];
-        const rlim_t size = kiB.toULongLong() * 1024;
-        const struct rlimit limit = {size + 20000000, RLIM_INFINITY};
+        const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(program.pid()));
+        const QByteArray kiB = status.mid(status.indexOf("VmSize:") + 7).simplified().split(' ')[0];
+        const struct rlimit limit = {kiB.toULongLong() * 1024 + 20000000, RLIM_INFINITY};
         QCOMPARE(prlimit(program.pid(), RLIMIT_AS, &limit, nullptr), 0);
     }
     QVERIFY(program.writeInput({"pw\n"}));

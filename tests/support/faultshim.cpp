@@ -2,7 +2,6 @@
 // chosen by environment variables:
 //   SHIM_NO_TMPFILE=1     open(O_TMPFILE) fails with EOPNOTSUPP (FUSE, NFS, vfat, exFAT)
 //   SHIM_FCHMOD=ERRNO     fchmod() fails with ERRNO (38: ENOSYS, vfat through FUSE)
-//   SHIM_NOREPLACE=ERRNO  renameat2(RENAME_NOREPLACE) fails with ERRNO (22: EINVAL, 1: EPERM)
 //   SHIM_SYNC_SLEEP_MS=N  fsync() first creates the file SHIM_MARK, then takes N ms (a USB
 //                         stick): the test acts while the finished file is synced.
 #undef _FORTIFY_SOURCE
@@ -61,14 +60,6 @@ int fchmod(int fd, mode_t mode)
     if (fault("SHIM_FCHMOD"))
         return refused(fault("SHIM_FCHMOD"));
     return real(next, "fchmod")(fd, mode);
-}
-
-int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags)
-{
-    static int (*next)(int, const char*, int, const char*, unsigned);
-    if ((flags & RENAME_NOREPLACE) && fault("SHIM_NOREPLACE"))
-        return refused(fault("SHIM_NOREPLACE"));
-    return real(next, "renameat2")(fromFolder, from, toFolder, to, flags);
 }
 
 int fsync(int fd)
