@@ -338,34 +338,27 @@ void TestAtomicFile::inPlaceInLockedFolder()
 
 void TestAtomicFile::expectedTarget_data()
 {
-    QTest::addColumn<QString>("change");  // what another program does while the file is written
-    QTest::addColumn<QString>("refused"); // what the file system cannot do
+    QTest::addColumn<QString>("change"); // what another program does while the file is written
     QTest::addColumn<bool>("committed");
-    QTest::newRow("unchanged") << "nothing"
-                               << "" << true;
-    QTest::newRow("unchanged, no swap, no links") << "nothing"
-                                                  << "exchange, links" << true;
-    QTest::newRow("same size and time") << "same size"
-                                        << "" << false;
-    QTest::newRow("same size and time, no swap") << "same size"
-                                                 << "exchange" << false;
-    QTest::newRow("replaced, no swap") << "replaced"
-                                       << "exchange" << false;
-    QTest::newRow("removed") << "removed"
-                             << "" << false;
-    QTest::newRow("changed during the swap") << "during"
-                                             << "" << false;
+    QTest::addColumn<QString>("refused"); // what the file system cannot do
+    QTest::newRow("unchanged") << "nothing" << true << "";
+    QTest::newRow("unchanged, no swap, no links") << "nothing" << true << "exchange, links";
+    QTest::newRow("same size and time") << "same size" << false << "";
+    QTest::newRow("same size and time, no swap") << "same size" << false << "exchange";
+    QTest::newRow("replaced, no swap") << "replaced" << false << "exchange";
+    QTest::newRow("removed") << "removed" << false << "";
+    QTest::newRow("changed during the swap") << "during" << false << "";
     for (const char* refused : {"", "noreplace EINVAL", "noreplace EPERM"}) {
-        QTest::addRow("created where nothing was %s", refused) << "created" << refused << false;
-        QTest::addRow("still nothing there %s", refused) << "absent" << refused << true;
+        QTest::addRow("created where nothing was %s", refused) << "created" << false << refused;
+        QTest::addRow("still nothing there %s", refused) << "absent" << true << refused;
     }
 }
 
 void TestAtomicFile::expectedTarget()
 {
     QFETCH(QString, change);
-    QFETCH(QString, refused);
     QFETCH(bool, committed);
+    QFETCH(QString, refused);
     AtomicFile::SystemCalls& calls = AtomicFile::systemCalls();
     calls.renameAt = renameSeam;
     refusedFlags = refused.startsWith("exchange")    ? RENAME_EXCHANGE

@@ -793,10 +793,7 @@ void TestCli::faultsAndSignals()
     const QString errors = aside.filePath("errors");
     ChildProcess program;
     QVERIFY(startWithErrors(
-        program,
-        inFolder(arguments) << "--password-fd"
-                            << "0",
-        errors,
+        program, inFolder(arguments + QStringList{"--password-fd", "0"}), errors,
         QStringLiteral("export %1 SHIM_MARK=%2 LD_PRELOAD=%3 "
                        "ASAN_OPTIONS=verify_asan_link_order=0:$ASAN_OPTIONS; ")
             .arg(faults, mark, TestSupport::binaryPath("tests/support/libvarnisk_faultshim.so"))));
