@@ -12,8 +12,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <exception>
 #include <limits>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,6 +50,22 @@ Result outcomeOf(int decryptResult)
     }
 }
 
+Result outOfMemory()
+{
+    return {Outcome::OutOfMemory, qt_error_string(ENOMEM)};
+}
+
+// Runs `work`, and words running out of memory as the failure it is; a file being written is
+// discarded on the way out.
+template <typename Work> Result unlessOutOfMemory(Work work)
+{
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
+    }
+}
+
 // Runs one pass of the stream format and words what it threw. A failed write is the output
 // device's failure, with the device's reason.
 template <typename Pass> Result runStream(QIODevice& output, Pass pass)
@@ -58,6 +76,8 @@ template <typename Pass> Result runStream(QIODevice& output, Pass pass)
         return {Outcome::Cancelled, {}};
     } catch (const StreamOutputError&) {
         return {Outcome::SaveFailed, output.errorString()};
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
     } catch (const std::exception& error) {
         return {Outcome::Failed, QString::fromUtf8(error.what())};
     } catch (...) {
@@ -74,16 +94,29 @@ Result failureOf(const AtomicFile& file)
         return {Outcome::NotSynced, file.errorString()};
     case AtomicFile::Failure::Restore:
         return {Outcome::Damaged, file.errorString()};
+    case AtomicFile::Failure::Changed:
+        return {Outcome::Changed, {}};
+    case AtomicFile::Failure::Exists:
+        return {Outcome::Exists, file.errorString()};
+    case AtomicFile::Failure::Cancelled:
+        return {Outcome::Cancelled, {}};
     default:
         return {Outcome::SaveFailed, file.errorString()};
     }
 }
 
 // Puts the file in place after a successful pass, or drops it after a failed one.
-Result finish(AtomicFile& file, const Result& pass)
+Result finish(AtomicFile& file, const Result& pass, const StreamProgress* progress = nullptr)
 {
-    if (pass.ok())
-        return file.commit() ? pass : failureOf(file);
+    if (pass.ok()) {
+        if (!file.commit(progress))
+            return failureOf(file);
+        Result done = pass;
+        done.written = file.writtenIdentity();
+        done.backupKept = file.backupKept();
+        done.inPlace = file.isInPlace();
+        return done;
+    }
     if (!file.discard() || file.failure() != AtomicFile::Failure::None)
         return failureOf(file);
     return pass;
@@ -126,21 +159,24 @@ bool CryptoFile::openInput(QFile& file, Input kind)
 }
 
 Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& target,
-                           const SecureStringHolder& password, AtomicFile::Strategy strategy,
+                           const SecureStringHolder& password, const AtomicFile::Options& options,
                            StreamProgress* progress)
 {
     const EngineStackWipe wipeAfterwards;
-    AtomicFile file(target, strategy);
+    AtomicFile file(target, options);
     if (!file.open(QIODevice::WriteOnly))
         return failureOf(file);
     QDataStream input(&source);
     input.setByteOrder(QDataStream::LittleEndian);
     QDataStream output(&file);
     output.setByteOrder(QDataStream::LittleEndian);
-    return finish(file, runStream(file, [&]() {
-                      encryptStream(input, length, output, password, progress);
-                      return Result{Outcome::Success, {}};
-                  }));
+    return finish(file,
+                  runStream(file,
+                            [&]() {
+                                encryptStream(input, length, output, password, progress);
+                                return Result{Outcome::Success, {}};
+                            }),
+                  progress);
 }
 
 Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password,
@@ -156,13 +192,17 @@ Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStr
 }
 
 Result CryptoFile::decrypt(QIODevice& source, const QString& target,
-                           const SecureStringHolder& password, StreamProgress* progress)
+                           const SecureStringHolder& password, StreamProgress* progress,
+                           const AtomicFile::Options& options)
 {
-    AtomicFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return failureOf(file);
-    // Unverified plaintext never reaches the target's path.
-    return finish(file, decrypt(source, static_cast<QIODevice&>(file), password, progress));
+    return unlessOutOfMemory([&]() {
+        AtomicFile file(target, options);
+        if (!file.open(QIODevice::WriteOnly))
+            return failureOf(file);
+        // Unverified plaintext never reaches the target's path.
+        return finish(file, decrypt(source, static_cast<QIODevice&>(file), password, progress),
+                      progress);
+    });
 }
 
 Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password,
@@ -171,8 +211,12 @@ Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStr
     QByteArray buffer;
     // The plaintext is never longer than the file: room for all of it from the start, so the
     // buffer is not reallocated, leaving copies of the text behind, as it grows.
-    if (!source.isSequential() && source.size() < std::numeric_limits<int>::max())
-        buffer.reserve(static_cast<int>(source.size()));
+    try {
+        if (!source.isSequential() && source.size() < std::numeric_limits<int>::max())
+            buffer.reserve(static_cast<int>(source.size()));
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
+    }
     QBuffer device(&buffer);
     device.open(QIODevice::WriteOnly);
     const Result result = decrypt(source, static_cast<QIODevice&>(device), password, progress);
@@ -184,11 +228,14 @@ Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStr
     return result;
 }
 
-Result CryptoFile::write(const QByteArray& data, const QString& target)
+Result CryptoFile::write(const QByteArray& data, const QString& target,
+                         const AtomicFile::Options& options)
 {
-    AtomicFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return failureOf(file);
-    const bool written = file.write(data) == data.size();
-    return finish(file, written ? Result{Outcome::Success, {}} : failureOf(file));
+    return unlessOutOfMemory([&]() {
+        AtomicFile file(target, options);
+        if (!file.open(QIODevice::WriteOnly))
+            return failureOf(file);
+        const bool written = file.write(data) == data.size();
+        return finish(file, written ? Result{Outcome::Success, {}} : failureOf(file));
+    });
 }

@@ -205,6 +205,10 @@ void TestCryptoFile::unwritableTarget()
     const CryptoFile::Result result = perform(operation, dir, path, "pw", "new");
     QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY2(result.outcome == Outcome::CannotWrite, describe(result));
+    // The refusal says why.
+    const int error = target == "sub" ? EISDIR : target.startsWith("missing") ? ENOENT : EACCES;
+    const QString reason = qt_error_string(error);
+    QCOMPARE(result.detail, reason);
     QCOMPARE(entries(out), QStringList({"old", "sub"}));
     QCOMPARE(readFile(dir.filePath("out/old")), oldContent);
 }

@@ -333,7 +333,9 @@ void tst_SecretsDocument::saveChanges_data()
     row("New, Yes, password cancelled", false, true, "New", "Yes fresh.stxt cancel", false, {},
         ask);
     row("New, Yes, the save fails: asked again", true, true, "New broken", "Yes message Cancel",
-        false, {}, {"Save changes?", "File could not be opened for writing!", "Save changes?"});
+        false, {},
+        {"Save changes?", "File could not be opened for writing!\nError-Message: Is a directory",
+         "Save changes?"});
     row("Close, Yes on an unnamed document saves first", false, true, "Close",
         "Yes fresh.stxt passwords", true, "edited", ask);
     row("Close, password cancelled: the window stays", false, true, "Close",

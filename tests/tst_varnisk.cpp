@@ -2,7 +2,9 @@
 #include "About.h"
 #include "EditorWindow.h"
 #include "FindDialog.h"
+#include "LockedMemory.h"
 #include "ModalScript.h"
+#include "OutcomeMessage.h"
 #include "TestSupport.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -73,6 +76,7 @@ private slots:
     void findAbsentTextKeepsViewAndFocus();
     void aboutLinksToTheManual();
     void noDragOut();
+    void memoryLockNotice();
 
 private:
     std::unique_ptr<QTemporaryDir> settingsDir;
@@ -320,6 +324,21 @@ void tst_Varnisk::noDragOut()
     QMouseEvent release(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton, {});
     QApplication::sendEvent(edit->viewport(), &release);
     QCOMPARE(edit->textCursor().selectedText(), QStringLiteral("pha be"));
+}
+
+void tst_Varnisk::memoryLockNotice()
+{
+    // CTest runs this case once more where memory cannot be locked (tst_varnisk_unlocked).
+    const bool unlocked = LockedMemory::lockingFailed();
+    if (qEnvironmentVariableIsSet("VARNISK_TEST_UNLOCKED"))
+        QVERIFY(unlocked);
+    Varnisk window(nullptr);
+    window.show();
+    window.statusBar()->showMessage(QStringLiteral("Opening: x"));
+    int shown = 0;
+    for (const QLabel* label : window.statusBar()->findChildren<QLabel*>())
+        shown += label->isVisible() && label->text() == OutcomeMessage::memoryNotLocked();
+    QCOMPARE(shown, unlocked ? 1 : 0);
 }
 
 QTEST_MAIN(tst_Varnisk)

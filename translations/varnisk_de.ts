@@ -258,10 +258,6 @@ Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
         <translation>Die Datei konnte nicht zum Lesen geöffnet werden!</translation>
     </message>
     <message>
-        <source>File could not be opened for writing!</source>
-        <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!</translation>
-    </message>
-    <message>
         <source>Anything written to standard output is unverified: discard it.</source>
         <translation>Was auf die Standardausgabe geschrieben wurde, ist ungeprüft: Verwerfen Sie es.</translation>
     </message>
@@ -788,6 +784,26 @@ Die neue Datei ist an ihrem Platz, aber ihr Ordner konnte nicht auf die Platte g
 The old content could not be written back: the file may be damaged. Save the document under another name now.</source>
         <translation>
 Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädigt sein. Speichern Sie das Dokument jetzt unter einem anderen Namen.</translation>
+    </message>
+    <message>
+        <source>The file was changed by another program meanwhile; nothing was written.</source>
+        <translation>Die Datei wurde inzwischen von einem anderen Programm geändert; es wurde nichts geschrieben.</translation>
+    </message>
+    <message>
+        <source>File could not be opened for writing!
+Error-Message: </source>
+        <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Not enough memory!
+Error-Message: </source>
+        <translation>Nicht genug Arbeitsspeicher!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Memory cannot be locked (ulimit -l): passwords may be written to swap.</source>
+        <translation>Speicher kann nicht gesperrt werden (ulimit -l): Passwörter können in den Auslagerungsspeicher geschrieben werden.</translation>
     </message>
 </context>
 <context>
