@@ -44,8 +44,14 @@ void TestFrontend::outcomeText_data()
     QTest::newRow("too new")
         << Outcome::VersionTooNew << decrypt
         << "File-Version > 5: this file was written by a newer version of Varnisk!";
-    QTest::newRow("cannot write") << Outcome::CannotWrite << encrypt
-                                  << "File could not be opened for writing!";
+    const QString refused = "File could not be opened for writing!\nError-Message: why";
+    QTest::newRow("cannot write") << Outcome::CannotWrite << encrypt << refused;
+    QTest::newRow("exists") << Outcome::Exists << decrypt << refused;
+    QTest::newRow("changed")
+        << Outcome::Changed << encrypt
+        << "The file was changed by another program meanwhile; nothing was written.";
+    QTest::newRow("out of memory")
+        << Outcome::OutOfMemory << decrypt << "Not enough memory!\nError-Message: why";
     QTest::newRow("failed encrypting") << Outcome::Failed << encrypt << writing;
     QTest::newRow("failed decrypting")
         << Outcome::Failed << decrypt << "Wrong password or corrupted File!\nError-Message: why";
