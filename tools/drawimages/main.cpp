@@ -54,8 +54,8 @@ private:
 };
 
 // While set, shapes are drawn with this area left out. It keeps a margin free around a shape that
-// is drawn over others afterwards, like cutGap below, but by geometry instead of by erasing
-// pixels, so it works for SVG as well as for raster images.
+// is drawn over others afterwards, by geometry instead of by erasing pixels, so that it works
+// for SVG as well as for raster images.
 QPainterPath cutOut;
 
 // Sets the cut-out for as long as it lives.
@@ -129,18 +129,6 @@ void drawBand(QPainter& painter, const QPainterPath& path, qreal width, const QC
     painter.drawPath(path);
     painter.setPen(outlinePen(fill, width));
     painter.drawPath(path);
-}
-
-// Erases a transparent margin around a shape that is about to be drawn over another one, so the
-// two stay apart even at 20 pixels and on any background.
-void cutGap(QPainter& painter, const QPainterPath& path, qreal width, bool filled)
-{
-    painter.save();
-    painter.setCompositionMode(QPainter::CompositionMode_Clear);
-    painter.setPen(QPen(Qt::black, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.setBrush(filled ? QBrush(Qt::black) : QBrush(Qt::NoBrush));
-    painter.drawPath(path);
-    painter.restore();
 }
 
 QPainterPath roundedRect(const QRectF& rect, qreal radius)
@@ -228,16 +216,6 @@ Padlock padlockShape(const QRectF& body, bool open)
     return lock;
 }
 
-// Clears a margin of `gap` around the padlock before it is drawn over another shape, and the
-// inside of the shackle too: a sliver of what lies behind would only look like a stray mark.
-void cutPadlockGap(QPainter& painter, const Padlock& lock, qreal gap)
-{
-    QPainterPath loop = lock.shackle;
-    loop.closeSubpath();
-    cutGap(painter, loop, lock.shackleWidth + 2 * stroke + 2 * gap, true);
-    cutGap(painter, lock.lockCase, stroke + 2 * gap, true);
-}
-
 // The same margin as an area, for CutOutScope.
 QPainterPath padlockGap(const Padlock& lock, qreal gap)
 {
@@ -316,9 +294,9 @@ void drawDisk(QPainter& painter)
 
     // Metal shutter with its window.
     fillAndOutline(painter, roundedRect(QRectF(10, 4, 12, 8), 0.5), steel);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(ink);
-    painter.drawRect(QRectF(17, 6, 3, 4));
+    QPainterPath window;
+    window.addRect(QRectF(17, 6, 3, 4));
+    paintFill(painter, window, ink);
 
     // Label.
     fillAndOutline(painter, roundedRect(QRectF(8, 16, 16, 12), 1), paper);
@@ -329,14 +307,9 @@ void drawKeycap(QPainter& painter, const QRectF& rect, const QString& legend)
 {
     fillAndOutline(painter, roundedRect(rect, 4), steel);
     const QRectF face(rect.left() + 2.5, rect.top() + 2, rect.width() - 5, rect.height() - 7);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(paper);
-    painter.drawPath(roundedRect(face, 2.5));
-    if (!legend.isEmpty()) {
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(ink);
-        painter.drawPath(centredText(legend, boldFont(face.height() * 1.25), face.center()));
-    }
+    paintFill(painter, roundedRect(face, 2.5), paper);
+    if (!legend.isEmpty())
+        paintFill(painter, centredText(legend, boldFont(face.height() * 1.25), face.center()), ink);
 }
 
 // The key cap shared by the three Type Selection icons, drawn in the upper left so that a sign can
@@ -346,10 +319,14 @@ void drawTypingKey(QPainter& painter)
     drawKeycap(painter, QRectF(2, 2, 22, 22), QStringLiteral("a"));
 }
 
-// A sign at the lower right of a key cap, in blue, kept apart from the key by a gap.
+// A sign at the lower right of the typing key, in blue, kept apart from the key by a gap.
 void drawKeySign(QPainter& painter, const QPainterPath& sign, qreal width)
 {
-    cutGap(painter, sign, width + 4, false);
+    {
+        const CutOutScope gap(strokeArea(
+            sign, QPen(Qt::black, width + 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin)));
+        drawTypingKey(painter);
+    }
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(blue, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.drawPath(sign);
@@ -367,20 +344,13 @@ QPainterPath arrowHead(const QPointF& tip, qreal size)
 
 // --- The images ----------------------------------------------------------------------------------
 
-QImage drawNew()
+void drawNew(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
     drawPage(painter, QRectF(6, 3, 20, 26), 7, 0);
-    return image;
 }
 
-QImage drawOpen()
+void drawOpen(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
     drawFolderBack(painter, QRectF(3, 6, 23, 21));
 
     // A sheet standing in the opened folder.
@@ -394,35 +364,37 @@ QImage drawOpen()
     front.lineTo(25, 27);
     front.closeSubpath();
     fillAndOutline(painter, front, folderFront);
-    return image;
 }
 
-QImage drawSave()
+void drawSave(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
     drawDisk(painter);
-    return image;
 }
 
-QImage drawSaveAs()
+void drawSaveAs(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
-    painter.save();
-    painter.translate(-2, -2);
-    painter.scale(0.9, 0.9);
-    drawDisk(painter);
-    painter.restore();
-
-    // A pencil writing towards the lower left, laid across the disk's corner.
-    painter.translate(22.5, 22.5);
-    painter.rotate(45);
+    // A pencil writing towards the lower left, laid across the disk's corner, with a gap
+    // around it cut out of the smaller disk.
+    QTransform pencil;
+    pencil.translate(22.5, 22.5);
+    pencil.rotate(45);
+    QTransform disk;
+    disk.translate(-2, -2);
+    disk.scale(0.9, 0.9);
     QPainterPath outline;
     outline.addRect(QRectF(-3.2, -11, 6.4, 15));
-    cutGap(painter, outline, 2 * stroke + 3, true);
+    const QPainterPath gap = strokeArea(outline, QPen(Qt::black, 2 * stroke + 3, Qt::SolidLine,
+                                                      Qt::RoundCap, Qt::RoundJoin))
+                                 .united(outline);
+    painter.save();
+    painter.setTransform(disk, true);
+    {
+        const CutOutScope cut((pencil * disk.inverted()).map(gap));
+        drawDisk(painter);
+    }
+    painter.restore();
+
+    painter.setTransform(pencil, true);
     fillAndOutline(painter, roundedRect(QRectF(-3.2, -12, 6.4, 4), 1), steel);
     fillAndOutline(painter, roundedRect(QRectF(-3.2, -8, 6.4, 12), 0.3), gold);
     QPainterPath tip;
@@ -438,28 +410,21 @@ QImage drawSaveAs()
     lead.closeSubpath();
     painter.setBrush(ink);
     painter.drawPath(lead);
-    return image;
 }
 
-QImage drawSecretsFolder()
+void drawSecretsFolder(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
-    drawFolderBack(painter, QRectF(2, 5, 26, 20));
-    fillAndOutline(painter, roundedRect(QRectF(2, 11, 26, 14), 0.5), folderFront);
-
     const Padlock lock = padlockShape(QRectF(17, 19, 13, 11), false);
-    cutPadlockGap(painter, lock, 1.5);
+    {
+        const CutOutScope gap(padlockGap(lock, 1.5));
+        drawFolderBack(painter, QRectF(2, 5, 26, 20));
+        fillAndOutline(painter, roundedRect(QRectF(2, 11, 26, 14), 0.5), folderFront);
+    }
     drawPadlock(painter, lock);
-    return image;
 }
 
-QImage drawFind()
+void drawFind(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
 
     QPainterPath handle;
     handle.moveTo(19.5, 19.5);
@@ -476,29 +441,20 @@ QImage drawFind()
     painter.setPen(QPen(paper, stroke, Qt::SolidLine, Qt::RoundCap));
     painter.setBrush(Qt::NoBrush);
     painter.drawArc(QRectF(7.5, 7.5, 11, 11), 100 * 16, 70 * 16);
-    return image;
 }
 
-QImage drawHelp()
+void drawHelp(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
     QPainterPath circle;
     circle.addEllipse(QPointF(16, 16), 13, 13);
     fillAndOutline(painter, circle, blue);
     painter.setPen(Qt::NoPen);
     painter.setBrush(paper);
     painter.drawPath(centredText(QStringLiteral("?"), boldFont(21), QPointF(16, 16)));
-    return image;
 }
 
-QImage drawType()
+void drawType(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
-    drawTypingKey(painter);
 
     // A text cursor (I-beam) where the typed letter lands.
     QPainterPath cursor;
@@ -509,15 +465,10 @@ QImage drawType()
     cursor.moveTo(24.5, 29);
     cursor.lineTo(29.5, 29);
     drawKeySign(painter, cursor, 2.5);
-    return image;
 }
 
-QImage drawTypeTab()
+void drawTypeTab(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
-    drawTypingKey(painter);
 
     // Tab: an arrow running into a bar, →|.
     QPainterPath sign;
@@ -527,15 +478,10 @@ QImage drawTypeTab()
     sign.moveTo(30, 20);
     sign.lineTo(30, 30);
     drawKeySign(painter, sign, 2.5);
-    return image;
 }
 
-QImage drawTypeReturn()
+void drawTypeReturn(QPainter& painter)
 {
-    QImage image = transparentCanvas(32, 32);
-    QPainter painter(&image);
-    beginIcon(painter, 32);
-    drawTypingKey(painter);
 
     // Return: down from the right, then left into an arrow head, ↵.
     QPainterPath sign;
@@ -548,26 +494,17 @@ QImage drawTypeReturn()
     head.lineTo(21, 30);
     sign.addPath(head);
     drawKeySign(painter, sign, 2.5);
-    return image;
 }
 
 // Encrypt and Decrypt are 28 pixels wide: the padlock is drawn on the 32-unit grid and scaled.
-QImage drawEncrypt()
+void drawEncrypt(QPainter& painter)
 {
-    QImage image = transparentCanvas(28, 28);
-    QPainter painter(&image);
-    beginIcon(painter, 28);
     drawPadlock(painter, padlockShape(QRectF(6, 16, 20, 14), false));
-    return image;
 }
 
-QImage drawDecrypt()
+void drawDecrypt(QPainter& painter)
 {
-    QImage image = transparentCanvas(28, 28);
-    QPainter painter(&image);
-    beginIcon(painter, 28);
     drawPadlock(painter, padlockShape(QRectF(6, 16, 20, 14), true));
-    return image;
 }
 
 // The program's emblem: a written page guarded by the padlock. Drawn on the 32-unit grid.
@@ -581,13 +518,9 @@ void drawEmblem(QPainter& painter)
     drawPadlock(painter, lock);
 }
 
-QImage drawLogo()
+void drawLogo(QPainter& painter)
 {
-    QImage image = transparentCanvas(48, 48);
-    QPainter painter(&image);
-    beginIcon(painter, 48);
     drawEmblem(painter);
-    return image;
 }
 
 // --- Desktop icons -------------------------------------------------------------------------------
@@ -803,10 +736,26 @@ QImage drawSplash()
     return image;
 }
 
-struct ImageFile
+// Writes what `draw` paints on the 32-unit grid as an SVG file of that grid.
+bool writeSvg(const QString& path, const QString& title, const std::function<void(QPainter&)>& draw)
 {
-    const char* name;
-    std::function<QImage()> draw;
+    QSvgGenerator svg;
+    svg.setFileName(path);
+    svg.setSize(QSize(32, 32));
+    svg.setViewBox(QRect(0, 0, 32, 32));
+    svg.setTitle(title);
+    svg.setDescription(QStringLiteral("Varnisk"));
+    QPainter painter(&svg);
+    beginIcon(painter, 32);
+    draw(painter);
+    return painter.end();
+}
+
+struct IconFile
+{
+    const char* name; // without the size
+    int pixels;
+    std::function<void(QPainter&)> draw;
 };
 
 } // namespace
@@ -826,28 +775,48 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    const std::vector<ImageFile> images = {
-        {"splash.jpg", drawSplash},
-        {"logo48.png", drawLogo},
-        {"new32.png", drawNew},
-        {"open32.png", drawOpen},
-        {"save32.png", drawSave},
-        {"saveAs32.png", drawSaveAs},
-        {"secretsFolder32.png", drawSecretsFolder},
-        {"find32.png", drawFind},
-        {"help32.png", drawHelp},
-        {"type32.png", drawType},
-        {"typeTab32.png", drawTypeTab},
-        {"typeReturn32.png", drawTypeReturn},
-        {"encrypt32.png", drawEncrypt},
-        {"decrypt32.png", drawDecrypt},
+    if (!drawSplash().save(output.filePath(QStringLiteral("splash.jpg")), nullptr, 92)) {
+        err << "cannot write splash.jpg\n";
+        return 1;
+    }
+    // The emblem as the splash screen shows it, with thinner lines.
+    {
+        const LineWidthScope thinLines(0.9);
+        if (!writeSvg(output.filePath(QStringLiteral("splash-emblem.svg")),
+                      QStringLiteral("emblem"), drawEmblem)) {
+            err << "cannot write splash-emblem.svg\n";
+            return 1;
+        }
+    }
+
+    const std::vector<IconFile> icons = {
+        {"logo", 48, drawLogo},
+        {"new", 32, drawNew},
+        {"open", 32, drawOpen},
+        {"save", 32, drawSave},
+        {"saveAs", 32, drawSaveAs},
+        {"secretsFolder", 32, drawSecretsFolder},
+        {"find", 32, drawFind},
+        {"help", 32, drawHelp},
+        {"type", 32, drawType},
+        {"typeTab", 32, drawTypeTab},
+        {"typeReturn", 32, drawTypeReturn},
+        {"encrypt", 28, drawEncrypt},
+        {"decrypt", 28, drawDecrypt},
     };
-    for (const ImageFile& file : images) {
-        const QString path = output.filePath(QString::fromLatin1(file.name));
-        const QImage image = file.draw();
-        const int quality = path.endsWith(QLatin1String(".jpg")) ? 92 : -1;
-        if (!image.save(path, nullptr, quality)) {
-            err << "cannot write " << path << "\n";
+    for (const IconFile& icon : icons) {
+        const QString name = QString::fromLatin1(icon.name);
+        QImage image = transparentCanvas(icon.pixels, icon.pixels);
+        QPainter painter(&image);
+        beginIcon(painter, icon.pixels);
+        icon.draw(painter);
+        painter.end();
+        // The PNG keeps its historical name: the 28-pixel icons are called ...32 too.
+        const QString png = output.filePath(name + QStringLiteral("32.png"));
+        const QString svg = output.filePath(name + QStringLiteral(".svg"));
+        if (!image.save(icon.pixels == 48 ? output.filePath(QStringLiteral("logo48.png")) : png) ||
+            !writeSvg(svg, name, icon.draw)) {
+            err << "cannot write " << name << "\n";
             return 1;
         }
     }
