@@ -78,7 +78,8 @@ int main(int argc, char** argv)
     QElapsedTimer load;
     load.start();
     editor->setPlainText(text);
-    std::printf("document: %d characters, loaded in %lld ms\n", text.size(), load.elapsed());
+    std::printf("document: %lld characters, loaded in %lld ms\n",
+                static_cast<long long>(text.size()), load.elapsed());
 
     // The handler is called by hand below, so that only its own time is taken.
     QObject::disconnect(editor, &QPlainTextEdit::selectionChanged, &window, nullptr);

@@ -222,7 +222,8 @@ void tst_SecureLineEdit::otherInput()
                 popup->close();
             }
         });
-        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(2, 2));
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(2, 2),
+                                edit->mapToGlobal(QPoint(2, 2)));
         QApplication::sendEvent(edit.get(), &event);
         QCoreApplication::processEvents();
         QVERIFY(!menuShown);
@@ -263,8 +264,8 @@ void tst_SecureLineEdit::noSelection()
     QTest::mouseDClick(edit.get(), Qt::LeftButton, Qt::NoModifier, QPoint(5, 15));
     QVERIFY(!edit->hasSelectedText());
     QTest::mousePress(edit.get(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 15));
-    QMouseEvent move(QEvent::MouseMove, QPointF(190, 15), Qt::LeftButton, Qt::LeftButton,
-                     Qt::NoModifier);
+    QMouseEvent move(QEvent::MouseMove, QPointF(190, 15), edit->mapToGlobal(QPoint(190, 15)),
+                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(edit.get(), &move);
     QTest::mouseRelease(edit.get(), Qt::LeftButton, Qt::NoModifier, QPoint(190, 15));
     QVERIFY(!edit->hasSelectedText());

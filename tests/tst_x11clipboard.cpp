@@ -129,8 +129,9 @@ void TestX11Clipboard::selectionIsNotOffered()
         QTest::mouseDClick(viewport, Qt::LeftButton, {}, pointAt(start + 5));
     } else if (gesture == QLatin1String("drag")) {
         QTest::mousePress(viewport, Qt::LeftButton, {}, pointAt(start + 2));
-        QMouseEvent move(QEvent::MouseMove, pointAt(start + 6), Qt::LeftButton, Qt::LeftButton,
-                         Qt::NoModifier);
+        const QPoint to = pointAt(start + 6);
+        QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::LeftButton,
+                         Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &move);
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, pointAt(start + 6));
     } else if (gesture == QLatin1String("shift end")) {

@@ -30,8 +30,12 @@ void Translations::install()
 {
     const QLocale locale;
     installTranslator(locale, QStringLiteral("varnisk"), directory());
-    installTranslator(locale, QStringLiteral("qtbase"),
-                      QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const QString qtTranslations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    const QString qtTranslations = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
+    installTranslator(locale, QStringLiteral("qtbase"), qtTranslations);
 }
 
 QString Translations::directory()

@@ -62,7 +62,8 @@ void typeText(QWidget* widget, const QString& text)
     // One event per code point, as a keyboard delivers them.
     const QVector<uint> points = text.toUcs4();
     for (uint point : points) {
-        const QString character = QString::fromUcs4(&point, 1);
+        const auto unit = static_cast<char32_t>(point);
+        const QString character = QString::fromUcs4(&unit, 1);
         const int key = point < 0x80 ? static_cast<int>(QChar(point).toUpper().unicode()) : 0;
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, character);
         QApplication::sendEvent(widget, &press);
