@@ -1,7 +1,7 @@
 #include "AtomicFile.h"
 
-#include "SecureWipe.h"
 #include "FileDescriptor.h"
+#include "SecureWipe.h"
 #include "StreamProgress.h"
 
 #include <QFile>
@@ -101,7 +101,7 @@ const QByteArray& hostName()
 // the whole fits any file system's limit.
 QByteArray temporaryNameFor(const QByteArray& fileName)
 {
-    int length = std::min(fileName.size(), 120);
+    auto length = std::min<qsizetype>(fileName.size(), 120);
     while (length > 0 && length < fileName.size() && (fileName.at(length) & 0xC0) == 0x80)
         --length;
     return '.' + fileName.left(length) + marker + hostName() + '-' +

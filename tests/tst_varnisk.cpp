@@ -317,12 +317,16 @@ void tst_Varnisk::noDragOut()
     const QPoint to = edit->cursorRect(at).center();
     // A drag runs an event loop of its own until the button is released: end one that started.
     QTimer::singleShot(2000, &QDrag::cancel);
-    QMouseEvent press(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton, {});
-    QApplication::sendEvent(edit->viewport(), &press);
-    QMouseEvent move(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton, {});
-    QApplication::sendEvent(edit->viewport(), &move);
-    QMouseEvent release(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton, {});
-    QApplication::sendEvent(edit->viewport(), &release);
+    QWidget* viewport = edit->viewport();
+    QMouseEvent press(QEvent::MouseButtonPress, from, viewport->mapToGlobal(from), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &press);
+    QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(viewport, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, to, viewport->mapToGlobal(to), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &release);
     QCOMPARE(edit->textCursor().selectedText(), QStringLiteral("pha be"));
 }
 
