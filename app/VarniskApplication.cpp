@@ -72,7 +72,8 @@ void VarniskApplication::open(QString filename)
 {
     Varnisk* window = mainWindow.data();
     mainWindow.clear();
-    if (window == nullptr)
+    // A locked start-up window would open it only once unlocked.
+    if (window == nullptr || window->isLocked())
         window = createWindow();
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();

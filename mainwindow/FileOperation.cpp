@@ -1,5 +1,7 @@
 #include "FileOperation.h"
 
+#include "LockController.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QIODevice>
@@ -90,8 +92,29 @@ void FileOperation::showProgress()
         return;
     showTimer.stop();
     updateProgress();
-    dialog.open();
+    showDialog();
     updateTimer.start();
+}
+
+void FileOperation::showDialog()
+{
+    // Window-modal as usual; only over the lock page it must leave the window its input.
+    if (passThrough == nullptr) {
+        dialog.open();
+    } else {
+        dialog.setWindowModality(Qt::NonModal);
+        dialog.show();
+    }
+}
+
+void FileOperation::letThrough(QWidget* widget)
+{
+    passThrough = widget;
+    if (!dialog.isVisible())
+        return;
+    // Qt takes a new modality only when the window is shown again.
+    dialog.hide();
+    showDialog();
 }
 
 void FileOperation::updateProgress()
@@ -116,9 +139,13 @@ void FileOperation::end()
 
 bool FileOperation::eventFilter(QObject* watched, QEvent* event)
 {
-    // The window's own widgets take no input; the progress dialog, a window of its own, does.
+    // The window's own widgets take no input; the progress dialog, a window of its own, does,
+    // and so does the lock page, and the lock's key.
     if (!isInput(event->type()) || !watched->isWidgetType() ||
-        static_cast<QWidget*>(watched)->window() != window)
+        static_cast<QWidget*>(watched)->window() != window || LockController::isLockKey(event))
+        return false;
+    if (passThrough != nullptr &&
+        (watched == passThrough || passThrough->isAncestorOf(static_cast<QWidget*>(watched))))
         return false;
     // An accepted override keeps a key from triggering the window's shortcuts; the key itself
     // then goes nowhere either.

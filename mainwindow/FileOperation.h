@@ -5,6 +5,7 @@
 #include "StreamProgress.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -43,6 +44,10 @@ public:
     [[nodiscard]] bool isRunning() const { return running; }
     // Shows the progress dialog now rather than later, while the work runs.
     void showProgress();
+    // Lets input reach `widget` (and its children) in the window while the work runs, and keeps
+    // the progress dialog from blocking the window meanwhile; null ends that. For the lock page.
+    void letThrough(QWidget* widget);
+    [[nodiscard]] const QWidget* progressDialog() const { return &dialog; }
 
 signals:
     // The work has ended and its thread is gone; `result` is what the work returned, with
@@ -55,9 +60,11 @@ protected:
 private:
     void updateProgress();
     void end();
+    void showDialog();
 
     QWidget* const window;
     ProgressDialog dialog;
+    QPointer<QWidget> passThrough;
     QTimer showTimer;
     QTimer updateTimer;
     QString text;

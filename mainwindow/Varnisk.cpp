@@ -3,6 +3,8 @@
 #include "About.h"
 #include "ClipboardGuard.h"
 #include "FindDialog.h"
+#include "LockController.h"
+#include "LockPage.h"
 #include "WindowSystem.h"
 #include "ui_VarniskClass.h"
 
@@ -15,6 +17,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QScopedValueRollback>
+#include <QStackedWidget>
 #include <QTextCursor>
 
 #include <cmath>
@@ -27,6 +30,12 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
 {
     ui->setupUi(this);
     clipboardGuard = new ClipboardGuard(this);
+    pages = new QStackedWidget(this);
+    pages->setObjectName(QStringLiteral("pages"));
+    pages->addWidget(takeCentralWidget());
+    lockPage = new LockPage(&unlockPassword, pages);
+    pages->addWidget(lockPage);
+    setCentralWidget(pages);
 
     ui->toolBar->setMovable(false);
     ui->toolBar->setIconSize(QSize(20, 20));
@@ -60,6 +69,9 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     connect(ui->action_Type_Selection_ENTER, &QAction::triggered, this,
             &Varnisk::aTypeSelectionEnter);
     connect(ui->action_About, &QAction::triggered, this, &Varnisk::aAbout);
+    connect(ui->action_Lock, &QAction::triggered, this, &Varnisk::aLock);
+    connect(ui->action_Preferences, &QAction::triggered, this, &Varnisk::aPreferences);
+    connect(lockPage, &LockPage::unlockRequested, this, &Varnisk::unlockRequested);
     connect(ui->seTextEdit, &QPlainTextEdit::modificationChanged, this,
             &Varnisk::textModificationChanged);
     connect(ui->seTextEdit, &QPlainTextEdit::selectionChanged, this,
@@ -72,6 +84,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
 
     readSettings();
     startNewDocument();
+    LockController::instance().add(this);
 }
 
 QFont Varnisk::editorFont()
@@ -96,8 +109,12 @@ Varnisk::~Varnisk()
     // The text widget goes before the members are released, so the document's text (and its
     // undo history) is freed while the window still holds everything else; the find dialog,
     // which searches that widget, goes first.
+    if (LockController* controller = LockController::existing())
+        controller->remove(this);
     delete findDialog;
     delete ui->seTextEdit;
+    // It points at a holder that the members' release wipes.
+    delete lockPage;
 }
 
 void Varnisk::aSettings()
@@ -156,9 +173,11 @@ void Varnisk::findNext()
     if (match.isNull()) {
         information(tr("Searched text not found!"));
         // The search came from the find dialog: the user's next keys belong in its field, not
-        // in the document behind the message.
-        findDialog->activateWindow();
-        findDialog->raise();
+        // in the document behind the message. A lock meanwhile has closed it for good.
+        if (findDialog != nullptr && !locked) {
+            findDialog->activateWindow();
+            findDialog->raise();
+        }
         return;
     }
     // The match is selected exactly, so the user sees where it is and the next search starts

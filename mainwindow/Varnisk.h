@@ -5,23 +5,28 @@
 #include "OutcomeMessage.h"
 #include "PasswordConfirmDialog.h"
 #include "PasswordDialog.h"
+#include "SealedText.h"
 #include "SecureStringHolder.h"
 #include "TypeSelectionKey.h"
 
 #include <QByteArray>
 #include <QFont>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 
 class ClipboardGuard;
 class FindDialog;
+class LockPage;
 class VarniskApplication;
 class WindowSystem;
 class QCloseEvent;
 class QFile;
+class QStackedWidget;
 
 namespace Ui {
 class VarniskClass;
@@ -45,6 +50,11 @@ public:
     // Replaces the window-system layer Type Selection uses (tests use a recording one).
     void setWindowSystem(std::unique_ptr<WindowSystem> system);
 
+    // Seals the document and shows the lock page instead; asks nothing and closes every dialog
+    // of the window as cancelled. True once the window is locked (also if it was already).
+    bool lock();
+    [[nodiscard]] bool isLocked() const { return locked; }
+
 private slots:
     void aNew();
     void aOpen();
@@ -60,6 +70,9 @@ private slots:
     void aTypeSelectionTab();
     void aTypeSelectionEnter();
     void aAbout();
+    void aLock();
+    void aPreferences();
+    void unlockRequested();
     void findNext();
     void textModificationChanged(bool change);
     void textSelectionChanged();
@@ -73,6 +86,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     static QFont editorFont();
@@ -109,14 +123,23 @@ private:
     void critical(const QString& text);
     void information(const QString& text);
 
+    // The lock (VarniskLock.cpp).
+    bool isNamed() const { return !documentDir.isEmpty() && !documentName.isEmpty(); }
+    void closeDialogsForLock();
+    void showLockPage(bool shown);
+    bool unlock(const SecureStringHolder* password);
+    bool writeSealedImage();
+
     std::unique_ptr<Ui::VarniskClass> ui;
+    QStackedWidget* pages = nullptr; // the editor, or the lock page while locked
+    LockPage* lockPage = nullptr;
     QString secretsPath;
     QString documentDir;
     QString documentName;
     int tabWidth = 4;
     double averageCharWidth = 0.0;
 
-    FindDialog* findDialog = nullptr;
+    QPointer<FindDialog> findDialog;
     ClipboardGuard* clipboardGuard = nullptr;
     bool ignoreSelectionChange = false;
     bool selectingMatch = false; // Find selects its match exactly, without snapping
@@ -140,6 +163,18 @@ private:
     PasswordConfirmDialog encryptPasswordDialog;
     QString encryptTarget;
     QString encryptSource;
+
+    // While locked: the text as a Save would write it, and where the user was in it. The modified
+    // state stays with the emptied editor's document.
+    bool locked = false;
+    SealedText sealed;
+    int lockedAnchor = 0;
+    int lockedPosition = 0;
+    int lockedVerticalScroll = 0;
+    int lockedHorizontalScroll = 0;
+    SecureStringHolder unlockPassword;
+    // A file operation that ended while the window was locked: its result, told once unlocked.
+    std::optional<CryptoFile::Result> heldOperationResult;
 
     QByteArray decryptedImage; // the plaintext of an image, between its decryption and its save
     QStringList deferredOpens; // files that came from outside while a file operation ran

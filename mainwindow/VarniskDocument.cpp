@@ -15,14 +15,30 @@
 
 int Varnisk::maybeSave()
 {
+    // While locked the emptied editor keeps the modified state, and a document with a name is
+    // saved as the sealed image, which is what a Save would write.
+    const bool askedLocked = locked;
     for (;;) {
+        // A lock that came while the question or a dialog of the save was up cancels all.
+        if (locked && !askedLocked)
+            return QMessageBox::Cancel;
         if (!ui->seTextEdit->document()->isModified())
             return QMessageBox::No;
         const int answer =
             QMessageBox::question(this, QStringLiteral("Varnisk"), tr("Save changes?"),
                                   QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        if (answer != QMessageBox::Yes)
-            return answer;
+        if (answer == QMessageBox::No)
+            return QMessageBox::No;
+        // Anything else is a Cancel, a box that a lock closed included.
+        if (answer != QMessageBox::Yes || (locked && !askedLocked))
+            return QMessageBox::Cancel;
+        if (locked && isNamed()) {
+            writeSealedImage(); // a failure was told; the question comes again
+            continue;
+        }
+        // Never saved, so sealed under a key of its own: Save As needs the text.
+        if (locked && !unlock(nullptr))
+            return QMessageBox::Cancel;
         if (documentDir.isEmpty() || documentName.isEmpty()) {
             // An unnamed document needs a name and a password first; whoever asked waits for
             // that to finish, and a cancelled step cancels the whole action.
@@ -116,6 +132,12 @@ void Varnisk::openSecretsContinued(int result)
 
 void Varnisk::aSave()
 {
+    // The emptied editor of a locked window is not the document.
+    if (locked) {
+        if (isNamed())
+            writeSealedImage();
+        return;
+    }
     if (documentDir.isEmpty() || documentName.isEmpty()) {
         aSaveAs();
         return;

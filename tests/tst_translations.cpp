@@ -5,6 +5,7 @@
 #include "PasswordConfirmDialog.h"
 #include "PasswordDialog.h"
 #include "SecureStringHolder.h"
+#include "SettingsDialog.h"
 #include "TestSupport.h"
 #include "Varnisk.h"
 #include "Version.h"
@@ -99,10 +100,16 @@ QString shownText(QWidget* widget)
     return {};
 }
 
-// The form a widget belongs to: its window, or for a menu (a popup window of its own) the window
-// the menu belongs to.
+// The form a widget belongs to: the nearest form class of its own that holds it (named after its
+// class, as the lock page inside the main window), else its window, or for a menu (a popup window
+// of its own) the window the menu belongs to.
 const QWidget* formOf(const QWidget* widget)
 {
+    for (const QWidget* part = widget; part != nullptr && !part->isWindow();
+         part = part->parentWidget()) {
+        if (part->objectName() == QLatin1String(part->metaObject()->className()))
+            return part;
+    }
     const QWidget* window = widget->window();
     while (qobject_cast<const QMenu*>(window) != nullptr && window->parentWidget() != nullptr)
         window = window->parentWidget()->window();
@@ -185,6 +192,7 @@ void tst_Translations::formTextsAreExtracted()
     forms.push_back(std::make_unique<PasswordConfirmDialog>(&second, nullptr));
     forms.push_back(std::make_unique<FindDialog>(nullptr));
     forms.push_back(std::make_unique<About>(nullptr));
+    forms.push_back(std::make_unique<SettingsDialog>(nullptr));
 
     // Left untranslated on purpose: the product name with its version, and the main window's
     // title, which the window composes itself ("Varnisk - " and the document's name).

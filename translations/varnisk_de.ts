@@ -280,6 +280,75 @@ Exit-Codes:
     </message>
 </context>
 <context>
+    <name>LockPage</name>
+    <message>
+        <source>This document is locked.</source>
+        <translation>Dieses Dokument ist gesperrt.</translation>
+    </message>
+    <message>
+        <source>This document has no password yet: anyone at this computer can unlock it. Save it to protect it with a password.</source>
+        <translation>Dieses Dokument hat noch kein Passwort: Jeder an diesem Computer kann es entsperren. Speichern Sie es, um es mit einem Passwort zu schützen.</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Unlock</source>
+        <translation>Entsperren</translation>
+    </message>
+    <message>
+        <source>Unlocking brings back the text, the cursor and unsaved changes, but not the undo history.</source>
+        <translation>Das Entsperren bringt den Text, die Cursorposition und ungespeicherte Änderungen zurück, aber nicht den Rückgängig-Verlauf.</translation>
+    </message>
+</context>
+<context>
+    <name>LockService</name>
+    <message>
+        <source>no session bus: no running Varnisk can be reached</source>
+        <translation>kein Sitzungsbus: kein laufendes Varnisk erreichbar</translation>
+    </message>
+    <message>
+        <source>no running Varnisk to lock</source>
+        <translation>kein laufendes Varnisk zum Sperren</translation>
+    </message>
+    <message>
+        <source>%1 of %2 running Varnisk did not confirm that their windows are locked</source>
+        <translation>%1 von %2 laufenden Varnisk haben nicht bestätigt, dass ihre Fenster gesperrt sind</translation>
+    </message>
+</context>
+<context>
+    <name>LockSettingsSection</name>
+    <message>
+        <source>Lock</source>
+        <translation>Sperren</translation>
+    </message>
+    <message>
+        <source> min</source>
+        <translation> min</translation>
+    </message>
+    <message>
+        <source>never</source>
+        <translation>nie</translation>
+    </message>
+    <message>
+        <source>Lock after no input for:</source>
+        <translation>Sperren nach Untätigkeit von:</translation>
+    </message>
+    <message>
+        <source>Lock when the screen locks</source>
+        <translation>Sperren, wenn der Bildschirm gesperrt wird</translation>
+    </message>
+    <message>
+        <source>Lock before the computer sleeps</source>
+        <translation>Sperren, bevor der Computer in den Ruhezustand geht</translation>
+    </message>
+    <message>
+        <source>Lock when the window is minimised</source>
+        <translation>Sperren, wenn das Fenster minimiert wird</translation>
+    </message>
+</context>
+<context>
     <name>PasswordConfirmDialog</name>
     <message>
         <source>Varnisk</source>
@@ -361,6 +430,21 @@ Exit-Codes:
     <message>
         <source>: %1, %2/s</source>
         <translation>: %1, %2/s</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Ok</source>
+        <translation>Ok</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
     </message>
 </context>
 <context>
@@ -529,6 +613,10 @@ The old content could not be written back: the file may be damaged. Save the doc
         <translation>
 Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädigt sein. Speichern Sie das Dokument jetzt unter einem anderen Namen.</translation>
     </message>
+    <message>
+        <source>The document could not be locked!</source>
+        <translation>Das Dokument konnte nicht gesperrt werden!</translation>
+    </message>
 </context>
 <context>
     <name>VarniskClass</name>
@@ -655,6 +743,18 @@ Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädi
     <message>
         <source>F10</source>
         <translation>F10</translation>
+    </message>
+    <message>
+        <source>&amp;Lock</source>
+        <translation>Sp&amp;erren</translation>
+    </message>
+    <message>
+        <source>Ctrl+L</source>
+        <translation>Ctrl+L</translation>
+    </message>
+    <message>
+        <source>&amp;Settings...</source>
+        <translation>&amp;Einstellungen...</translation>
     </message>
 </context>
 </TS>
