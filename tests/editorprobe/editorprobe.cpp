@@ -10,6 +10,9 @@
 //   edit        delete the first line and type a word, so the undo history holds that line
 //   new         File > New (No to "Save changes?")
 //   close       close the window (No to "Save changes?")
+//   lock        File > Lock
+//   locked      "ok" when the window is locked (by whatever locked it), else "failed: unlocked"
+//   unlock      type the password into the lock page and press Return
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "ProcessProtection.h"
@@ -21,11 +24,12 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTest>
 
 #include <cstdio>
-#include <iostream>
-#include <string>
+
+#include <unistd.h>
 
 namespace {
 
@@ -67,6 +71,21 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
         window->close();
         if (!TestSupport::waitFor([&window] { return window == nullptr; }))
             return QStringLiteral("the window is still there");
+    } else if (command == QLatin1String("lock")) {
+        EditorWindow::trigger(*window, "action_Lock");
+        if (!window->isLocked())
+            return QStringLiteral("not locked");
+    } else if (command == QLatin1String("locked")) {
+        if (!window->isLocked())
+            return QStringLiteral("unlocked");
+    } else if (command == QLatin1String("unlock")) {
+        QWidget* field = window->findChild<QWidget*>(QStringLiteral("LockPage"))
+                             ->findChild<QWidget*>(QStringLiteral("slePassword"));
+        for (const QString& half : password)
+            typeText(field, half);
+        QTest::keyClick(field, Qt::Key_Return);
+        if (!TestSupport::waitFor([&window]() { return !window->isLocked(); }))
+            return QStringLiteral("still locked");
     } else {
         return QStringLiteral("unknown command");
     }
@@ -90,12 +109,29 @@ int main(int argc, char** argv)
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
 
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        const QString failure = run(window, QString::fromStdString(line), password);
-        std::printf("%s\n", failure.isEmpty() ? "ok" : qPrintable("failed: " + failure));
-        std::fflush(stdout);
-    }
+    // The event loop runs between commands too, so that what comes over D-Bus or from a timer
+    // is handled while the test waits.
+    QByteArray pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&]() {
+        char buffer[4096];
+        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (got <= 0) {
+            QCoreApplication::quit();
+            return;
+        }
+        pending.append(buffer, static_cast<int>(got));
+        input.setEnabled(false); // no command starts inside another one's waiting
+        for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QString command = QString::fromUtf8(pending.left(end));
+            pending.remove(0, end + 1);
+            const QString failure = run(window, command, password);
+            std::printf("%s\n", failure.isEmpty() ? "ok" : qPrintable("failed: " + failure));
+            std::fflush(stdout);
+        }
+        input.setEnabled(true);
+    });
+    application.exec();
     delete window;
     return 0;
 }
