@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class SettingsDialog;
+}
+
+// The program's settings that no action of the window sets by itself, one group box per
+// section. The dialog only shows and takes values: whoever opens it reads them from the settings
+// store before and writes them back once it was accepted.
+class SettingsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit SettingsDialog(QWidget* parent);
+    ~SettingsDialog() override;
+
+    // Backups: a Save that replaces a document keeps the version before it.
+    void setBackups(bool on);
+    bool backups() const;
+
+private:
+    std::unique_ptr<Ui::SettingsDialog> ui;
+};
