@@ -44,7 +44,10 @@ int exitCodeOf(const Result& result, Operation operation)
         // The stream format refusing a file it reads is the file's fault; refusing what it
         // writes is the input's or the disk's.
         return operation == Operation::Decrypt ? ExitCode::BadFile : ExitCode::InputOutput;
+    case Outcome::Exists: // the output appeared while the work ran
+        return ExitCode::Usage;
     case Outcome::CannotWrite:
+    case Outcome::Changed:
     case Outcome::SaveFailed:
     case Outcome::NotSynced:
     case Outcome::Damaged:

@@ -70,16 +70,29 @@ Result failureOf(const AtomicFile& file)
         return {Outcome::NotSynced, file.errorString()};
     case AtomicFile::Failure::Restore:
         return {Outcome::Damaged, file.errorString()};
+    case AtomicFile::Failure::Changed:
+        return {Outcome::Changed, {}};
+    case AtomicFile::Failure::Exists:
+        return {Outcome::Exists, file.errorString()};
+    case AtomicFile::Failure::Cancelled:
+        return {Outcome::Cancelled, {}};
     default:
         return {Outcome::SaveFailed, file.errorString()};
     }
 }
 
 // Puts the file in place after a successful pass, or drops it after a failed one.
-Result finish(AtomicFile& file, const Result& pass)
+Result finish(AtomicFile& file, const Result& pass, const StreamProgress* progress = nullptr)
 {
-    if (pass.ok())
-        return file.commit() ? pass : failureOf(file);
+    if (pass.ok()) {
+        if (!file.commit(progress))
+            return failureOf(file);
+        Result done = pass;
+        done.written = file.writtenIdentity();
+        done.backupKept = file.backupKept();
+        done.inPlace = file.isInPlace();
+        return done;
+    }
     if (!file.discard() || file.failure() != AtomicFile::Failure::None)
         return failureOf(file);
     return pass;
@@ -122,21 +135,24 @@ bool CryptoFile::openInput(QFile& file, Input kind)
 }
 
 Result CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& target,
-                           const SecureStringHolder& password, AtomicFile::Strategy strategy,
+                           const SecureStringHolder& password, const AtomicFile::Options& options,
                            StreamProgress* progress)
 {
     const EngineStackWipe wipeAfterwards;
-    AtomicFile file(target, strategy);
+    AtomicFile file(target, options);
     if (!file.open(QIODevice::WriteOnly))
         return failureOf(file);
     QDataStream input(&source);
     input.setByteOrder(QDataStream::LittleEndian);
     QDataStream output(&file);
     output.setByteOrder(QDataStream::LittleEndian);
-    return finish(file, runStream(file, [&]() {
-                      encryptStream(input, length, output, password, progress);
-                      return Result{Outcome::Success, {}};
-                  }));
+    return finish(file,
+                  runStream(file,
+                            [&]() {
+                                encryptStream(input, length, output, password, progress);
+                                return Result{Outcome::Success, {}};
+                            }),
+                  progress);
 }
 
 Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password,
@@ -152,13 +168,15 @@ Result CryptoFile::decrypt(QIODevice& source, QIODevice& target, const SecureStr
 }
 
 Result CryptoFile::decrypt(QIODevice& source, const QString& target,
-                           const SecureStringHolder& password, StreamProgress* progress)
+                           const SecureStringHolder& password, StreamProgress* progress,
+                           const AtomicFile::Options& options)
 {
-    AtomicFile file(target);
+    AtomicFile file(target, options);
     if (!file.open(QIODevice::WriteOnly))
         return failureOf(file);
     // Unverified plaintext never reaches the target's path.
-    return finish(file, decrypt(source, static_cast<QIODevice&>(file), password, progress));
+    return finish(file, decrypt(source, static_cast<QIODevice&>(file), password, progress),
+                  progress);
 }
 
 Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password,
@@ -180,9 +198,10 @@ Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStr
     return result;
 }
 
-Result CryptoFile::write(const QByteArray& data, const QString& target)
+Result CryptoFile::write(const QByteArray& data, const QString& target,
+                         const AtomicFile::Options& options)
 {
-    AtomicFile file(target);
+    AtomicFile file(target, options);
     if (!file.open(QIODevice::WriteOnly))
         return failureOf(file);
     const bool written = file.write(data) == data.size();

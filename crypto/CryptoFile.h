@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AtomicFile.h"
+#include "FileIdentity.h"
 
 #include <QString>
 
@@ -33,11 +34,19 @@ public:
         Damaged,       // an in-place write failed and the old bytes could not be put back
         UnknownError,  // anything else was thrown
         Cancelled,     // the StreamProgress was cancelled; not a failure, nothing to tell
+        Changed,       // the target is no longer the file Options::expected names; nothing written
+        Exists,        // the target exists although Options::replaceExisting is false
     };
     struct Result
     {
         Outcome outcome;
         QString detail;
+        // After a successful write to a file: what is there now (with
+        // AtomicFile::Options::identifyWritten), whether the replaced file was kept at
+        // Options::backup, and whether it was written in place (which keeps no backup).
+        FileIdentity written = {};
+        bool backupKept = false;
+        bool inPlace = false;
         bool ok() const { return outcome == Outcome::Success; }
     };
 
@@ -57,13 +66,13 @@ public:
     // The file is opened by descriptor, so `file` no longer knows its name afterwards.
     [[nodiscard]] static bool openInput(QFile& file, Input kind);
 
-    // Encrypts the `length` bytes of `source` into `target`. Only a secrets document's Save
-    // passes ReplaceOrInPlace.
-    [[nodiscard]] static Result
-    encrypt(QIODevice& source, quint64 length, const QString& target,
-            const SecureStringHolder& password,
-            AtomicFile::Strategy strategy = AtomicFile::Strategy::Replace,
-            StreamProgress* progress = nullptr);
+    // Encrypts the `length` bytes of `source` into `target`, written as `options` say (a
+    // Strategy alone will do). Only a secrets document's Save passes ReplaceOrInPlace. A
+    // cancel through `progress` that comes before the final rename cancels the write.
+    [[nodiscard]] static Result encrypt(QIODevice& source, quint64 length, const QString& target,
+                                        const SecureStringHolder& password,
+                                        const AtomicFile::Options& options = {},
+                                        StreamProgress* progress = nullptr);
     // Decrypts `source` into an open device as it goes; the data there are verified only when
     // the result is a success. A failed write gives SaveFailed with the device's errorString().
     [[nodiscard]] static Result decrypt(QIODevice& source, QIODevice& target,
@@ -72,11 +81,13 @@ public:
     // Decrypts `source` into `target`, which is replaced only by a verified plaintext.
     [[nodiscard]] static Result decrypt(QIODevice& source, const QString& target,
                                         const SecureStringHolder& password,
-                                        StreamProgress* progress = nullptr);
+                                        StreamProgress* progress = nullptr,
+                                        const AtomicFile::Options& options = {});
     // Decrypts `source` into memory; `plain` is set only on success.
     [[nodiscard]] static Result decrypt(QIODevice& source, QByteArray& plain,
                                         const SecureStringHolder& password,
                                         StreamProgress* progress = nullptr);
-    // Writes plain bytes to `target` atomically.
-    [[nodiscard]] static Result write(const QByteArray& data, const QString& target);
+    // Writes bytes that are ready in memory (a decrypted image, a sealed document) to `target`.
+    [[nodiscard]] static Result write(const QByteArray& data, const QString& target,
+                                      const AtomicFile::Options& options = {});
 };

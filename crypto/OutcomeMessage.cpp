@@ -41,6 +41,13 @@ QString OutcomeMessage::text(const CryptoFile::Result& result, Operation operati
                QCoreApplication::translate(
                    "Varnisk", "\nThe old content could not be written back: the file may be "
                               "damaged. Save the document under another name now.");
+    case Outcome::Changed:
+        return QCoreApplication::translate(
+            "Varnisk", "The file was changed by another program meanwhile; nothing was written.");
+    case Outcome::Exists:
+        return QCoreApplication::translate(
+                   "Varnisk", "File could not be opened for writing!\nError-Message: ") +
+               result.detail;
     case Outcome::UnknownError:
         break;
     }

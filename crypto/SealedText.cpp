@@ -28,32 +28,36 @@ bool SealedText::seal(const QByteArray& plain, const SecureStringHolder* passwor
         }
         password = &ownKey;
     }
-    QByteArray image;
-    image.reserve(plain.size() + 1024);
-    {
-        QBuffer source;
-        source.setData(plain); // shared, not copied
-        source.open(QIODevice::ReadOnly);
-        QBuffer target(&image);
-        target.open(QIODevice::WriteOnly);
-        QDataStream input(&source);
-        input.setByteOrder(QDataStream::LittleEndian);
-        QDataStream output(&target);
-        output.setByteOrder(QDataStream::LittleEndian);
-        try {
-            encryptStream(input, static_cast<quint64>(plain.size()), output, *password);
-        } catch (...) {
-            image.clear();
-        }
-    }
-    // The engine's working blocks (plaintext among them) stay on the stack until overwritten.
-    secureWipeStack();
-    if (image.isEmpty()) {
+    try {
+        sealedImage = encrypt(plain, *password);
+    } catch (...) {
         secureClear(ownKey.string());
         return false;
     }
-    sealedImage = image;
     return true;
+}
+
+QByteArray SealedText::encrypt(const QByteArray& plain, const SecureStringHolder& password)
+{
+    // The engine's working blocks (plaintext among them) stay on the stack until overwritten.
+    struct StackWipe
+    {
+        ~StackWipe() { secureWipeStack(); }
+    } wipeAfterwards;
+    QByteArray image;
+    image.reserve(plain.size() + 1024);
+    QBuffer source;
+    source.setData(plain); // shared, not copied
+    source.open(QIODevice::ReadOnly);
+    QBuffer target(&image);
+    target.open(QIODevice::WriteOnly);
+    QDataStream input(&source);
+    input.setByteOrder(QDataStream::LittleEndian);
+    QDataStream output(&target);
+    output.setByteOrder(QDataStream::LittleEndian);
+    encryptStream(input, static_cast<quint64>(plain.size()), output, password);
+    target.close();
+    return image;
 }
 
 bool SealedText::unseal(const SecureStringHolder* password, QByteArray& plain) const

@@ -19,6 +19,11 @@ public:
     [[nodiscard]] bool unseal(const SecureStringHolder* password, QByteArray& plain) const;
 
     [[nodiscard]] bool isSealed() const { return !sealedImage.isEmpty(); }
+    // The image of `plain` encrypted with `password`, a complete secrets document; throws what
+    // the engine throws.
+    [[nodiscard]] static QByteArray encrypt(const QByteArray& plain,
+                                            const SecureStringHolder& password);
+
     // Sealed under its own key: anyone at this computer can unseal it.
     [[nodiscard]] bool hasOwnKey() const { return !ownKey.string().empty(); }
     // The image as a file holds it.

@@ -2,41 +2,36 @@
 
 #include "LockSettings.h"
 #include "LockSettingsSection.h"
+#include "ui_SettingsDialog.h"
 
-#include <QDialogButtonBox>
-#include <QIcon>
-#include <QPushButton>
-#include <QVBoxLayout>
-
-SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
+SettingsDialog::SettingsDialog(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::SettingsDialog>())
 {
-    setObjectName(QStringLiteral("SettingsDialog"));
-    setWindowTitle(tr("Settings"));
-    setWindowIcon(QIcon(QStringLiteral(":/Varnisk/Resources/logo48.png")));
-    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
-    auto* layout = new QVBoxLayout(this);
-    layout->setObjectName(QStringLiteral("verticalLayout"));
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-
+    ui->setupUi(this);
     lockSection = new LockSettingsSection(this);
-    lockSection->setSettings(LockSettings::read());
-    layout->addWidget(lockSection);
-
-    // Worded as in the other dialogs, not as Qt's standard buttons.
-    auto* buttons = new QDialogButtonBox(this);
-    buttons->setObjectName(QStringLiteral("bbButtons"));
-    QPushButton* ok = buttons->addButton(tr("Ok"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("bOk"));
-    ok->setDefault(true);
-    buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("bCancel"));
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, this, &SettingsDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    ui->verticalLayout->insertWidget(ui->verticalLayout->indexOf(ui->gbBackups) + 1, lockSection);
+    connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-void SettingsDialog::accept()
+SettingsDialog::~SettingsDialog() = default;
+
+void SettingsDialog::setBackups(bool on)
 {
-    lockSection->settings().write();
-    QDialog::accept();
+    ui->cbBackups->setChecked(on);
+}
+
+bool SettingsDialog::backups() const
+{
+    return ui->cbBackups->isChecked();
+}
+
+void SettingsDialog::setLockSettings(const LockSettings& settings)
+{
+    lockSection->setSettings(settings);
+}
+
+LockSettings SettingsDialog::lockSettings() const
+{
+    return lockSection->settings();
 }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QIODevice>
+#include <QThread>
 
 #include <system_error>
 
@@ -64,6 +65,8 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
     total = source->isSequential() ? 0 : static_cast<quint64>(qMax<qint64>(0, source->size()));
     progress = std::make_unique<StreamProgress>();
     running = true;
+    abandoned = false;
+    workEnded = false;
     qApp->installEventFilter(this);
     const auto run = [this, work]() {
         try {
@@ -75,6 +78,7 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
     try {
         thread = std::thread([this, run]() {
             run();
+            workEnded = true;
             QMetaObject::invokeMethod(this, &FileOperation::end, Qt::QueuedConnection);
         });
     } catch (const std::system_error&) {
@@ -117,6 +121,22 @@ void FileOperation::letThrough(QWidget* widget)
     showDialog();
 }
 
+bool FileOperation::cancelAndWait(QDeadlineTimer deadline)
+{
+    if (!running)
+        return true;
+    abandoned = true;
+    progress->cancel();
+    // Not through the event loop: that would run what waits for the end, message boxes among it.
+    while (!workEnded && !deadline.hasExpired())
+        QThread::msleep(10);
+    if (!workEnded)
+        return false;
+    if (thread.joinable())
+        thread.join();
+    return true;
+}
+
 void FileOperation::updateProgress()
 {
     dialog.setProgress(text, progress->bytesRead(), total);
@@ -132,6 +152,8 @@ void FileOperation::end()
     qApp->removeEventFilter(this);
     dialog.hide();
     source.reset();
+    if (abandoned)
+        return;
     // A copy: what the receiver does may start the next work before it is done with this one.
     const CryptoFile::Result ended = result;
     emit finished(ended);

@@ -4,11 +4,13 @@
 #include "ProgressDialog.h"
 #include "StreamProgress.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -48,6 +50,10 @@ public:
     // the progress dialog from blocking the window meanwhile; null ends that. For the lock page.
     void letThrough(QWidget* widget);
     [[nodiscard]] const QWidget* progressDialog() const { return &dialog; }
+    // Cancels a running work for a program about to end, and waits until its thread has cleaned
+    // up or `deadline` has passed; finished() is not emitted for it any more. True when no work
+    // is left running.
+    bool cancelAndWait(QDeadlineTimer deadline);
 
 signals:
     // The work has ended and its thread is gone; `result` is what the work returned, with
@@ -70,6 +76,8 @@ private:
     QString text;
     quint64 total = 0;
     bool running = false;
+    bool abandoned = false;             // cancelled by cancelAndWait(): nobody waits for the end
+    std::atomic<bool> workEnded{false}; // set by the work's thread as its last step
     std::unique_ptr<QIODevice> source;
     std::unique_ptr<StreamProgress> progress; // a fresh one per work
     CryptoFile::Result result{CryptoFile::Outcome::UnknownError, {}};

@@ -22,6 +22,8 @@
 
 #include <cmath>
 
+#include <sys/stat.h>
+
 Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's context*/)
     : QMainWindow(nullptr), ui(std::make_unique<Ui::VarniskClass>()),
       windowSystem(WindowSystem::create()), openPasswordDialog(&openPassword, this),
@@ -58,6 +60,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     connect(ui->action_Save_As, &QAction::triggered, this, &Varnisk::aSaveAs);
     connect(ui->action_Close, &QAction::triggered, this, &Varnisk::close);
     connect(ui->action_Settings, &QAction::triggered, this, &Varnisk::aSettings);
+    connect(ui->action_Preferences, &QAction::triggered, this, &Varnisk::aPreferences);
     connect(ui->action_Quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
     connect(ui->action_Line_Wrap, &QAction::triggered, this, &Varnisk::aLineWrap);
     connect(ui->action_Tab_Width, &QAction::triggered, this, &Varnisk::aTabWidth);
@@ -70,7 +73,6 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
             &Varnisk::aTypeSelectionEnter);
     connect(ui->action_About, &QAction::triggered, this, &Varnisk::aAbout);
     connect(ui->action_Lock, &QAction::triggered, this, &Varnisk::aLock);
-    connect(ui->action_Preferences, &QAction::triggered, this, &Varnisk::aPreferences);
     connect(lockPage, &LockPage::unlockRequested, this, &Varnisk::unlockRequested);
     connect(ui->seTextEdit, &QPlainTextEdit::modificationChanged, this,
             &Varnisk::textModificationChanged);
@@ -212,13 +214,37 @@ void Varnisk::closeEvent(QCloseEvent* event)
     }
     // A window whose operation still waits for a password stays open: closing it would drop
     // that operation (a Save As among them) half-way.
-    if (passwordDialogOpen() || maybeSave() == QMessageBox::Cancel) {
+    if (passwordDialogOpen() || maybeSave() != QMessageBox::No) {
         event->ignore();
         return;
     }
     writeSettings();
     event->accept();
     clipboardGuard->windowClosing();
+}
+
+Varnisk* Varnisk::windowShowing(const QString& path)
+{
+    // Only device and inode count: the file may be large, and need not be read for that.
+    struct stat wanted = {};
+    if (stat(QFile::encodeName(path).constData(), &wanted) != 0)
+        return nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* window = qobject_cast<Varnisk*>(widget);
+        if (window != nullptr && window->named() && window->documentBase.exists() &&
+            window->documentBase.device() == static_cast<quint64>(wanted.st_dev) &&
+            window->documentBase.inode() == static_cast<quint64>(wanted.st_ino))
+            return window;
+    }
+    return nullptr;
+}
+
+void Varnisk::bringToFront()
+{
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
 }
 
 bool Varnisk::passwordDialogOpen() const

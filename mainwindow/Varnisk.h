@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CryptoFile.h"
+#include "FileIdentity.h"
 #include "FileOperation.h"
 #include "OutcomeMessage.h"
 #include "PasswordConfirmDialog.h"
@@ -10,6 +11,7 @@
 #include "TypeSelectionKey.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QMainWindow>
 #include <QPointer>
@@ -55,12 +57,58 @@ public:
     bool lock();
     [[nodiscard]] bool isLocked() const { return locked; }
 
+    // The window of this process that shows the document at `path` (the same file: device and
+    // inode), if any.
+    static Varnisk* windowShowing(const QString& path);
+    // Shows the window above the others, with the keyboard focus.
+    void bringToFront();
+
+    // What a write puts on disk: the editor's text, encrypted under the document's password as
+    // it goes, or a sealed image, a complete encrypted document made before (a locked window
+    // holds its document only so) and passed as a pointer to it; null stands for the text.
+    // How a save ended.
+    enum class SaveOutcome
+    {
+        Saved,
+        Failed,    // the user was told why; the document stays modified
+        Cancelled, // the user cancelled the changed-on-disk question: nothing was written
+        SaveAs,    // the user chose to save under another name instead
+    };
+    // Saves the document to its own path (it must have one): asks first when the file there is
+    // no longer the version this window last opened or saved, keeps the replaced version as a
+    // backup, and removes the document's recovery file once the new version is in place. A
+    // locked window passes its sealed image and `offerSaveAs` false (it shows no file dialog).
+    SaveOutcome saveDocument(const QByteArray* sealedImage = nullptr, bool offerSaveAs = true);
+
+    // The answer to "changed on disk?".
+    enum class ChangedAnswer
+    {
+        Overwrite,
+        SaveAs,
+        Cancel,
+    };
+    // Tells that the document's file changed (or `vanished`) since this window last opened or
+    // saved it, and asks what to do; Save As only when `offerSaveAs`. Anything but a click on
+    // Overwrite or Save As (a closed box among it) is Cancel.
+    ChangedAnswer askChangedOnDisk(bool vanished, bool offerSaveAs = true);
+
+    // For a program about to end by a signal; none of them shows a dialog. Writes a modified
+    // document that has a name (and so a password) to its recovery file; true when there was
+    // nothing to write or it was written. What happened goes to standard error.
+    bool writeRecovery();
+    // Writes this window's settings, as closing it does.
+    void writeSettings();
+    // Cancels a running encryption or decryption and waits until it has cleaned up or
+    // `deadline` has passed; what it ends with is not shown any more.
+    bool cancelFileWork(QDeadlineTimer deadline);
+
 private slots:
     void aNew();
     void aOpen();
     void aSave();
     void aSaveAs();
     void aSettings();
+    void aPreferences();
     void aLineWrap();
     void aTabWidth();
     void aFind();
@@ -71,7 +119,6 @@ private slots:
     void aTypeSelectionEnter();
     void aAbout();
     void aLock();
-    void aPreferences();
     void unlockRequested();
     void findNext();
     void textModificationChanged(bool change);
@@ -94,8 +141,38 @@ private:
     bool saveAsAndWait();
     void startNewDocument();
     void openSecrets(const QString& path);
+    void openDocument();
+    bool offerRecovery(const QString& documentPath, const FileIdentity& read, QByteArray& plain,
+                       FileIdentity& base);
+    bool acceptZeroByte(const QByteArray& plain);
+    void showDocument(const QByteArray& plain, int length);
+    bool named() const { return !documentDir.isEmpty() && !documentName.isEmpty(); }
+    QString documentPath() const;
+    // The one way a document reaches the disk: the editor's text or `sealedImage` (see
+    // saveDocument). The file at `target` is replaced only if it is still `expected` right
+    // before the rename; `backup`, if not empty, then keeps the replaced version. `recoveryOf`,
+    // if set, makes it a recovery file based on that version of the document.
+    struct WriteRequest
+    {
+        QString target;
+        const QByteArray* sealedImage;
+        FileIdentity expected;
+        QString backup;
+        const FileIdentity* recoveryOf = nullptr;
+    };
+    // What a write ended with; after a success `result.written` is what is at the target now.
+    struct Written
+    {
+        CryptoFile::Result result;
+    };
+    Written writeDocument(const WriteRequest& request);
+    Written writeDocumentOrThrow(const WriteRequest& request);
+    static QString backupPathFor(const QString& documentPath);
+    static QString outOfMemoryText();
+    QByteArray sealEditorText();
+    bool underDocumentPassword(const QString& path, const FileIdentity& replaced);
+    static bool backupsWanted();
     void readSettings();
-    void writeSettings();
     void applyTabWidth();
     void typeSelection(TypeSelectionKey key);
 
@@ -124,11 +201,9 @@ private:
     void information(const QString& text);
 
     // The lock (VarniskLock.cpp).
-    bool isNamed() const { return !documentDir.isEmpty() && !documentName.isEmpty(); }
     void closeDialogsForLock();
     void showLockPage(bool shown);
     bool unlock(const SecureStringHolder* password);
-    bool writeSealedImage();
 
     std::unique_ptr<Ui::VarniskClass> ui;
     QStackedWidget* pages = nullptr; // the editor, or the lock page while locked
@@ -146,6 +221,11 @@ private:
     std::unique_ptr<WindowSystem> windowSystem;
 
     SecureStringHolder documentPassword;
+    // The version of the document's file that this window last read or wrote (or the recovery
+    // file's base): a save replaces only that one without asking.
+    FileIdentity documentBase;
+    // documentBase is encrypted under documentPassword (false after a password change).
+    bool baseUnderDocumentPassword = false;
 
     SecureStringHolder openPassword;
     PasswordDialog openPasswordDialog;
@@ -158,6 +238,7 @@ private:
     SecureStringHolder saveAsPassword;
     PasswordConfirmDialog saveAsPasswordDialog;
     QString saveAsFileName;
+    FileIdentity saveAsBase; // what was at saveAsFileName when it was chosen
 
     SecureStringHolder encryptPassword;
     PasswordConfirmDialog encryptPasswordDialog;

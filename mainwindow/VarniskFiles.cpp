@@ -32,7 +32,7 @@ void Varnisk::openFile(const QString& fileName)
     const QString suffix = QFileInfo(fileName).suffix();
     if (suffix == QLatin1String("stxt")) {
         // The request may reach a window whose document has unsaved changes.
-        if (maybeSave() != QMessageBox::Cancel)
+        if (maybeSave() == QMessageBox::No)
             openSecrets(fileName);
     } else if (suffix == QLatin1String("sdat") || suffix == QLatin1String("simg")) {
         decryptFile(fileName);

@@ -6,11 +6,9 @@
 #include "LockController.h"
 #include "LockPage.h"
 #include "SecureWipe.h"
-#include "SettingsDialog.h"
 #include "ui_VarniskClass.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMessageBox>
 #include <QScopedValueRollback>
 #include <QScrollBar>
@@ -31,7 +29,7 @@ bool Varnisk::lock()
     QString plain = ui->seTextEdit->toPlainText();
     QByteArray text = plain.toUtf8();
     secureWipe(plain);
-    const bool sealedNow = sealed.seal(text, isNamed() ? &documentPassword : nullptr);
+    const bool sealedNow = sealed.seal(text, named() ? &documentPassword : nullptr);
     secureWipe(text);
     if (!sealedNow) {
         // Nothing is wiped that could not come back; no box, which would wait for an answer.
@@ -168,29 +166,9 @@ bool Varnisk::unlock(const SecureStringHolder* password)
     return true;
 }
 
-bool Varnisk::writeSealedImage()
-{
-    const QString path = QDir::cleanPath(documentDir + QDir::separator() + documentName);
-    const CryptoFile::Result written = CryptoFile::write(sealed.image(), path);
-    if (!written.ok()) {
-        reportFailure(written, OutcomeMessage::Operation::Encrypt);
-        return false;
-    }
-    ui->seTextEdit->document()->setModified(false);
-    textModificationChanged(false);
-    return true;
-}
-
 void Varnisk::aLock()
 {
     lock();
-}
-
-void Varnisk::aPreferences()
-{
-    SettingsDialog dialog(this);
-    if (dialog.exec() == QDialog::Accepted)
-        LockController::instance().reloadSettings();
 }
 
 void Varnisk::changeEvent(QEvent* event)

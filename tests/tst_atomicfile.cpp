@@ -2,6 +2,7 @@
 // new one, the failure is reported with its reason, and no temporary file stays behind.
 
 #include "AtomicFile.h"
+#include "StreamProgress.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -12,8 +13,12 @@
 #include <QTest>
 
 #include <cerrno>
+#include <cstdio>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using Failure = AtomicFile::Failure;
@@ -26,6 +31,8 @@ using TestSupport::readFile;
 using TestSupport::writeFile;
 
 const QByteArray oldContent = "precious old content\n";
+const QFile::Permissions ownerOnly =
+    QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
 
 QByteArray newContent(int size)
 {
@@ -37,15 +44,16 @@ QByteArray newContent(int size)
 
 // Writes `data` in pieces as the stream format does, then commits. Returns "committed", or the
 // failure and its reason.
-QByteArray writeAndCommit(AtomicFile& file, const QByteArray& data)
+QByteArray writeAndCommit(AtomicFile& file, const QByteArray& data,
+                          const StreamProgress* progress = nullptr)
 {
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.isOpen() && !file.open(QIODevice::WriteOnly))
         return "open failed: " + file.errorString().toUtf8();
     for (int at = 0; at < data.size(); at += 4112) {
         if (file.write(data.mid(at, 4112)) < 0)
             break;
     }
-    if (file.commit())
+    if (file.commit(progress))
         return "committed";
     return QByteArray::number(int(file.failure())) + ": " + file.errorString().toUtf8();
 }
@@ -55,10 +63,67 @@ QByteArray failedWith(Failure failure, int error)
     return QByteArray::number(int(failure)) + ": " + qt_error_string(error).toUtf8();
 }
 
+int failWith(int error)
+{
+    errno = error;
+    return -1;
+}
+
 int failingCall(int)
 {
-    errno = EIO;
-    return -1;
+    return failWith(EIO);
+}
+
+// A signal that comes while the file is synced: the sync itself succeeds.
+StreamProgress* signalled = nullptr;
+int cancellingSync(int fd)
+{
+    signalled->cancel();
+    return fsync(fd);
+}
+
+// Rewrites the target in place with other bytes of the same size and the same modification
+// time: only the digest can tell.
+void sameSizeAndTime(const QString& target)
+{
+    struct stat before = {};
+    QCOMPARE(stat(QFile::encodeName(target).constData(), &before), 0);
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::ReadWrite) &&
+            file.write(QByteArray(oldContent).replace('o', 'O')));
+    file.close();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0), 0);
+}
+
+QString changedTarget; // for the seam that changes the target during the final rename
+
+int exchangeUnsupported(int from, const char* old, int to, const char* name, unsigned flags)
+{
+    if (flags & RENAME_EXCHANGE) {
+        errno = EINVAL;
+        return -1;
+    }
+    return renameat2(from, old, to, name, flags);
+}
+
+// Another program changes the target just as the new file is swapped in.
+int changingExchange(int from, const char* old, int to, const char* name, unsigned flags)
+{
+    if ((flags & RENAME_EXCHANGE) && !changedTarget.isEmpty()) {
+        sameSizeAndTime(changedTarget);
+        changedTarget.clear();
+    }
+    return renameat2(from, old, to, name, flags);
+}
+
+// A file system without RENAME_NOREPLACE: EINVAL (FUSE, NFS) or EPERM (vfat through FUSE).
+int noReplaceRefusal = 0;
+int refusingNoReplace(int from, const char* old, int to, const char* name, unsigned flags)
+{
+    if (flags & RENAME_NOREPLACE)
+        return failWith(noReplaceRefusal);
+    return renameat2(from, old, to, name, flags);
 }
 
 // Fails the first call only, so that the writing back of the old bytes can succeed.
@@ -68,7 +133,7 @@ int failingOnce(int fd)
     if (failed)
         return fsync(fd);
     failed = true;
-    return failingCall(fd);
+    return failWith(EIO);
 }
 
 } // namespace
@@ -87,6 +152,12 @@ private slots:
     void failedCall_data();
     void failedCall();
     void inPlaceInLockedFolder();
+    void expectedTarget_data();
+    void expectedTarget();
+    void noReplace_data();
+    void noReplace();
+    void staleTemporaries_data();
+    void staleTemporaries();
 
 private:
     AtomicFile::SystemCalls realCalls{};
@@ -106,20 +177,25 @@ void TestAtomicFile::replaces_data()
 {
     QTest::addColumn<bool>("unnamed");   // O_TMPFILE, or a named temporary file
     QTest::addColumn<QString>("before"); // what is at the target's path
+    QTest::addColumn<bool>("modeless");  // fchmod() fails with ENOSYS, as on vfat through FUSE
     for (bool unnamed : {true, false}) {
         const char* kind = unnamed ? "unnamed" : "named";
-        QTest::addRow("%s, new file", kind) << unnamed << "nothing";
-        QTest::addRow("%s, existing file", kind) << unnamed << "file";
-        QTest::addRow("%s, link", kind) << unnamed << "link";
-        QTest::addRow("%s, dangling link", kind) << unnamed << "dangling";
+        QTest::addRow("%s, new file", kind) << unnamed << "nothing" << false;
+        QTest::addRow("%s, existing file", kind) << unnamed << "file" << false;
+        QTest::addRow("%s, link", kind) << unnamed << "link" << false;
+        QTest::addRow("%s, dangling link", kind) << unnamed << "dangling" << false;
     }
+    QTest::newRow("named, existing file, no modes") << false << "file" << true;
 }
 
 void TestAtomicFile::replaces()
 {
     QFETCH(bool, unnamed);
     QFETCH(QString, before);
+    QFETCH(bool, modeless);
     AtomicFile::systemCalls().unnamedTemporaries = unnamed;
+    if (modeless)
+        AtomicFile::systemCalls().changeMode = [](int, mode_t) { return failWith(ENOSYS); };
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("sub"));
     writeFile(dir.filePath("sub/real"), oldContent);
@@ -133,14 +209,22 @@ void TestAtomicFile::replaces()
         QVERIFY(QFile::link(dir.filePath(before == "link" ? "sub/real" : "sub/missing"), target));
     }
 
-    AtomicFile file(target);
-    QCOMPARE(writeAndCommit(file, newContent(200000)), QByteArray("committed"));
+    AtomicFile::Options options;
+    options.identifyWritten = true;
+    AtomicFile file(target, options);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write(newContent(200000)) == 200000);
+    // Until it is complete, a named temporary file is its owner's only, whatever the target's.
+    for (const QString& name : entries(dir.path())) {
+        if (name.startsWith(".target.varnisk-"))
+            QCOMPARE(QFileInfo(dir.filePath(name)).permissions(), ownerOnly);
+    }
+    QCOMPARE(writeAndCommit(file, {}), QByteArray("committed"));
     QVERIFY(readFile(target) == newContent(200000));
     QVERIFY(!QFileInfo(target).isSymLink());
+    QVERIFY(file.writtenIdentity() == FileIdentity::ofPath(target));
     // A replaced file keeps its mode; a new one, often a decrypted secret, is its owner's only.
-    QCOMPARE(QFile::permissions(target), before == "file" ? shared
-                                                          : QFile::ReadOwner | QFile::WriteOwner |
-                                                                QFile::ReadUser | QFile::WriteUser);
+    QCOMPARE(QFile::permissions(target), before == "file" && !modeless ? shared : ownerOnly);
     QCOMPARE(entries(dir.path()), QStringList({"sub", "target"}));
     QCOMPARE(entries(dir.filePath("sub")), QStringList({"real"}));
     QCOMPARE(readFile(dir.filePath("sub/real")), oldContent);
@@ -192,6 +276,8 @@ void TestAtomicFile::failedCall_data()
         QTest::addRow("%s, file sync", kind) << unnamed << "syncFile" << Failure::SyncFile;
         QTest::addRow("%s, rename", kind) << unnamed << "renameAt" << Failure::Replace;
         QTest::addRow("%s, folder sync", kind) << unnamed << "syncFolder" << Failure::SyncFolder;
+        QTest::addRow("%s, cancelled during the sync", kind)
+            << unnamed << "cancel" << Failure::Cancelled;
     }
 }
 
@@ -205,10 +291,14 @@ void TestAtomicFile::failedCall()
     QFETCH(Failure, failure);
     AtomicFile::SystemCalls& calls = AtomicFile::systemCalls();
     calls.unnamedTemporaries = unnamed;
+    StreamProgress progress;
+    signalled = &progress;
     if (call == "syncFile")
         calls.syncFile = failingCall;
+    else if (call == "cancel")
+        calls.syncFile = cancellingSync;
     else if (call == "renameAt")
-        calls.renameAt = [](int, const char*, int, const char*) { return failingCall(0); };
+        calls.renameAt = [](int, const char*, int, const char*, unsigned) { return failWith(EIO); };
     else
         calls.syncFolder = failingCall;
     QTemporaryDir dir;
@@ -216,7 +306,8 @@ void TestAtomicFile::failedCall()
     writeFile(target, oldContent);
 
     AtomicFile file(target);
-    QCOMPARE(writeAndCommit(file, "new"), failedWith(failure, EIO));
+    QCOMPARE(writeAndCommit(file, "new", &progress),
+             failedWith(failure, failure == Failure::Cancelled ? ECANCELED : EIO));
     QCOMPARE(readFile(target), failure == Failure::SyncFolder ? QByteArray("new") : oldContent);
     QCOMPARE(entries(dir.path()), QStringList({"target"}));
 }
@@ -262,6 +353,157 @@ void TestAtomicFile::inPlaceInLockedFolder()
     QCOMPARE(stat(QFile::encodeName(target).constData(), &after), 0);
     QCOMPARE(after.st_ino, before.st_ino);
     QCOMPARE(entries(dir.filePath("locked")), QStringList({"target"}));
+}
+
+void TestAtomicFile::expectedTarget_data()
+{
+    QTest::addColumn<QString>("change"); // what another program does while the file is written
+    QTest::addColumn<bool>("exchange");  // the file system swaps names (RENAME_EXCHANGE)
+    QTest::addColumn<bool>("links");     // the file system has hard links
+    QTest::addColumn<bool>("committed");
+    QTest::newRow("unchanged, swapped") << "nothing" << true << true << true;
+    QTest::newRow("unchanged, no swap, no links") << "nothing" << false << false << true;
+    QTest::newRow("same size and time, swapped") << "same size" << true << true << false;
+    QTest::newRow("same size and time, no swap") << "same size" << false << true << false;
+    QTest::newRow("replaced, no swap") << "replaced" << false << true << false;
+    QTest::newRow("removed") << "removed" << true << true << false;
+    QTest::newRow("changed during the swap") << "during" << true << true << false;
+    QTest::newRow("created where nothing was") << "created" << true << true << false;
+    QTest::newRow("still nothing there") << "absent" << true << true << true;
+}
+
+void TestAtomicFile::expectedTarget()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, exchange);
+    QFETCH(bool, links);
+    QFETCH(bool, committed);
+    AtomicFile::SystemCalls& calls = AtomicFile::systemCalls();
+    calls.renameAt = exchange ? changingExchange : exchangeUnsupported;
+    if (!links)
+        calls.linkAt = [](int, const char*, int, const char*, int) { return failWith(EPERM); };
+    QTemporaryDir dir;
+    const QString target = dir.filePath("target");
+    const QString backup = dir.filePath("target.backup");
+    writeFile(backup, "older backup");
+    AtomicFile::Options options;
+    options.backup = backup;
+    options.expected = FileIdentity();
+    if (change != "created" && change != "absent") {
+        writeFile(target, oldContent);
+        QFile read(target);
+        struct stat info = {};
+        QVERIFY(read.open(QIODevice::ReadOnly) && fstat(read.handle(), &info) == 0);
+        options.expected = FileIdentity::of(read.readAll(), info);
+    }
+    AtomicFile file(target, options);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QByteArray theirs = QByteArray(oldContent).replace('o', 'O');
+    if (change == "same size")
+        sameSizeAndTime(target);
+    else if (change == "during")
+        changedTarget = target;
+    else if (change == "removed")
+        QVERIFY(QFile::remove(target));
+    else if (change == "replaced" || change == "created")
+        writeFile(target, theirs = "other");
+
+    QCOMPARE(writeAndCommit(file, "new").left(2), committed ? "co" : QByteArray("7:"));
+    QCOMPARE(readFile(target), committed ? QByteArray("new") : change == "removed" ? "" : theirs);
+    // Only a successful replace keeps the file it replaced.
+    QCOMPARE(readFile(backup), committed && change != "absent" ? oldContent : "older backup");
+    QCOMPARE(entries(dir.path()).filter(".tmp"), QStringList());
+}
+
+void TestAtomicFile::noReplace_data()
+{
+    QTest::addColumn<int>("refusal");  // how renameat2 refuses RENAME_NOREPLACE; 0: it does not
+    QTest::addColumn<bool>("appears"); // another program creates the target meanwhile
+    for (const int refusal : {0, EINVAL, EPERM}) {
+        const char* how = refusal == 0 ? "renameat2" : refusal == EINVAL ? "link" : "placeholder";
+        QTest::addRow("%s", how) << refusal << false;
+        QTest::addRow("%s, target appears", how) << refusal << true;
+    }
+}
+
+void TestAtomicFile::noReplace()
+{
+    QFETCH(int, refusal);
+    QFETCH(bool, appears);
+    noReplaceRefusal = refusal;
+    if (refusal != 0)
+        AtomicFile::systemCalls().renameAt = refusingNoReplace;
+    QTemporaryDir dir;
+    const QString target = dir.filePath("target");
+    AtomicFile::Options options;
+    options.replaceExisting = false;
+    AtomicFile file(target, options);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    if (appears)
+        writeFile(target, oldContent);
+    QCOMPARE(writeAndCommit(file, "new"),
+             appears ? failedWith(Failure::Exists, EEXIST) : QByteArray("committed"));
+    QCOMPARE(readFile(target), appears ? oldContent : QByteArray("new"));
+    QCOMPARE(entries(dir.path()), QStringList{"target"});
+}
+
+void TestAtomicFile::staleTemporaries_data()
+{
+    // "@host" stands for this machine, "@dead" for a process that has ended, "@live" for one
+    // that runs.
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("state"); // "locked" by a writer, or "foreign": another user's
+    QTest::addColumn<bool>("removed");
+    const QString stale = ".doc.varnisk-@host-@dead-1x2y.tmp";
+    QTest::newRow("writer gone") << stale << "" << true;
+    QTest::newRow("writer alive") << ".doc.varnisk-@host-@live-1x2y.tmp"
+                                  << "" << false;
+    QTest::newRow("writer in another process namespace") << stale << "locked" << false;
+    QTest::newRow("another machine's") << ".doc.varnisk-other-@dead-1x2y.tmp"
+                                       << "" << false;
+    QTest::newRow("another user's") << stale << "foreign" << false;
+    QTest::newRow("recovery file") << ".doc.recovery"
+                                   << "" << false;
+    QTest::newRow("backup") << "doc.varnisk-@host-@dead-1x2y.tmp.stxt"
+                            << "" << false;
+}
+
+void TestAtomicFile::staleTemporaries()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, state);
+    QFETCH(bool, removed);
+    if (state == "foreign" && geteuid() != 0)
+        QSKIP("only root can make a file of another user's");
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    QVERIFY(child > 0 && waitpid(child, nullptr, 0) == child);
+    char host[256] = {};
+    QCOMPARE(gethostname(host, sizeof host - 1), 0);
+    name.replace("@host", host).replace("@dead", QString::number(child));
+    name.replace("@live", QString::number(getppid()));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    writeFile(path, "left behind");
+    QFile held(path);
+    QVERIFY(held.open(QIODevice::ReadOnly));
+    if (state == "locked")
+        QCOMPARE(flock(held.handle(), LOCK_EX), 0);
+    if (state == "foreign")
+        QCOMPARE(chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+
+    // The clean-up comes with the next write into the folder; one in progress is left alone.
+    AtomicFile::systemCalls().unnamedTemporaries = false;
+    AtomicFile inProgress(dir.filePath("doc"));
+    QVERIFY(inProgress.open(QIODevice::WriteOnly));
+    AtomicFile next(dir.filePath("other"));
+    QCOMPARE(writeAndCommit(next, "new"), QByteArray("committed"));
+    QCOMPARE(QFileInfo::exists(path), !removed);
+    QCOMPARE(entries(dir.path()).filter(QStringLiteral("-%1-").arg(getpid())).size(), 1);
+    // A signal handler removes the temporary files of the writes in progress.
+    AtomicFile::unlinkTemporaries();
+    QCOMPARE(entries(dir.path()).filter(QStringLiteral("-%1-").arg(getpid())).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestAtomicFile)

@@ -5,6 +5,7 @@
 #include "ModalScript.h"
 #include "TestSupport.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -256,30 +257,53 @@ void tst_Lock::lockClosesDialogs()
 void tst_Lock::closeWhileLocked_data()
 {
     QTest::addColumn<bool>("named");
+    QTest::addColumn<bool>("replaced"); // by another writer after the window opened it
     QTest::addColumn<int>("answer");
     QTest::newRow("named, Yes: the sealed image, no password asked")
-        << true << int(QMessageBox::Yes);
-    QTest::newRow("named, No: nothing written") << true << int(QMessageBox::No);
-    QTest::newRow("never saved, Yes: unlocked and saved as") << false << int(QMessageBox::Yes);
+        << true << false << int(QMessageBox::Yes);
+    QTest::newRow("named, No: nothing written") << true << false << int(QMessageBox::No);
+    QTest::newRow("changed on disk: Overwrite or Cancel, no Save As")
+        << true << true << int(QMessageBox::Yes);
+    QTest::newRow("never saved, Yes: unlocked and saved as")
+        << false << false << int(QMessageBox::Yes);
 }
 
 void tst_Lock::closeWhileLocked()
 {
     QFETCH(bool, named);
+    QFETCH(bool, replaced);
     QFETCH(int, answer);
     const QString file = path("doc.stxt");
     auto window = named ? openEdited(file) : show();
     edit(*window, lines());
     QVERIFY(window->lock());
+    if (replaced)
+        QVERIFY(TestSupport::encryptToFile(file, "theirs", "pw"));
 
     ModalScript script;
     script.answer(answer);
+    QStringList buttons;
+    if (replaced) {
+        script.then([&buttons](QWidget* widget) {
+            QAbstractButton* overwrite = nullptr;
+            for (QAbstractButton* button : static_cast<QMessageBox*>(widget)->buttons()) {
+                buttons << button->text();
+                if (button->text() == "&Overwrite")
+                    overwrite = button;
+            }
+            overwrite != nullptr ? overwrite->click() : (void)widget->close();
+        });
+    }
     if (!named)
         script.chooseFile(file).passwords("new", "new");
     QVERIFY(window->close());
     QVERIFY(script.waitUntilDone());
-    QCOMPARE(script.messages, QStringList{"Save changes?"});
+    QCOMPARE(script.messages.first(), QStringLiteral("Save changes?"));
     QCOMPARE(script.unexpected, QStringList());
+    if (replaced) {
+        buttons.sort();
+        QCOMPARE(buttons, QStringList({"&Overwrite", "Cancel"}));
+    }
     if (answer == QMessageBox::No)
         QCOMPARE(decryptFile(file, "pw"), QByteArray("first version"));
     else

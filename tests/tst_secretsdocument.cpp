@@ -1,7 +1,9 @@
 // Secrets documents end to end: New, Open, Save, Save As and the "Save changes?" question,
 // driven through the real dialogs on real files.
+#include "ChildProcess.h"
 #include "EditorWindow.h"
 #include "ModalScript.h"
+#include "OpensslStream.h"
 #include "SmallTmpfs.h"
 #include "TestSupport.h"
 
@@ -9,6 +11,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +20,7 @@
 #include <csignal>
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace EditorWindow;
@@ -32,11 +36,15 @@ ino_t inode(const QString& path)
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
 }
 
-// Opens `path` through the password dialog; the texts of the message boxes that follow.
-QStringList open(Varnisk& window, const QString& path, const QByteArray& password)
+// Opens `path` through the password dialog, pressing `then` in the message box that follows if
+// given; the texts of the other message boxes.
+QStringList open(Varnisk& window, const QString& path, const QByteArray& password,
+                 const QString& then = {})
 {
     ModalScript script;
     script.password(password);
+    if (!then.isEmpty())
+        script.press(then);
     window.openFile(path);
     script.waitUntilDone();
     QTest::qWait(100);
@@ -64,6 +72,15 @@ private slots:
     void saveThroughLink();
     void saveChanges_data();
     void saveChanges();
+    void changedOnDisk_data();
+    void changedOnDisk();
+    void changedByAnotherProcess();
+    void backups_data();
+    void backups();
+    void signalKeepsEdits_data();
+    void signalKeepsEdits();
+    void recovery_data();
+    void recovery();
 
 private:
     std::unique_ptr<Varnisk> openDocument(const QString& path, const QString& edited);
@@ -149,7 +166,12 @@ void tst_SecretsDocument::openFailures_data()
     QTest::newRow("tampered") << QByteArray("tampered") << QByteArray("right") << "Wrong password!";
     QTest::newRow("a folder") << QByteArray("folder") << QByteArray("pw")
                               << "File could not be opened for reading!";
-    QTest::newRow("a zero byte ends the text") << QByteArray("zero") << QByteArray("right") << "";
+    // The text after a zero byte cannot be shown: asked first, and Cancel is the default.
+    QTest::newRow("a zero byte: not opened without asking")
+        << QByteArray("zero") << QByteArray("right")
+        << "bad.stxt holds more data after a zero byte";
+    QTest::newRow("a zero byte: the text before it")
+        << QByteArray("zero, open") << QByteArray("right") << "";
 }
 
 void tst_SecretsDocument::openFailures()
@@ -160,7 +182,7 @@ void tst_SecretsDocument::openFailures()
     const QString file = path("bad.stxt");
     if (content == "folder") {
         QVERIFY(QDir().mkdir(file));
-    } else if (content == "zero") {
+    } else if (content.startsWith("zero")) {
         QVERIFY(encryptToFile(file, QByteArray("before\0after", 12), "right"));
     } else if (content == "doc" || content == "tampered") {
         QVERIFY(encryptToFile(file, QByteArray(5000, 's'), "right"));
@@ -174,7 +196,8 @@ void tst_SecretsDocument::openFailures()
     }
     const QByteArray before = readFile(file);
     auto window = show(QStringLiteral("kept"));
-    const QStringList messages = open(*window, file, password);
+    const QStringList messages =
+        open(*window, file, password, content == "zero, open" ? "&Open the Text Before It" : "");
     QCOMPARE(messages.size(), message.isEmpty() ? 0 : 1);
     // A wrong password mostly spoils the padding, else the digest: two wordings.
     QVERIFY2(message.isEmpty() || messages.first().startsWith(message),
@@ -333,7 +356,8 @@ void tst_SecretsDocument::saveChanges_data()
     row("New, Yes, password cancelled", false, true, "New", "Yes fresh.stxt cancel", false, {},
         ask);
     row("New, Yes, the save fails: asked again", true, true, "New broken", "Yes message Cancel",
-        false, {}, {"Save changes?", "File could not be opened for writing!", "Save changes?"});
+        false, {},
+        {"Save changes?", "Error writing File!\nError-Message: File too large", "Save changes?"});
     row("Close, Yes on an unnamed document saves first", false, true, "Close",
         "Yes fresh.stxt passwords", true, "edited", ask);
     row("Close, password cancelled: the window stays", false, true, "Close",
@@ -371,11 +395,10 @@ void tst_SecretsDocument::saveChanges()
     if (modified)
         edit(*window, QStringLiteral("edited"));
     const QString title = window->windowTitle();
-    if (operation.endsWith(QLatin1String(" broken"))) {
-        // The document's file became a folder: the save cannot replace it.
-        QVERIFY(QFile::remove(doc));
-        QVERIFY(QDir().mkdir(doc));
-    }
+    // The save fails at its first bytes.
+    std::unique_ptr<TestSupport::FileSizeLimit> limit;
+    if (operation.endsWith(QLatin1String(" broken")))
+        limit = std::make_unique<TestSupport::FileSizeLimit>(10);
 
     ModalScript script;
     bool closed = true;
@@ -410,6 +433,7 @@ void tst_SecretsDocument::saveChanges()
                                                               : "action_Save_As");
     QVERIFY(script.waitUntilDone());
     QTest::qWait(50);
+    limit.reset();
     QCOMPARE(script.unexpected, QStringList());
     QCOMPARE(script.messages, messages);
 
@@ -439,6 +463,280 @@ void tst_SecretsDocument::saveChanges()
         trigger(*window, "action_Save");
         QCOMPARE(decryptFile(doc, "pw"), QByteArray("edited"));
     }
+}
+
+void tst_SecretsDocument::changedOnDisk_data()
+{
+    // Between Open and Save another writer replaces doc.stxt (under another password), rewrites
+    // it in place with other bytes of the same size and modification time, or removes it. The
+    // button pressed in the question that names the file; what the file holds afterwards: the
+    // window's text ("mine"), the other writer's bytes ("theirs"), or nothing.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("answer"); // empty: no question
+    QTest::addColumn<QString>("holds");
+    for (const QString change : {"replaced", "same size and time", "removed"}) {
+        const bool removed = change == QLatin1String("removed");
+        QTest::addRow("%s, overwrite", qPrintable(change))
+            << change << (removed ? "&Write It Again" : "&Overwrite") << "mine";
+        QTest::addRow("%s, save as", qPrintable(change))
+            << change << "Save &As..." << (removed ? "" : "theirs");
+        QTest::addRow("%s, cancel", qPrintable(change))
+            << change << "Cancel" << (removed ? "" : "theirs");
+    }
+    QTest::newRow("unchanged: saved without a question") << "unchanged"
+                                                         << ""
+                                                         << "mine";
+}
+
+void tst_SecretsDocument::changedOnDisk()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, answer);
+    QFETCH(QString, holds);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    QVERIFY(encryptToFile(doc, "on disk", "pw"));
+    auto window = openDocument(doc, QStringLiteral("mine"));
+    if (change == "replaced") {
+        QVERIFY(encryptToFile(path(QStringLiteral("new")), "theirs", "their pw"));
+        QVERIFY(std::rename(qPrintable(path(QStringLiteral("new"))), qPrintable(doc)) == 0);
+    } else if (change == "same size and time") {
+        struct stat before = {};
+        QCOMPARE(stat(qPrintable(doc), &before), 0);
+        QByteArray bytes = readFile(doc);
+        bytes[bytes.size() - 1] = static_cast<char>(bytes[bytes.size() - 1] ^ 0x55);
+        TestSupport::writeFile(doc, bytes);
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(utimensat(AT_FDCWD, qPrintable(doc), times, 0), 0);
+        QCOMPARE(inode(doc), before.st_ino);
+    } else if (change == "removed") {
+        QVERIFY(QFile::remove(doc));
+    }
+    const QByteArray theirs = readFile(doc);
+
+    ModalScript script;
+    if (!answer.isEmpty())
+        script.press(answer);
+    if (answer.startsWith("Save"))
+        script.chooseFile(path(QStringLiteral("other.stxt"))).passwords("pw2", "pw2");
+    trigger(*window, "action_Save");
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(script.messages.size(), answer.isEmpty() ? 0 : 1);
+    QVERIFY(script.messages.isEmpty() || script.messages.first().startsWith("doc.stxt "));
+    if (holds == "mine")
+        QCOMPARE(decryptFile(doc, "pw"), QByteArray("mine"));
+    else if (holds == "theirs")
+        QCOMPARE(readFile(doc), theirs);
+    else
+        QVERIFY(!QFileInfo::exists(doc));
+    if (answer.startsWith("Save"))
+        QCOMPARE(decryptFile(path(QStringLiteral("other.stxt")), "pw2"), QByteArray("mine"));
+    // Cancel writes nothing, and the edits still count as unsaved.
+    QCOMPARE(editor(*window)->document()->isModified(), answer == "Cancel");
+}
+
+void tst_SecretsDocument::changedByAnotherProcess()
+{
+    // The same document in two editors: the second save is not made over the first one's
+    // version without a question (which the probe counts as unexpected and cancels).
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    QVERIFY(encryptToFile(doc, "line one\nline two\n", "pw"));
+    ChildProcess first;
+    ChildProcess second;
+    const QString probe = TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe"));
+    for (ChildProcess* editor : {&first, &second}) {
+        QVERIFY(editor->start(probe, {"p", "w"}, {}));
+        QVERIFY(editor->writeInput({"open " + doc.toUtf8() + "\nedit\n"}));
+        QCOMPARE(editor->readLine(), QByteArray("ok"));
+        QCOMPARE(editor->readLine(), QByteArray("ok"));
+    }
+    QVERIFY(second.writeInput({"save\n"}));
+    QCOMPARE(second.readLine(), QByteArray("ok"));
+    const QByteArray saved = readFile(doc);
+    QVERIFY(first.writeInput({"save\ntitle\n"}));
+    QVERIFY(first.readLine().startsWith("failed: unexpected message box: doc.stxt was changed"));
+    QCOMPARE(first.readLine(), QByteArray("ok Varnisk - doc.stxt*"));
+    QCOMPARE(readFile(doc), saved);
+    first.closeInput();
+    second.closeInput();
+    QCOMPARE(first.finish(), 0);
+    QCOMPARE(second.finish(), 0);
+}
+
+void tst_SecretsDocument::backups_data()
+{
+    // doc.stxt holds "first" under "pw"; the window saves "second", then "third" in one of
+    // these ways; what doc.backup.stxt holds afterwards (null: there is none).
+    QTest::addColumn<QString>("thirdSave");
+    QTest::addColumn<QByteArray>("backup");
+    QTest::newRow("two saves: the version before the last") << "save" << QByteArray("second");
+    QTest::newRow("a failed save keeps the backup") << "fails" << QByteArray("first");
+    // No copy may keep the secrets under the old password.
+    QTest::newRow("a password change leaves none") << "new password" << QByteArray();
+    QTest::newRow("switched off") << "backups off" << QByteArray();
+}
+
+void tst_SecretsDocument::backups()
+{
+    QFETCH(QString, thirdSave);
+    QFETCH(QByteArray, backup);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString kept = path(QStringLiteral("doc.backup.stxt"));
+    QSettings("Nembrow", "Varnisk").setValue("Settings/backups", thirdSave != "backups off");
+    QVERIFY(encryptToFile(doc, "first", "pw"));
+    auto window = openDocument(doc, QStringLiteral("second"));
+    trigger(*window, "action_Save");
+    QCOMPARE(decryptFile(kept, "pw"), thirdSave == "backups off" ? QByteArray() : "first");
+
+    edit(*window, thirdSave == "fails" ? QString(100000, QLatin1Char('x')) : "third");
+    ModalScript script;
+    if (thirdSave == "fails") {
+        script.message();
+        TestSupport::FileSizeLimit limit(50000);
+        trigger(*window, "action_Save");
+        QVERIFY(script.waitUntilDone());
+    } else if (thirdSave == "new password") {
+        script.replaceFile(doc).passwords("new", "new");
+        trigger(*window, "action_Save_As");
+        QVERIFY(script.waitUntilDone());
+    } else {
+        trigger(*window, "action_Save");
+    }
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(decryptFile(doc, thirdSave == "new password" ? "new" : "pw"),
+             thirdSave == "fails" ? QByteArray("second") : "third");
+    QCOMPARE(decryptFile(kept, "pw"), backup);
+    QCOMPARE(QFileInfo::exists(kept), !backup.isNull());
+    QSettings("Nembrow", "Varnisk").remove("Settings/backups");
+}
+
+void tst_SecretsDocument::signalKeepsEdits_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("locked"); // the recovery file is then the sealed image as it is
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGTERM, locked") << int(SIGTERM) << true;
+}
+
+void tst_SecretsDocument::signalKeepsEdits()
+{
+    // A real editor with a modified document is ended by a real signal: it ends by that signal,
+    // the document is untouched, and the recovery file beside it holds the edits under the
+    // document's password (read with openssl after its header).
+    QFETCH(int, signalNumber);
+    QFETCH(bool, locked);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    QVERIFY(encryptToFile(doc, "line one\nline two\n", "pw"));
+    const QByteArray before = readFile(doc);
+    ChildProcess probe;
+    QVERIFY(probe.start(TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe")),
+                        {"p", "w"}, {}));
+    QVERIFY(probe.writeInput({"open " + doc.toUtf8() + "\nedit\n" + (locked ? "lock\n" : "")}));
+    QCOMPARE(probe.readLine(), QByteArray("ok"));
+    QCOMPARE(probe.readLine(), QByteArray("ok"));
+    if (locked)
+        QCOMPARE(probe.readLine(), QByteArray("ok"));
+    QCOMPARE(kill(probe.pid(), signalNumber), 0);
+    // Its input stays open: the signal alone ends it.
+    QVERIFY(TestSupport::waitFor([&probe] { return !probe.running(); }, 20000));
+    QCOMPARE(probe.exitStatus(), -signalNumber);
+
+    QCOMPARE(readFile(doc), before);
+    const QByteArray recovery = readFile(path(QStringLiteral(".doc.stxt.recovery")));
+    QVERIFY(recovery.startsWith("Varnisk recovery file\nbase: "));
+    const OpensslStream::Record record =
+        OpensslStream::open(recovery.mid(recovery.indexOf("\n\n") + 2), "pw");
+    QVERIFY(record.ok);
+    QCOMPARE(record.data, QByteArray("edited\nline two\n"));
+
+    // Opening the document offers the edits; once saved, the recovery file has done its work.
+    auto window = show();
+    QCOMPARE(open(*window, doc, "pw", QStringLiteral("&Recover")), QStringList());
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("edited\nline two\n"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt*"));
+    trigger(*window, "action_Save");
+    QCOMPARE(decryptFile(doc, "pw"), QByteArray("edited\nline two\n"));
+    QCOMPARE(decryptFile(path(QStringLiteral("doc.backup.stxt")), "pw"),
+             QByteArray("line one\nline two\n"));
+    QVERIFY(!QFileInfo::exists(path(QStringLiteral(".doc.stxt.recovery"))));
+}
+
+void tst_SecretsDocument::recovery_data()
+{
+    // A window had "recovered" unsaved in doc.stxt ("saved" under "pw") when it wrote its
+    // recovery file; then, before the document is opened again: nothing, another writer replaced
+    // the document before the recovery was written (the save then asks), the document was
+    // saved after it, or the recovery file is under another password. What opening answers, and
+    // what the window shows then. Opening leaves the recovery file as it is.
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<QString>("answer"); // a button, "message" (Ok), or empty: nothing asked
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("declined: kept until the next save") << ""
+                                                        << "Open &Saved Version"
+                                                        << "saved";
+    QTest::newRow("based on an older version: the save asks") << "replaced before"
+                                                              << "&Recover"
+                                                              << "recovered";
+    QTest::newRow("older than the document: not offered") << "saved after"
+                                                          << ""
+                                                          << "saved";
+    QTest::newRow("another password: told, left alone") << "other password"
+                                                        << "message"
+                                                        << "saved";
+}
+
+void tst_SecretsDocument::recovery()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, answer);
+    QFETCH(QString, shown);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString recoveryFile = path(QStringLiteral(".doc.stxt.recovery"));
+    QVERIFY(encryptToFile(doc, "saved", "pw"));
+    {
+        auto window = openDocument(doc, QStringLiteral("recovered"));
+        if (meanwhile == "replaced before")
+            QVERIFY(encryptToFile(doc, "saved", "pw"));
+        QVERIFY(window->writeRecovery());
+        editor(*window)->document()->setModified(false);
+    }
+    if (meanwhile == "saved after") {
+        const struct timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 10, 0}};
+        QCOMPARE(utimensat(AT_FDCWD, qPrintable(doc), later, 0), 0);
+    } else if (meanwhile == "other password") {
+        QVERIFY(encryptToFile(path(QStringLiteral("other")), "x", "other"));
+        const QByteArray written = readFile(recoveryFile);
+        const QByteArray header = written.left(written.indexOf("\n\n") + 2);
+        TestSupport::writeFile(recoveryFile, header + readFile(path(QStringLiteral("other"))));
+    }
+    const QByteArray recoveryBytes = readFile(recoveryFile);
+
+    auto window = show();
+    ModalScript script;
+    script.password("pw");
+    if (answer == "message")
+        script.message();
+    else if (!answer.isEmpty())
+        script.press(answer);
+    window->openFile(doc);
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(editor(*window)->toPlainText(), shown);
+    QCOMPARE(editor(*window)->document()->isModified(), shown == "recovered");
+    QCOMPARE(readFile(recoveryFile), recoveryBytes);
+
+    // The next successful save removes the recovery file; one based on an older version asks
+    // first, as the document changed since.
+    ModalScript saving;
+    if (meanwhile == "replaced before")
+        saving.press(QStringLiteral("&Overwrite"));
+    edit(*window, QStringLiteral("final"));
+    trigger(*window, "action_Save");
+    QVERIFY(saving.waitUntilDone());
+    QCOMPARE(saving.unexpected, QStringList());
+    QCOMPARE(saving.messages.size(), meanwhile == "replaced before" ? 1 : 0);
+    QVERIFY(!QFileInfo::exists(recoveryFile));
 }
 
 QTEST_MAIN(tst_SecretsDocument)

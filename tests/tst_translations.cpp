@@ -5,7 +5,6 @@
 #include "PasswordConfirmDialog.h"
 #include "PasswordDialog.h"
 #include "SecureStringHolder.h"
-#include "SettingsDialog.h"
 #include "TestSupport.h"
 #include "Varnisk.h"
 #include "Version.h"
@@ -192,7 +191,6 @@ void tst_Translations::formTextsAreExtracted()
     forms.push_back(std::make_unique<PasswordConfirmDialog>(&second, nullptr));
     forms.push_back(std::make_unique<FindDialog>(nullptr));
     forms.push_back(std::make_unique<About>(nullptr));
-    forms.push_back(std::make_unique<SettingsDialog>(nullptr));
 
     // Left untranslated on purpose: the product name with its version, and the main window's
     // title, which the window composes itself ("Varnisk - " and the document's name).

@@ -100,7 +100,6 @@ void tst_Varnisk::actions_data()
         {"action_Line_Wrap", "Line &Wrap", "", false},
         {"action_Tab_Width", "&Tab Width...", "", false},
         {"action_Find", "&Find...", "Ctrl+F", true},
-        {"action_Preferences", "&Settings...", "", false},
         {"action_Encrypt", "&Encrypt File...", "", true},
         {"action_Decrypt", "&Decrypt File...", "", true},
         {"action_Type_Selection", "&Type Selection...", "F8", true},

@@ -617,6 +617,16 @@ Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädi
         <source>The document could not be locked!</source>
         <translation>Das Dokument konnte nicht gesperrt werden!</translation>
     </message>
+    <message>
+        <source>The file was changed by another program meanwhile; nothing was written.</source>
+        <translation>Die Datei wurde inzwischen von einem anderen Programm geändert; es wurde nichts geschrieben.</translation>
+    </message>
+    <message>
+        <source>File could not be opened for writing!
+Error-Message: </source>
+        <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!
+Fehlermeldung: </translation>
+    </message>
 </context>
 <context>
     <name>VarniskClass</name>
@@ -751,10 +761,6 @@ Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädi
     <message>
         <source>Ctrl+L</source>
         <translation>Ctrl+L</translation>
-    </message>
-    <message>
-        <source>&amp;Settings...</source>
-        <translation>&amp;Einstellungen...</translation>
     </message>
 </context>
 </TS>

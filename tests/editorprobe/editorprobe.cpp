@@ -13,9 +13,20 @@
 //   lock        File > Lock
 //   locked      "ok" when the window is locked (by whatever locked it), else "failed: unlocked"
 //   unlock      type the password into the lock page and press Return
+//   save        File > Save; any question it asks counts as unexpected and is cancelled
+//   decrypt SOURCE TARGET
+//               start decrypting SOURCE into TARGET, typing the password; answered once the
+//               work runs
+//   title       answered with "ok " and the window title
+//
+// As the program does, it ends by SIGTERM, SIGHUP and SIGINT through its signal path.
+// VARNISK_PROBE_NAMED_TEMPORARIES=1 makes its writes use named temporary files, as on file
+// systems without unnamed ones.
+#include "AtomicFile.h"
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "ProcessProtection.h"
+#include "TerminationSignals.h"
 #include "TestSupport.h"
 #include "Varnisk.h"
 
@@ -24,11 +35,12 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTest>
 
+#include <cerrno>
 #include <cstdio>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -62,6 +74,22 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
         QTest::keyClick(editor, Qt::Key_End, Qt::ShiftModifier);
         QTest::keyClick(editor, Qt::Key_Delete);
         QTest::keyClicks(editor, QStringLiteral("edited"));
+    } else if (command == QLatin1String("save")) {
+        EditorWindow::trigger(*window, "action_Save");
+    } else if (command == QLatin1String("title")) {
+        return QStringLiteral("ok ") + window->windowTitle();
+    } else if (command.startsWith(QLatin1String("decrypt "))) {
+        const QStringList paths = command.mid(8).split(QLatin1Char(' '));
+        script.then([&password](QWidget* dialog) {
+            QWidget* field = dialog->findChild<QWidget*>(QStringLiteral("slePassword"));
+            for (const QString& half : password)
+                typeText(field, half);
+            dialog->findChild<QPushButton*>(QStringLiteral("bOk"))->click();
+        });
+        script.chooseFile(paths.value(1));
+        window->decryptFile(paths.value(0));
+        if (!script.waitUntilDone())
+            return QStringLiteral("not started: ") + script.unexpected.join(QLatin1Char(';'));
     } else if (command == QLatin1String("new")) {
         answerSaveChangesWithNo(window, script);
         EditorWindow::trigger(*window, "action_New");
@@ -104,34 +132,43 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     application.setQuitOnLastWindowClosed(false);
     const QStringList password = application.arguments().mid(1, 2);
+    TerminationSignals signalPath;
+    if (qEnvironmentVariableIntValue("VARNISK_PROBE_NAMED_TEMPORARIES") == 1)
+        AtomicFile::systemCalls().unnamedTemporaries = false;
 
     QPointer<Varnisk> window = new Varnisk(nullptr);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
 
-    // The event loop runs between commands too, so that what comes over D-Bus or from a timer
-    // is handled while the test waits.
+    // Standard input is read beside the event loop, which must run between commands: signals
+    // are handled there.
     QByteArray pending;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&]() {
-        char buffer[4096];
-        const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got <= 0) {
-            QCoreApplication::quit();
-            return;
+    for (;;) {
+        const int end = pending.indexOf('\n');
+        if (end < 0) {
+            pollfd input = {STDIN_FILENO, POLLIN, 0};
+            if (poll(&input, 1, 20) <= 0) {
+                QCoreApplication::processEvents();
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t count = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            pending.append(buffer, static_cast<int>(count));
+            continue;
         }
-        pending.append(buffer, static_cast<int>(got));
-        input.setEnabled(false); // no command starts inside another one's waiting
-        for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
-            const QString command = QString::fromUtf8(pending.left(end));
-            pending.remove(0, end + 1);
-            const QString failure = run(window, command, password);
-            std::printf("%s\n", failure.isEmpty() ? "ok" : qPrintable("failed: " + failure));
-            std::fflush(stdout);
-        }
-        input.setEnabled(true);
-    });
-    application.exec();
+        const QString line = QString::fromUtf8(pending.left(end));
+        pending.remove(0, end + 1);
+        const QString failure = run(window, line, password);
+        const QString answer = failure.isEmpty()                          ? QStringLiteral("ok")
+                               : failure.startsWith(QLatin1String("ok ")) ? failure
+                                                                          : "failed: " + failure;
+        std::printf("%s\n", qPrintable(answer));
+        std::fflush(stdout);
+    }
     delete window;
     return 0;
 }
