@@ -3,6 +3,7 @@
 #include "SecureLineEdit.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -73,13 +74,25 @@ LockPage::LockPage(SecureStringHolder* holder, QWidget* parent) : QWidget(parent
     column->addWidget(bUnlock, 0, Qt::AlignHCenter);
     column->addWidget(lUndo);
     column->addStretch(1);
-    lNoPassword->setMaximumWidth(360);
-    lUndo->setMaximumWidth(360);
+    // Wrapped texts of a fixed width: the column is then as wide whether or not the password
+    // row shows, and a wrapped label gets the height its lines need.
+    lNoPassword->setFixedWidth(360);
+    lUndo->setFixedWidth(360);
 
-    // Queued: the field is done with the key before the unlock empties it.
-    connect(slePassword, &QLineEdit::returnPressed, this, &LockPage::unlockRequested,
-            Qt::QueuedConnection);
     connect(bUnlock, &QPushButton::clicked, this, &LockPage::unlockRequested);
+}
+
+void LockPage::keyPressEvent(QKeyEvent* event)
+{
+    // Return and Enter come here from the password field and from the button, which both leave
+    // them to their parent, as in a dialog. Queued: the field is done with the key before the
+    // unlock empties it.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        QMetaObject::invokeMethod(this, &LockPage::unlockRequested, Qt::QueuedConnection);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void LockPage::prepare(const QString& documentName, bool needsPassword)

@@ -27,6 +27,9 @@ public:
 signals:
     void unlockRequested();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     SecureStringHolder* const password;
     QLabel* lName;

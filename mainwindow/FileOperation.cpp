@@ -65,6 +65,7 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
     total = source->isSequential() ? 0 : static_cast<quint64>(qMax<qint64>(0, source->size()));
     progress = std::make_unique<StreamProgress>();
     running = true;
+    progressShown = false;
     abandoned = false;
     workEnded = false;
     qApp->installEventFilter(this);
@@ -92,33 +93,25 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
 
 void FileOperation::showProgress()
 {
-    if (!running || dialog.isVisible() || progress->isCancelled())
+    if (!running || progress->isCancelled())
         return;
     showTimer.stop();
+    progressShown = true;
     updateProgress();
-    showDialog();
     updateTimer.start();
-}
-
-void FileOperation::showDialog()
-{
-    // Window-modal as usual; only over the lock page it must leave the window its input.
-    if (passThrough == nullptr) {
+    if (passThrough == nullptr && !dialog.isVisible())
         dialog.open();
-    } else {
-        dialog.setWindowModality(Qt::NonModal);
-        dialog.show();
-    }
 }
 
 void FileOperation::letThrough(QWidget* widget)
 {
     passThrough = widget;
-    if (!dialog.isVisible())
-        return;
-    // Qt takes a new modality only when the window is shown again.
-    dialog.hide();
-    showDialog();
+    // A dialog stays above its window, and would cover the page: it is away meanwhile (the
+    // work is not cancelled), and back afterwards.
+    if (widget != nullptr)
+        dialog.hide();
+    else if (progressShown)
+        showProgress();
 }
 
 bool FileOperation::cancelAndWait(QDeadlineTimer deadline)

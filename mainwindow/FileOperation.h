@@ -46,8 +46,8 @@ public:
     [[nodiscard]] bool isRunning() const { return running; }
     // Shows the progress dialog now rather than later, while the work runs.
     void showProgress();
-    // Lets input reach `widget` (and its children) in the window while the work runs, and keeps
-    // the progress dialog from blocking the window meanwhile; null ends that. For the lock page.
+    // Lets input reach `widget` (and its children) in the window while the work runs, with the
+    // progress dialog away meanwhile; null ends that. For the lock page.
     void letThrough(QWidget* widget);
     [[nodiscard]] const QWidget* progressDialog() const { return &dialog; }
     // Cancels a running work for a program about to end, and waits until its thread has cleaned
@@ -66,7 +66,6 @@ protected:
 private:
     void updateProgress();
     void end();
-    void showDialog();
 
     QWidget* const window;
     ProgressDialog dialog;
@@ -76,7 +75,8 @@ private:
     QString text;
     quint64 total = 0;
     bool running = false;
-    bool abandoned = false;             // cancelled by cancelAndWait(): nobody waits for the end
+    bool progressShown = false; // the dialog is due (hidden only while something is let through)
+    bool abandoned = false;     // cancelled by cancelAndWait(): nobody waits for the end
     std::atomic<bool> workEnded{false}; // set by the work's thread as its last step
     std::unique_ptr<QIODevice> source;
     std::unique_ptr<StreamProgress> progress; // a fresh one per work

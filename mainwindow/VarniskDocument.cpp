@@ -158,7 +158,9 @@ void Varnisk::openDocument()
     const QFileInfo info(real.isEmpty() ? openFileName : real);
     FileIdentity base = read;
     const bool recovered = offerRecovery(info.absoluteFilePath(), read, plain, base);
-    if (!acceptZeroByte(plain)) {
+    // A lock that came while one of the questions was up cancels the open: behind the lock page
+    // the window holds the document it sealed, which must not be replaced.
+    if (locked || !acceptZeroByte(plain) || locked) {
         secureWipe(plain);
         return;
     }

@@ -508,14 +508,19 @@ void tst_FileEncryption::longOperation()
             closeRefused = !window->close() && window->isVisible() && dialog->isVisible();
         }
         if (ending == "lock") {
+            // The progress dialog is away while the page shows, and back after the unlock.
             auto* unlock = window->findChild<QPushButton*>(QStringLiteral("bUnlock"));
             QTest::keyClick(dialog, Qt::Key_L, Qt::ControlModifier);
-            lockedWhileRunning = window->isLocked() && dialog->isVisible() &&
+            lockedWhileRunning = window->isLocked() && !dialog->isVisible() &&
                                  QApplication::activeModalWidget() == nullptr;
             QTest::mouseClick(unlock, Qt::LeftButton);
-            lockedWhileRunning = lockedWhileRunning && !window->isLocked();
+            lockedWhileRunning = lockedWhileRunning && !window->isLocked() && dialog->isVisible();
             QTest::keyClick(dialog, Qt::Key_L, Qt::ControlModifier);
-            TestSupport::waitFor([dialog]() { return !dialog->isVisible(); });
+            // The work's end, while locked, wipes its password at once.
+            QLineEdit* typed = nullptr;
+            for (auto* field : window->findChildren<QLineEdit*>(QStringLiteral("slePassword")))
+                typed = field->text().isEmpty() ? typed : field;
+            TestSupport::waitFor([typed]() { return typed->text().isEmpty(); });
             QTest::qWait(50);
             QTest::mouseClick(unlock, Qt::LeftButton);
         } else if (ending == "complete") {

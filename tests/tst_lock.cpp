@@ -3,6 +3,7 @@
 #include "EditorWindow.h"
 #include "FindDialog.h"
 #include "ModalScript.h"
+#include "RecoveryFile.h"
 #include "TestSupport.h"
 
 #include <QAbstractButton>
@@ -75,6 +76,19 @@ const DialogRow dialogRows[] = {
      [](ModalScript& s, const QString&) { s.answer(QMessageBox::No); },
      [](Varnisk& w, const QString& dir) {
          QTimer::singleShot(0, &w, [&w, dir]() { w.openFile(dir + "/other.stxt"); });
+     }},
+    {"the recovery offer, after the password of Open",
+     [](ModalScript& s, const QString&) { s.answer(QMessageBox::No).password("pw"); },
+     [](Varnisk& w, const QString& dir) {
+         // other.stxt is older than the recovery file that is ready for it.
+         const QString other = dir + "/other.stxt";
+         const QDateTime before = QDateTime::currentDateTime().addSecs(-3600);
+         QFile(other).open(QIODevice::ReadWrite) &&
+             QFile(other).setFileTime(before, QFileDevice::FileModificationTime);
+         TestSupport::writeFile(
+             RecoveryFile::pathFor(other),
+             RecoveryFile::compose(FileIdentity::ofPath(other), TestSupport::readFile(other)));
+         QTimer::singleShot(0, &w, [&w, other]() { w.openFile(other); });
      }},
     {"a file dialog", {}, [](Varnisk& w, const QString&) { triggerLater(w, "action_Encrypt"); }},
     {"Save As password",
@@ -223,8 +237,6 @@ void tst_Lock::lockClosesDialogs()
     QFETCH(int, row);
     QVERIFY(TestSupport::encryptToFile(path("other.stxt"), "other", "pw"));
     auto window = openEdited(path("doc.stxt"));
-    const QStringList files = TestSupport::entries(dir->path());
-    const QByteArray document = readFile(path("doc.stxt"));
 
     ModalScript script;
     if (dialogRows[row].steps)
@@ -235,6 +247,8 @@ void tst_Lock::lockClosesDialogs()
         pressCtrlL(dialog);
     });
     dialogRows[row].start(*window, dir->path());
+    const QStringList files = TestSupport::entries(dir->path());
+    const QByteArray document = readFile(path("doc.stxt"));
     if (!QString::fromLatin1(dialogRows[row].name).startsWith("Find"))
         QVERIFY2(script.waitUntilDone(), qPrintable(script.unexpected.join('|')));
     QVERIFY(TestSupport::waitFor([&]() { return window->isLocked(); }));
