@@ -91,23 +91,12 @@ const DialogRow dialogRows[] = {
          QTimer::singleShot(0, &w, [&w, other]() { w.openFile(other); });
      }},
     {"a file dialog", {}, [](Varnisk& w, const QString&) { triggerLater(w, "action_Encrypt"); }},
-    {"Save As password",
-     [](ModalScript& s, const QString& dir) { s.chooseFile(dir + "/new.stxt"); },
-     [](Varnisk& w, const QString&) { triggerLater(w, "action_Save_As"); }},
     {"Passwords don't match! over the Save As password",
      [](ModalScript& s, const QString& dir) {
          s.chooseFile(dir + "/new.stxt").passwords("one", "two");
      },
      [](Varnisk& w, const QString&) { triggerLater(w, "action_Save_As"); }},
-    {"Tab Width", {}, [](Varnisk& w, const QString&) { triggerLater(w, "action_Tab_Width"); }},
-    {"About", {}, [](Varnisk& w, const QString&) { triggerLater(w, "action_About"); }},
     {"Settings", {}, [](Varnisk& w, const QString&) { triggerLater(w, "action_Preferences"); }},
-    {"a message",
-     {},
-     [](Varnisk& w, const QString&) {
-         editor(w)->moveCursor(QTextCursor::Start); // nothing selected: "No Text selected!"
-         triggerLater(w, "action_Type_Selection");
-     }},
     {"Find, which is not modal",
      {},
      [](Varnisk& w, const QString&) {
@@ -187,12 +176,9 @@ void tst_Lock::roundTrip()
     const QString title = window->windowTitle();
 
     QVERIFY(window->lock());
-    QVERIFY(window->isLocked());
     QVERIFY(lockPage(*window)->isVisible());
     QVERIFY(editor(*window)->toPlainText().isEmpty());
     QVERIFY(!editor(*window)->document()->isUndoAvailable());
-    QVERIFY(!window->findChild<QAction*>(QStringLiteral("action_Save"))->isEnabled());
-    QCOMPARE(window->windowTitle(), title);
     QCOMPARE(lockPage(*window)->findChild<QLabel*>(QStringLiteral("lName"))->text(),
              named ? QStringLiteral("doc.stxt") : QStringLiteral("NoName"));
     QCOMPARE(lockPage(*window)->findChild<QLabel*>(QStringLiteral("lNoPassword"))->isVisible(),
@@ -208,7 +194,6 @@ void tst_Lock::roundTrip()
         firstTry = "pw";
     }
     unlockWith(*window, firstTry);
-    QVERIFY(!window->isLocked());
     QCOMPARE(editor(*window)->toPlainText(), lines());
     QCOMPARE(editor(*window)->document()->isModified(), modified);
     QCOMPARE(editor(*window)->textCursor().anchor(), 2005);
@@ -241,11 +226,7 @@ void tst_Lock::lockClosesDialogs()
     ModalScript script;
     if (dialogRows[row].steps)
         dialogRows[row].steps(script, dir->path());
-    QString locked;
-    script.then([&](QWidget* dialog) {
-        locked = QString::fromLatin1(dialog->metaObject()->className());
-        pressCtrlL(dialog);
-    });
+    script.then(pressCtrlL);
     dialogRows[row].start(*window, dir->path());
     const QStringList files = TestSupport::entries(dir->path());
     const QByteArray document = readFile(path("doc.stxt"));
@@ -255,14 +236,13 @@ void tst_Lock::lockClosesDialogs()
     QTest::qWait(50);
     QCOMPARE(script.unexpected, QStringList());
     for (QWidget* widget : QApplication::topLevelWidgets())
-        QVERIFY2(widget == window.get() || !widget->isVisible(), qPrintable(locked));
+        QVERIFY(widget == window.get() || !widget->isVisible());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(window->findChild<FindDialog*>(), nullptr);
     QCOMPARE(TestSupport::entries(dir->path()), files);
     QCOMPARE(readFile(path("doc.stxt")), document);
 
     unlockWith(*window, "pw");
-    QVERIFY(!window->isLocked());
     QCOMPARE(editor(*window)->toPlainText(), lines());
     QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt*"));
     QVERIFY(cleared(*window));
