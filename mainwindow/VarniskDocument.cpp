@@ -261,9 +261,13 @@ bool Varnisk::underDocumentPassword(const QString& path, const FileIdentity& rep
     if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile))
         return false;
     QByteArray plain;
-    const bool opens = CryptoFile::decrypt(file, plain, documentPassword).ok();
-    secureWipe(plain);
-    return opens;
+    try {
+        const bool opens = CryptoFile::decrypt(file, plain, documentPassword).ok();
+        secureWipe(plain);
+        return opens;
+    } catch (const std::bad_alloc&) {
+        return false; // no room to tell: no backup, rather than none of the save
+    }
 }
 
 Varnisk::ChangedAnswer Varnisk::askChangedOnDisk(bool vanished, bool offerSaveAs)
