@@ -157,7 +157,9 @@ private:
     static QString backupPathFor(const QString& documentPath);
     static QString outOfMemoryText();
     QByteArray sealEditorText();
-    bool underDocumentPassword(const QString& path, const FileIdentity& replaced);
+    // The file at `path` opens with documentPassword; known without reading it when it is
+    // `known`, the version this window read or wrote under that password.
+    bool underDocumentPassword(const QString& path, const FileIdentity& known);
     static bool backupsWanted();
     void readSettings();
     void applyTabWidth();

@@ -137,6 +137,12 @@ void Varnisk::openDocument()
         reportFailure(decrypted, OutcomeMessage::Operation::Decrypt);
         return;
     }
+    // Another window may have opened it while this one asked for the password.
+    if (Varnisk* other = windowShowing(openFileName); other != nullptr && other != this) {
+        secureWipe(plain);
+        other->bringToFront();
+        return;
+    }
     // A save replaces the file at the document's path; a document opened through a link is
     // saved where it really lives, and the link keeps leading there.
     const QString real = QFileInfo(openFileName).canonicalFilePath();
@@ -243,7 +249,7 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
             reportFailure(written.result, OutcomeMessage::Operation::Encrypt);
             return SaveOutcome::Failed;
         }
-        if (expected.exists() && !samePassword)
+        if (expected.exists() && !samePassword && !underDocumentPassword(backup, {}))
             QFile::remove(backup);
         QFile::remove(RecoveryFile::pathFor(path));
         ui->seTextEdit->document()->setModified(false);
@@ -252,11 +258,11 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
     }
 }
 
-bool Varnisk::underDocumentPassword(const QString& path, const FileIdentity& replaced)
+bool Varnisk::underDocumentPassword(const QString& path, const FileIdentity& known)
 {
-    if (replaced == documentBase && baseUnderDocumentPassword)
+    if (known.exists() && known == documentBase && baseUnderDocumentPassword)
         return true;
-    // A version this window has not written: it opens with the password, or it is not ours.
+    // A version this window has not read or written: it opens with the password, or not.
     QFile file(path);
     if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile))
         return false;

@@ -579,6 +579,8 @@ void tst_SecretsDocument::backups_data()
     QTest::newRow("a failed save keeps the backup") << "fails" << QByteArray("first");
     // No copy may keep the secrets under the old password.
     QTest::newRow("a password change leaves none") << "new password" << QByteArray();
+    // Another writer's file under another password is no backup; ours stays.
+    QTest::newRow("overwriting theirs keeps ours") << "overwrite theirs" << QByteArray("first");
     QTest::newRow("switched off") << "backups off" << QByteArray();
 }
 
@@ -599,6 +601,12 @@ void tst_SecretsDocument::backups()
     if (thirdSave == "fails") {
         script.message();
         TestSupport::FileSizeLimit limit(50000);
+        trigger(*window, "action_Save");
+        QVERIFY(script.waitUntilDone());
+    } else if (thirdSave == "overwrite theirs") {
+        QVERIFY(encryptToFile(path(QStringLiteral("new")), "theirs", "their pw"));
+        QVERIFY(std::rename(qPrintable(path(QStringLiteral("new"))), qPrintable(doc)) == 0);
+        script.press(QStringLiteral("&Overwrite"));
         trigger(*window, "action_Save");
         QVERIFY(script.waitUntilDone());
     } else if (thirdSave == "new password") {
