@@ -26,7 +26,7 @@ bool Varnisk::writeRecovery()
     CryptoFile::Result result{CryptoFile::Outcome::UnknownError, {}};
     try {
         WriteRequest request{path, nullptr, {}, {}, &documentBase};
-        result = writeDocument(request).result;
+        result = writeDocument(request);
     } catch (...) {
     }
     const QByteArray name = QFile::encodeName(path);
