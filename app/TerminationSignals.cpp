@@ -36,6 +36,7 @@ void onSignal(int signalNumber)
         AtomicFile::unlinkTemporaries();
         signal(signalNumber, SIG_DFL);
         raise(signalNumber); // delivered once this handler returns
+        errno = savedErrno;
         return;
     }
     const char byte = static_cast<char>(signalNumber);

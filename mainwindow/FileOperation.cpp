@@ -7,6 +7,9 @@
 #include <QIODevice>
 #include <QThread>
 
+#include <cerrno>
+#include <cstring>
+#include <new>
 #include <system_error>
 
 namespace {
@@ -72,6 +75,9 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
     const auto run = [this, work]() {
         try {
             result = work(*source, *progress);
+        } catch (const std::bad_alloc&) {
+            // An image decrypted into memory, above all: a failure like any other.
+            result = {CryptoFile::Outcome::SaveFailed, QString::fromLocal8Bit(strerror(ENOMEM))};
         } catch (...) {
             result = {CryptoFile::Outcome::UnknownError, {}};
         }

@@ -63,9 +63,25 @@ public:
     // Shows the window above the others, with the keyboard focus.
     void bringToFront();
 
-    // What a write puts on disk: the editor's text, encrypted under the document's password as
-    // it goes, or a sealed image, a complete encrypted document made before (a locked window
-    // holds its document only so) and passed as a pointer to it; null stands for the text.
+    // The one way a document reaches the disk: Save and Save As, the recovery files and the
+    // close of a locked window all write through it. It puts on disk either the editor's text,
+    // encrypted under the document's password as it goes, or `sealedImage`, a complete
+    // encrypted document made before (a locked window holds its document only so); null
+    // stands for the text. The file at `target` is replaced only if it is still `expected`
+    // right before the rename (Outcome::Changed otherwise); `backup`, if not empty, then keeps
+    // the replaced version. `recoveryOf`, if set, makes it a recovery file based on that
+    // version of the document instead (`expected` and `backup` do not apply). After a success
+    // the result's `written` is what is at the target now.
+    struct WriteRequest
+    {
+        QString target;
+        const QByteArray* sealedImage;
+        FileIdentity expected;
+        QString backup;
+        const FileIdentity* recoveryOf = nullptr;
+    };
+    CryptoFile::Result writeDocument(const WriteRequest& request);
+
     // How a save ended.
     enum class SaveOutcome
     {
@@ -74,10 +90,11 @@ public:
         Cancelled, // the user cancelled the changed-on-disk question: nothing was written
         SaveAs,    // the user chose to save under another name instead
     };
-    // Saves the document to its own path (it must have one): asks first when the file there is
-    // no longer the version this window last opened or saved, keeps the replaced version as a
-    // backup, and removes the document's recovery file once the new version is in place. A
-    // locked window passes its sealed image and `offerSaveAs` false (it shows no file dialog).
+    // Saves the document (the editor's text, or `sealedImage`: see writeDocument) to its own
+    // path (it must have one): asks first when the file there is no longer the version this
+    // window last opened or saved, keeps the replaced version as a backup, and removes the
+    // document's recovery file once the new version is in place. A locked window passes its
+    // sealed image and `offerSaveAs` false (it shows no file dialog).
     SaveOutcome saveDocument(const QByteArray* sealedImage = nullptr, bool offerSaveAs = true);
 
     // The answer to "changed on disk?".
@@ -148,29 +165,13 @@ private:
     void showDocument(const QByteArray& plain, int length);
     bool named() const { return !documentDir.isEmpty() && !documentName.isEmpty(); }
     QString documentPath() const;
-    // The one way a document reaches the disk: the editor's text or `sealedImage` (see
-    // saveDocument). The file at `target` is replaced only if it is still `expected` right
-    // before the rename; `backup`, if not empty, then keeps the replaced version. `recoveryOf`,
-    // if set, makes it a recovery file based on that version of the document.
-    struct WriteRequest
-    {
-        QString target;
-        const QByteArray* sealedImage;
-        FileIdentity expected;
-        QString backup;
-        const FileIdentity* recoveryOf = nullptr;
-    };
-    // What a write ended with; after a success `result.written` is what is at the target now.
-    struct Written
-    {
-        CryptoFile::Result result;
-    };
-    Written writeDocument(const WriteRequest& request);
-    Written writeDocumentOrThrow(const WriteRequest& request);
+    CryptoFile::Result writeDocumentOrThrow(const WriteRequest& request);
     static QString backupPathFor(const QString& documentPath);
     static QString outOfMemoryText();
     QByteArray sealEditorText();
-    bool underDocumentPassword(const QString& path, const FileIdentity& replaced);
+    // The file at `path` opens with documentPassword; known without reading it when it is
+    // `known`, the version this window read or wrote under that password.
+    bool underDocumentPassword(const QString& path, const FileIdentity& known);
     static bool backupsWanted();
     void readSettings();
     void applyTabWidth();

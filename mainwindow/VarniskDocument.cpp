@@ -152,6 +152,12 @@ void Varnisk::openDocument()
         reportFailure(decrypted, OutcomeMessage::Operation::Decrypt);
         return;
     }
+    // Another window may have opened it while this one asked for the password.
+    if (Varnisk* other = windowShowing(openFileName); other != nullptr && other != this) {
+        secureWipe(plain);
+        other->bringToFront();
+        return;
+    }
     // A save replaces the file at the document's path; a document opened through a link is
     // saved where it really lives, and the link keeps leading there.
     const QString real = QFileInfo(openFileName).canonicalFilePath();
@@ -253,20 +259,20 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
         WriteRequest request{path, sealedImage, expected, {}, nullptr};
         if (samePassword && backupsWanted())
             request.backup = backup;
-        const Written written = writeDocument(request);
-        if (written.result.outcome == CryptoFile::Outcome::Changed)
+        const CryptoFile::Result written = writeDocument(request);
+        if (written.outcome == CryptoFile::Outcome::Changed)
             continue; // changed once more while it was written: ask again
         // A new file in place whose folder could not be synced is this window's version too.
-        if (written.result.written.exists()) {
-            documentBase = written.result.written;
+        if (written.written.exists()) {
+            documentBase = written.written;
             baseUnderDocumentPassword = true;
         }
-        if (!written.result.ok()) {
+        if (!written.ok()) {
             // The document stays modified, so closing the window still asks to save it.
-            reportFailure(written.result, OutcomeMessage::Operation::Encrypt);
+            reportFailure(written, OutcomeMessage::Operation::Encrypt);
             return SaveOutcome::Failed;
         }
-        if (expected.exists() && !samePassword)
+        if (expected.exists() && !samePassword && !underDocumentPassword(backup, {}))
             QFile::remove(backup);
         QFile::remove(RecoveryFile::pathFor(path));
         ui->seTextEdit->document()->setModified(false);
@@ -275,18 +281,22 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
     }
 }
 
-bool Varnisk::underDocumentPassword(const QString& path, const FileIdentity& replaced)
+bool Varnisk::underDocumentPassword(const QString& path, const FileIdentity& known)
 {
-    if (replaced == documentBase && baseUnderDocumentPassword)
+    if (known.exists() && known == documentBase && baseUnderDocumentPassword)
         return true;
-    // A version this window has not written: it opens with the password, or it is not ours.
+    // A version this window has not read or written: it opens with the password, or not.
     QFile file(path);
     if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile))
         return false;
     QByteArray plain;
-    const bool opens = CryptoFile::decrypt(file, plain, documentPassword).ok();
-    secureWipe(plain);
-    return opens;
+    try {
+        const bool opens = CryptoFile::decrypt(file, plain, documentPassword).ok();
+        secureWipe(plain);
+        return opens;
+    } catch (const std::bad_alloc&) {
+        return false; // no room to tell: no backup, rather than none of the save
+    }
 }
 
 Varnisk::ChangedAnswer Varnisk::askChangedOnDisk(bool vanished, bool offerSaveAs)
@@ -369,13 +379,42 @@ QString Varnisk::backupPathFor(const QString& documentPath)
     return path + QStringLiteral(".backup.stxt");
 }
 
-Varnisk::Written Varnisk::writeDocument(const WriteRequest& request)
+CryptoFile::Result Varnisk::writeDocument(const WriteRequest& request)
 {
     try {
         return writeDocumentOrThrow(request);
     } catch (const std::bad_alloc&) {
-        return {{CryptoFile::Outcome::SaveFailed, QString::fromLocal8Bit(std::strerror(ENOMEM))}};
+        return {CryptoFile::Outcome::SaveFailed, QString::fromLocal8Bit(std::strerror(ENOMEM))};
     }
+}
+
+CryptoFile::Result Varnisk::writeDocumentOrThrow(const WriteRequest& request)
+{
+    AtomicFile::Options options(AtomicFile::Strategy::Replace);
+    options.identifyWritten = true;
+    if (request.recoveryOf != nullptr) {
+        const QByteArray stream =
+            request.sealedImage != nullptr ? *request.sealedImage : sealEditorText();
+        return CryptoFile::write(RecoveryFile::compose(*request.recoveryOf, stream), request.target,
+                                 options);
+    }
+    // A document in a folder where the user may not create files is written in place.
+    options.strategy = AtomicFile::Strategy::ReplaceOrInPlace;
+    options.expected = request.expected;
+    options.backup = request.backup;
+    if (request.sealedImage != nullptr)
+        return CryptoFile::write(*request.sealedImage, request.target, options);
+    // toPlainText() gives a fresh copy of the text, so both copies can be wiped after use.
+    QString plain = ui->seTextEdit->toPlainText();
+    QByteArray text = plain.toUtf8();
+    secureWipe(plain);
+    QBuffer source(&text);
+    source.open(QIODevice::ReadOnly);
+    const CryptoFile::Result result = CryptoFile::encrypt(
+        source, static_cast<quint64>(text.size()), request.target, documentPassword, options);
+    source.close();
+    secureWipe(text);
+    return result;
 }
 
 QString Varnisk::outOfMemoryText()
@@ -408,33 +447,4 @@ void Varnisk::reportFailure(const CryptoFile::Result& result, OutcomeMessage::Op
     // A cancel ends like a cancelled password dialog: without a word.
     if (result.outcome != CryptoFile::Outcome::Cancelled)
         critical(OutcomeMessage::text(result, operation));
-}
-
-Varnisk::Written Varnisk::writeDocumentOrThrow(const WriteRequest& request)
-{
-    AtomicFile::Options options(AtomicFile::Strategy::Replace);
-    options.identifyWritten = true;
-    if (request.recoveryOf != nullptr) {
-        const QByteArray stream =
-            request.sealedImage != nullptr ? *request.sealedImage : sealEditorText();
-        return {CryptoFile::write(RecoveryFile::compose(*request.recoveryOf, stream),
-                                  request.target, options)};
-    }
-    // A document in a folder where the user may not create files is written in place.
-    options.strategy = AtomicFile::Strategy::ReplaceOrInPlace;
-    options.expected = request.expected;
-    options.backup = request.backup;
-    if (request.sealedImage != nullptr)
-        return {CryptoFile::write(*request.sealedImage, request.target, options)};
-    // toPlainText() gives a fresh copy of the text, so both copies can be wiped after use.
-    QString plain = ui->seTextEdit->toPlainText();
-    QByteArray text = plain.toUtf8();
-    secureWipe(plain);
-    QBuffer source(&text);
-    source.open(QIODevice::ReadOnly);
-    const CryptoFile::Result result = CryptoFile::encrypt(
-        source, static_cast<quint64>(text.size()), request.target, documentPassword, options);
-    source.close();
-    secureWipe(text);
-    return {result};
 }

@@ -29,7 +29,7 @@ bool Varnisk::writeRecovery()
     try {
         // A locked window holds its document only as the sealed image (with the same password).
         WriteRequest request{path, locked ? &sealed.image() : nullptr, {}, {}, &documentBase};
-        result = writeDocument(request).result;
+        result = writeDocument(request);
     } catch (...) {
     }
     const QByteArray name = QFile::encodeName(path);

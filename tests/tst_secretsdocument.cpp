@@ -4,6 +4,7 @@
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "OpensslStream.h"
+#include "SanitizerBuild.h"
 #include "SmallTmpfs.h"
 #include "TestSupport.h"
 
@@ -21,7 +22,9 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace EditorWindow;
 using TestSupport::decryptFile;
@@ -79,6 +82,9 @@ private slots:
     void backups();
     void signalKeepsEdits_data();
     void signalKeepsEdits();
+    void signalCancelsFileWork();
+    void outOfMemoryKeepsEdits_data();
+    void outOfMemoryKeepsEdits();
     void recovery_data();
     void recovery();
 
@@ -573,6 +579,8 @@ void tst_SecretsDocument::backups_data()
     QTest::newRow("a failed save keeps the backup") << "fails" << QByteArray("first");
     // No copy may keep the secrets under the old password.
     QTest::newRow("a password change leaves none") << "new password" << QByteArray();
+    // Another writer's file under another password is no backup; ours stays.
+    QTest::newRow("overwriting theirs keeps ours") << "overwrite theirs" << QByteArray("first");
     QTest::newRow("switched off") << "backups off" << QByteArray();
 }
 
@@ -593,6 +601,12 @@ void tst_SecretsDocument::backups()
     if (thirdSave == "fails") {
         script.message();
         TestSupport::FileSizeLimit limit(50000);
+        trigger(*window, "action_Save");
+        QVERIFY(script.waitUntilDone());
+    } else if (thirdSave == "overwrite theirs") {
+        QVERIFY(encryptToFile(path(QStringLiteral("new")), "theirs", "their pw"));
+        QVERIFY(std::rename(qPrintable(path(QStringLiteral("new"))), qPrintable(doc)) == 0);
+        script.press(QStringLiteral("&Overwrite"));
         trigger(*window, "action_Save");
         QVERIFY(script.waitUntilDone());
     } else if (thirdSave == "new password") {
@@ -622,13 +636,15 @@ void tst_SecretsDocument::signalKeepsEdits_data()
 void tst_SecretsDocument::signalKeepsEdits()
 {
     // A real editor with a modified document is ended by a real signal: it ends by that signal,
-    // the document is untouched, and the recovery file beside it holds the edits under the
-    // document's password (read with openssl after its header).
+    // the document is untouched, the recovery file beside it holds the edits under the
+    // document's password (read with openssl after its header), and the settings are written.
     QFETCH(int, signalNumber);
     QFETCH(bool, locked);
     const QString doc = path(QStringLiteral("doc.stxt"));
     QVERIFY(encryptToFile(doc, "line one\nline two\n", "pw"));
     const QByteArray before = readFile(doc);
+    const QString settingsFile = settings.filePath(QStringLiteral("Nembrow/Varnisk.conf"));
+    QFile::remove(settingsFile);
     ChildProcess probe;
     QVERIFY(probe.start(TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe")),
                         {"p", "w"}, {}));
@@ -641,6 +657,7 @@ void tst_SecretsDocument::signalKeepsEdits()
     // Its input stays open: the signal alone ends it.
     QVERIFY(TestSupport::waitFor([&probe] { return !probe.running(); }, 20000));
     QCOMPARE(probe.exitStatus(), -signalNumber);
+    QVERIFY(QFileInfo::exists(settingsFile));
 
     QCOMPARE(readFile(doc), before);
     const QByteArray recovery = readFile(path(QStringLiteral(".doc.stxt.recovery")));
@@ -660,6 +677,86 @@ void tst_SecretsDocument::signalKeepsEdits()
     QCOMPARE(decryptFile(path(QStringLiteral("doc.backup.stxt")), "pw"),
              QByteArray("line one\nline two\n"));
     QVERIFY(!QFileInfo::exists(path(QStringLiteral(".doc.stxt.recovery"))));
+}
+
+void tst_SecretsDocument::signalCancelsFileWork()
+{
+    // Ctrl-C while Decrypt File waits for more input from a pipe, writing to a named temporary
+    // file (as on file systems without unnamed ones): the work cannot see its cancel until the
+    // pipe gives more, so once the wait is over, its temporary file is removed and the program
+    // ends by the signal. Nothing of the plaintext is left.
+    const QString fifo = path(QStringLiteral("in.sdat"));
+    const QString out = path(QStringLiteral("out"));
+    QVERIFY(QDir().mkdir(out));
+    QCOMPARE(mkfifo(qPrintable(fifo), 0600), 0);
+    QVERIFY(encryptToFile(path(QStringLiteral("whole.sdat")), QByteArray(1 << 20, 'p'), "pw"));
+    const int writer = ::open(qPrintable(fifo), O_RDWR);
+    const auto closeWriter = qScopeGuard([writer] { ::close(writer); });
+    const QByteArray first = readFile(path(QStringLiteral("whole.sdat"))).left(60 * 1024);
+    QCOMPARE(write(writer, first.constData(), first.size()), ssize_t(first.size()));
+
+    ChildProcess probe;
+    qputenv("VARNISK_PROBE_NAMED_TEMPORARIES", "1");
+    QVERIFY(probe.start(TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe")),
+                        {"p", "w"}, {}));
+    qunsetenv("VARNISK_PROBE_NAMED_TEMPORARIES");
+    QVERIFY(probe.writeInput({"decrypt " + fifo.toUtf8() + ' ' + out.toUtf8() + "/plain\n"}));
+    QCOMPARE(probe.readLine(), QByteArray("ok"));
+    QVERIFY(TestSupport::waitFor([&out] { return !TestSupport::entries(out).isEmpty(); }));
+    QCOMPARE(kill(probe.pid(), SIGINT), 0);
+    QVERIFY(TestSupport::waitFor([&probe] { return !probe.running(); }, 20000));
+    QCOMPARE(probe.exitStatus(), -SIGINT);
+    QCOMPARE(TestSupport::entries(out), QStringList());
+}
+
+void tst_SecretsDocument::outOfMemoryKeepsEdits_data()
+{
+    // A real editor holding unsaved edits opens a 24 MiB document under a memory limit of this
+    // much more than it uses: too little for the editor to show the text (which Qt cannot fail
+    // gracefully), or even for the decrypted copy. Either is told, and the edits stay.
+    QTest::addColumn<int>("roomMiB");
+    QTest::newRow("no room to show the text") << 160;
+    QTest::newRow("no room to decrypt") << 36;
+}
+
+void tst_SecretsDocument::outOfMemoryKeepsEdits()
+{
+    QFETCH(int, roomMiB);
+#ifdef VARNISK_SANITIZER_BUILD
+    QSKIP("the sanitizers' allocator never fails an allocation and breaks under a memory limit");
+#endif
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString big = path(QStringLiteral("big.stxt"));
+    QVERIFY(encryptToFile(doc, "line one\nline two\n", "pw"));
+    QByteArray text;
+    while (text.size() < 24 << 20)
+        text += "user@example.com  password: Xk3$9aQ!zz  notes: some text here\n";
+    QVERIFY(encryptToFile(big, text, "pw"));
+    text.clear();
+
+    ChildProcess probe;
+    qputenv("MALLOC_ARENA_MAX", "1"); // no arena of its own for each thread
+    QVERIFY(probe.start(TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe")),
+                        {"p", "w"}, {}));
+    qunsetenv("MALLOC_ARENA_MAX");
+    QVERIFY(probe.writeInput({"open " + doc.toUtf8() + "\nedit\n"}));
+    QCOMPARE(probe.readLine(), QByteArray("ok"));
+    QCOMPARE(probe.readLine(), QByteArray("ok"));
+    const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(probe.pid()));
+    const int at = status.indexOf("VmSize:") + 7;
+    const rlim_t used =
+        status.mid(at, status.indexOf('\n', at) - at).trimmed().split(' ').first().toULongLong() *
+        1024;
+    const struct rlimit limit = {used + (rlim_t(roomMiB) << 20), used + (rlim_t(roomMiB) << 20)};
+    QCOMPARE(prlimit(probe.pid(), RLIMIT_AS, &limit, nullptr), 0);
+
+    QVERIFY(probe.writeInput({"open " + big.toUtf8() + "\ntitle\nsave\n"}));
+    QVERIFY2(probe.readLine().contains("message box: Not enough memory"), "not told");
+    QCOMPARE(probe.readLine(), QByteArray("ok Varnisk - doc.stxt*"));
+    QCOMPARE(probe.readLine(), QByteArray("ok"));
+    QCOMPARE(decryptFile(doc, "pw"), QByteArray("edited\nline two\n"));
+    probe.closeInput();
+    QCOMPARE(probe.finish(), 0);
 }
 
 void tst_SecretsDocument::recovery_data()

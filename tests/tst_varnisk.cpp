@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -96,6 +97,7 @@ void tst_Varnisk::actions_data()
         {"action_Close", "&Close", "Ctrl+W", false},
         {"action_Lock", "&Lock", "Ctrl+L", false},
         {"action_Settings", "Secrets &Directory...", "", true},
+        {"action_Preferences", "Se&ttings...", "", false},
         {"action_Quit", "&Quit", "Ctrl+Q", false},
         {"action_Line_Wrap", "Line &Wrap", "", false},
         {"action_Tab_Width", "&Tab Width...", "", false},
@@ -157,6 +159,15 @@ void tst_Varnisk::settingsRoundTrip()
         QCOMPARE(editor(*window)->tabStopDistance(), tabStop(*window, 8));
         script.chooseFile(secrets);
         trigger(*window, "action_Settings");
+        // The settings dialog's values are stored once it is accepted, not at close.
+        script.then([](QWidget* dialog) {
+            auto* backups = dialog->findChild<QCheckBox*>(QStringLiteral("cbBackups"));
+            QVERIFY(backups->isChecked());
+            backups->setChecked(false);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        trigger(*window, "action_Preferences");
+        QCOMPARE(settings().value(QStringLiteral("Settings/backups")).toBool(), false);
         QVERIFY(script.done());
         QVERIFY(window->close());
     }

@@ -439,12 +439,16 @@ Exit-Codes:
         <translation>Einstellungen</translation>
     </message>
     <message>
-        <source>Ok</source>
-        <translation>Ok</translation>
+        <source>Backups</source>
+        <translation>Sicherungskopien</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>Abbrechen</translation>
+        <source>&amp;Keep the previous version of a document when saving</source>
+        <translation>&amp;Vorige Fassung eines Dokuments beim Speichern aufbewahren</translation>
+    </message>
+    <message>
+        <source>Saving doc.stxt keeps the version it replaces as doc.backup.stxt, under the same password. After a password change no backup is kept.</source>
+        <translation>Beim Speichern von doc.stxt bleibt die ersetzte Fassung als doc.backup.stxt erhalten, unter demselben Passwort. Nach einer Passwortänderung wird keine Sicherungskopie aufbewahrt.</translation>
     </message>
 </context>
 <context>
@@ -627,6 +631,82 @@ Error-Message: </source>
         <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!
 Fehlermeldung: </translation>
     </message>
+    <message>
+        <source>%1 holds more data after a zero byte, which the editor cannot show.
+
+Open only the text before the zero byte? Saving it afterwards drops the rest for good.</source>
+        <translation>%1 enthält nach einem Nullbyte weitere Daten, die der Editor nicht anzeigen kann.
+
+Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest endgültig verloren.</translation>
+    </message>
+    <message>
+        <source>&amp;Open the Text Before It</source>
+        <translation>Text davor &amp;öffnen</translation>
+    </message>
+    <message>
+        <source>%1 is no longer there: another program moved or deleted it after this window opened or saved it.</source>
+        <translation>%1 ist nicht mehr da: Ein anderes Programm hat die Datei verschoben oder gelöscht, nachdem dieses Fenster sie geöffnet oder gespeichert hat.</translation>
+    </message>
+    <message>
+        <source>%1 was changed by another program (or another Varnisk window) after this window opened or saved it. Saving now replaces that version.</source>
+        <translation>%1 wurde von einem anderen Programm (oder einem anderen Varnisk-Fenster) geändert, nachdem dieses Fenster die Datei geöffnet oder gespeichert hat. Speichern ersetzt jetzt diese Fassung.</translation>
+    </message>
+    <message>
+        <source>Overwrite it with this window&apos;s text, save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Overwrite it with this window&apos;s text, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>&amp;Write It Again</source>
+        <translation>&amp;Neu schreiben</translation>
+    </message>
+    <message>
+        <source>&amp;Overwrite</source>
+        <translation>&amp;Überschreiben</translation>
+    </message>
+    <message>
+        <source>Save &amp;As...</source>
+        <translation>Speichern &amp;unter...</translation>
+    </message>
+    <message>
+        <source>Not enough memory for this document!
+Close other windows or programs and try again.</source>
+        <translation>Nicht genug Speicher für dieses Dokument!
+Schließen Sie andere Fenster oder Programme und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>varnisk: the unsaved changes are kept in %1</source>
+        <translation>varnisk: Die ungespeicherten Änderungen sind in %1 aufbewahrt</translation>
+    </message>
+    <message>
+        <source>varnisk: the unsaved changes could not be kept in %1: %2</source>
+        <translation>varnisk: Die ungespeicherten Änderungen konnten nicht in %1 aufbewahrt werden: %2</translation>
+    </message>
+    <message>
+        <source>The recovery file %1 does not open with this password. It was left as it is; the document opens as it was saved.
+%2</source>
+        <translation>Die Wiederherstellungsdatei %1 lässt sich mit diesem Passwort nicht öffnen. Sie bleibt unverändert; das Dokument wird so geöffnet, wie es gespeichert wurde.
+%2</translation>
+    </message>
+    <message>
+        <source>Varnisk was ended on %1 while %2 had unsaved changes, and kept them in the recovery file %3.</source>
+        <translation>Varnisk wurde am %1 beendet, als %2 ungespeicherte Änderungen hatte, und hat sie in der Wiederherstellungsdatei %3 aufbewahrt.</translation>
+    </message>
+    <message>
+        <source>Continue with the recovered text? Otherwise the document opens as it was saved, and the recovery file stays until the document is saved again.</source>
+        <translation>Mit dem wiederhergestellten Text weiterarbeiten? Andernfalls wird das Dokument so geöffnet, wie es gespeichert wurde, und die Wiederherstellungsdatei bleibt, bis das Dokument wieder gespeichert wird.</translation>
+    </message>
+    <message>
+        <source>&amp;Recover</source>
+        <translation>&amp;Wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Open &amp;Saved Version</source>
+        <translation>&amp;Gespeicherte Fassung öffnen</translation>
+    </message>
 </context>
 <context>
     <name>VarniskClass</name>
@@ -761,6 +841,10 @@ Fehlermeldung: </translation>
     <message>
         <source>Ctrl+L</source>
         <translation>Ctrl+L</translation>
+    </message>
+    <message>
+        <source>Se&amp;ttings...</source>
+        <translation>&amp;Einstellungen...</translation>
     </message>
 </context>
 </TS>

@@ -166,7 +166,9 @@ int main(int argc, char** argv)
         const QString answer = failure.isEmpty()                          ? QStringLiteral("ok")
                                : failure.startsWith(QLatin1String("ok ")) ? failure
                                                                           : "failed: " + failure;
-        std::printf("%s\n", qPrintable(answer));
+        // One line per answer, whatever the message boxes said.
+        std::printf("%s\n",
+                    qPrintable(QString(answer).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         std::fflush(stdout);
     }
     delete window;
