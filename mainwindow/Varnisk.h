@@ -204,6 +204,8 @@ private:
     // The lock (VarniskLock.cpp).
     void closeDialogsForLock();
     void showLockPage(bool shown);
+    // Unseals with `password` (null for a document sealed under its own key); tells the user
+    // what failed.
     bool unlock(const SecureStringHolder* password);
 
     std::unique_ptr<Ui::VarniskClass> ui;

@@ -5,6 +5,7 @@
 #include "FindDialog.h"
 #include "LockController.h"
 #include "LockPage.h"
+#include "MemoryCheck.h"
 #include "SecureWipe.h"
 #include "ui_VarniskClass.h"
 
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 bool Varnisk::lock()
@@ -26,11 +28,15 @@ bool Varnisk::lock()
     closeDialogsForLock();
 
     // Sealed exactly as a Save would write it, so closing while locked can write this image.
-    QString plain = ui->seTextEdit->toPlainText();
-    QByteArray text = plain.toUtf8();
-    secureWipe(plain);
-    const bool sealedNow = sealed.seal(text, named() ? &documentPassword : nullptr);
-    secureWipe(text);
+    bool sealedNow = false;
+    try {
+        QString plain = ui->seTextEdit->toPlainText();
+        QByteArray text = plain.toUtf8();
+        secureWipe(plain);
+        sealedNow = sealed.seal(text, named() ? &documentPassword : nullptr);
+        secureWipe(text);
+    } catch (const std::bad_alloc&) {
+    }
     if (!sealedNow) {
         // Nothing is wiped that could not come back; no box, which would wait for an answer.
         ui->statusBar->showMessage(tr("The document could not be locked!"), 0);
@@ -119,19 +125,27 @@ void Varnisk::showLockPage(bool shown)
 
 void Varnisk::unlockRequested()
 {
-    if (!locked)
-        return;
-    if (!unlock(sealed.hasOwnKey() ? nullptr : &unlockPassword)) {
-        lockPage->clear();
-        critical(tr("Wrong password!"));
-    }
+    if (locked)
+        unlock(sealed.hasOwnKey() ? nullptr : &unlockPassword);
 }
 
 bool Varnisk::unlock(const SecureStringHolder* password)
 {
     QByteArray text;
-    if (!locked || !sealed.unseal(password, text))
+    // Every failure to decrypt (the engine's exceptions included) is a wrong password here.
+    if (!sealed.unseal(password, text)) {
+        lockPage->clear();
+        critical(tr("Wrong password!"));
         return false;
+    }
+    // The window stays locked, its document sealed, rather than be ended by a text that Qt cannot
+    // hold.
+    if (!MemoryCheck::roomForText(text.size())) {
+        secureWipe(text);
+        lockPage->clear();
+        critical(outOfMemoryText());
+        return false;
+    }
     if (password != nullptr) {
         secureClear(documentPassword.string());
         documentPassword.string() = password->string();
