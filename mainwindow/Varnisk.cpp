@@ -3,6 +3,8 @@
 #include "About.h"
 #include "ClipboardGuard.h"
 #include "FindDialog.h"
+#include "LockedMemory.h"
+#include "OutcomeMessage.h"
 #include "WindowSystem.h"
 #include "ui_VarniskClass.h"
 
@@ -13,6 +15,7 @@
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScopedValueRollback>
 #include <QTextCursor>
@@ -29,6 +32,10 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
 {
     ui->setupUi(this);
     clipboardGuard = new ClipboardGuard(this);
+    // Not a box: the editor works all the same, and the user should see it every time.
+    if (LockedMemory::lockingFailed())
+        ui->statusBar->addPermanentWidget(
+            new QLabel(OutcomeMessage::memoryNotLocked(), ui->statusBar));
 
     ui->toolBar->setMovable(false);
     ui->toolBar->setIconSize(QSize(20, 20));

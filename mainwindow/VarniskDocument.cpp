@@ -17,7 +17,6 @@
 #include <QPushButton>
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 
 #include <sys/stat.h>
@@ -361,7 +360,7 @@ CryptoFile::Result Varnisk::writeDocument(const WriteRequest& request)
     try {
         return writeDocumentOrThrow(request);
     } catch (const std::bad_alloc&) {
-        return {CryptoFile::Outcome::SaveFailed, QString::fromLocal8Bit(std::strerror(ENOMEM))};
+        return {CryptoFile::Outcome::OutOfMemory, qt_error_string(ENOMEM)};
     }
 }
 
@@ -396,8 +395,8 @@ CryptoFile::Result Varnisk::writeDocumentOrThrow(const WriteRequest& request)
 
 QString Varnisk::outOfMemoryText()
 {
-    return tr("Not enough memory for this document!\nClose other windows or programs and try "
-              "again.");
+    return OutcomeMessage::text({CryptoFile::Outcome::OutOfMemory, qt_error_string(ENOMEM)},
+                                OutcomeMessage::Operation::Decrypt);
 }
 
 QString Varnisk::askSaveFileName(const QString& caption, const QString& proposal,
