@@ -287,9 +287,17 @@ Varnisk::ChangedAnswer Varnisk::askChangedOnDisk(bool vanished, bool offerSaveAs
                        .arg(name);
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Varnisk"), fact, QMessageBox::NoButton,
                     this);
-    box.setInformativeText(offerSaveAs ? tr("Overwrite it with this window's text, save this text "
-                                            "under another name, or cancel?")
-                                       : tr("Overwrite it with this window's text, or cancel?"));
+    if (vanished) {
+        box.setInformativeText(offerSaveAs ? tr("Write it again with this window's text, save "
+                                                "this text under another name, or cancel?")
+                                           : tr("Write it again with this window's text, or "
+                                                "cancel?"));
+    } else {
+        box.setInformativeText(offerSaveAs ? tr("Overwrite it with this window's text, save this "
+                                                "text under another name, or cancel?")
+                                           : tr("Overwrite it with this window's text, or "
+                                                "cancel?"));
+    }
     QPushButton* overwrite =
         box.addButton(vanished ? tr("&Write It Again") : tr("&Overwrite"), QMessageBox::AcceptRole);
     QPushButton* saveAs =

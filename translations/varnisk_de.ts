@@ -634,6 +634,14 @@ Fehlermeldung: </translation>
         <source>Open &amp;Saved Version</source>
         <translation>&amp;Gespeicherte Fassung öffnen</translation>
     </message>
+    <message>
+        <source>Write it again with this window&apos;s text, save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters neu schreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Write it again with this window&apos;s text, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters neu schreiben oder abbrechen?</translation>
+    </message>
 </context>
 <context>
     <name>VarniskClass</name>
