@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>

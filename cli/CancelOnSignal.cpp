@@ -1,5 +1,6 @@
 #include "CancelOnSignal.h"
 
+#include "AtomicFile.h"
 #include "EndingSignals.h"
 #include "StreamProgress.h"
 
@@ -61,8 +62,14 @@ void CancelOnSignal::restore()
 void CancelOnSignal::onSignal(int signalNumber)
 {
     // Only async-signal-safe calls and lock-free atomics from here on.
+    if (caught != 0) {
+        AtomicFile::unlinkTemporaries();
+        restore();
+        // Blocked while this handler runs: it ends the program as the handler returns.
+        raise(signalNumber);
+        return;
+    }
     caught = signalNumber;
     if (StreamProgress* progress = cancelled.load())
         progress->cancel();
-    restore();
 }

@@ -5,9 +5,9 @@ class StreamProgress;
 // While it lives, Ctrl-C, hang-up, termination and quit cancel a stream instead of ending the
 // program at once, so that the output is removed as after any failure (a temporary file that
 // has a name included) and a progress line is ended; raiseCaught() then ends the program by
-// that signal, as it would have ended. The first signal puts the previous handling back, so
-// that a second one ends the program at once: a cancel waits for a read in progress, and a
-// silent pipe may never finish one. One at a time per process.
+// that signal, as it would have ended. A second signal ends the program at once (a cancel waits
+// for a read in progress, and a silent pipe may never finish one), after removing the named
+// temporary files of the writes in progress. One at a time per process.
 class CancelOnSignal
 {
 public:

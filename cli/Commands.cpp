@@ -2,6 +2,7 @@
 
 #include "CancelOnSignal.h"
 #include "ExitCode.h"
+#include "LockedMemory.h"
 #include "NullDevice.h"
 #include "OutcomeMessage.h"
 #include "PasswordReader.h"
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,10 +46,10 @@ int exitCodeOf(const Result& result, Operation operation)
         // The stream format refusing a file it reads is the file's fault; refusing what it
         // writes is the input's or the disk's.
         return operation == Operation::Decrypt ? ExitCode::BadFile : ExitCode::InputOutput;
-    case Outcome::Exists: // the output appeared while the work ran
-        return ExitCode::Usage;
+    case Outcome::Exists: // worded and counted as the refusal before the work
     case Outcome::CannotWrite:
     case Outcome::Changed:
+    case Outcome::OutOfMemory:
     case Outcome::SaveFailed:
     case Outcome::NotSynced:
     case Outcome::Damaged:
@@ -108,7 +110,22 @@ bool standardOutputIs(const QString& path)
 
 int Commands::run() const
 {
-    switch (line.command()) {
+    // Running out of memory is an ordinary failure: what was being written is discarded on the
+    // way out, and the reason is told.
+    try {
+        return runCommand();
+    } catch (const std::bad_alloc&) {
+        return report({Outcome::OutOfMemory, qt_error_string(ENOMEM)}, Operation::Decrypt);
+    }
+}
+
+int Commands::runCommand() const
+{
+    const CommandLine::Command command = line.command();
+    if (command != CommandLine::Command::Help && command != CommandLine::Command::Version &&
+        LockedMemory::lockingFailed())
+        printTo(stderr, OutcomeMessage::memoryNotLocked());
+    switch (command) {
     case CommandLine::Command::Help:
         std::fputs(CommandLine::helpText().toUtf8().constData(), stdout);
         return ExitCode::Success;
@@ -146,9 +163,9 @@ int Commands::encrypt() const
     return report(stream(ProgressLine::Work::Encrypting, input, false,
                          [&](StreamProgress* progress) {
                              return CryptoFile::encrypt(input, length, target, password,
-                                                        AtomicFile::Strategy::Replace, progress);
+                                                        writeOptions(), progress);
                          }),
-                  Operation::Encrypt);
+                  Operation::Encrypt, target);
 }
 
 int Commands::decrypt() const
@@ -175,9 +192,10 @@ int Commands::decrypt() const
         return noPassword;
     return report(stream(ProgressLine::Work::Decrypting, input, false,
                          [&](StreamProgress* progress) {
-                             return CryptoFile::decrypt(input, target, password, progress);
+                             return CryptoFile::decrypt(input, target, password, progress,
+                                                        writeOptions());
                          }),
-                  Operation::Decrypt);
+                  Operation::Decrypt, target);
 }
 
 int Commands::decryptToStandardOutput(QFile& input) const
@@ -263,10 +281,13 @@ int Commands::create() const
     QBuffer source(&text);
     source.open(QIODevice::ReadOnly);
     const Result written =
-        CryptoFile::encrypt(source, static_cast<quint64>(text.size()), line.file(), password);
+        stream(ProgressLine::Work::Encrypting, source, false, [&](StreamProgress* progress) {
+            return CryptoFile::encrypt(source, static_cast<quint64>(text.size()), line.file(),
+                                       password, writeOptions(), progress);
+        });
     source.close();
     secureWipe(text);
-    return report(written, Operation::Encrypt);
+    return report(written, Operation::Encrypt, line.file());
 }
 
 int Commands::openInput(QFile& input, bool needsLength) const
@@ -292,11 +313,19 @@ int Commands::checkTarget(const QString& target) const
         return fail(tr("The target is the source file itself!"), ExitCode::Usage);
     // A link counts as a file even when it leads nowhere: --force replaces the link itself.
     if (CryptoFile::targetExists(target) && !line.force())
-        return fail(tr("%1 exists already; use --force to replace it.").arg(target),
-                    ExitCode::Usage);
-    if (!AtomicFile::isReplaceable(target))
-        return fail(tr("File could not be opened for writing!"), ExitCode::InputOutput);
+        return refuseExisting(target);
+    int reason = 0;
+    if (!AtomicFile::isReplaceable(target, &reason))
+        return report({Outcome::CannotWrite, qt_error_string(reason)}, Operation::Encrypt);
     return ExitCode::Success;
+}
+
+AtomicFile::Options Commands::writeOptions() const
+{
+    // Without --force, an output that appears while the work runs is not replaced either.
+    AtomicFile::Options options;
+    options.replaceExisting = line.force();
+    return options;
 }
 
 int Commands::askPassword(SecureStringHolder& password, bool confirm) const
@@ -327,14 +356,22 @@ int Commands::askPassword(SecureStringHolder& password, bool confirm) const
     return ExitCode::Success;
 }
 
-int Commands::report(const Result& result, OutcomeMessage::Operation operation) const
+int Commands::report(const Result& result, OutcomeMessage::Operation operation,
+                     const QString& target) const
 {
     if (result.ok())
         return ExitCode::Success;
+    if (result.outcome == Outcome::Exists)
+        return refuseExisting(target);
     return fail(OutcomeMessage::text(result, operation), exitCodeOf(result, operation));
 }
 
-Result Commands::stream(ProgressLine::Work work, const QFile& input, bool writesStandardOutput,
+int Commands::refuseExisting(const QString& target)
+{
+    return fail(tr("%1 exists already; use --force to replace it.").arg(target), ExitCode::Usage);
+}
+
+Result Commands::stream(ProgressLine::Work work, const QIODevice& input, bool writesStandardOutput,
                         const std::function<Result(StreamProgress*)>& pass) const
 {
     StreamProgress progress;

@@ -25,6 +25,7 @@ public:
     int run() const;
 
 private:
+    int runCommand() const;
     int encrypt() const;
     int decrypt() const;
     int decryptToStandardOutput(QFile& input) const;
@@ -35,14 +36,17 @@ private:
     // Decryption reads whatever comes, and waits for a FIFO's writer as any command would.
     int openInput(QFile& input, bool needsLength = false) const;
     int checkTarget(const QString& target) const;
+    AtomicFile::Options writeOptions() const;
     int askPassword(SecureStringHolder& password, bool confirm) const;
     // Tells a failure on standard error and returns its exit code.
-    int report(const CryptoFile::Result& result, OutcomeMessage::Operation operation) const;
+    int report(const CryptoFile::Result& result, OutcomeMessage::Operation operation,
+               const QString& target = {}) const;
+    static int refuseExisting(const QString& target);
 
     // Runs one pass of the engine over `input`, with a progress line where one is wanted and
     // Ctrl-C cancelling it; a cancelled pass ends the program by that signal, once the output
     // has been cleaned up.
-    CryptoFile::Result stream(ProgressLine::Work work, const QFile& input,
+    CryptoFile::Result stream(ProgressLine::Work work, const QIODevice& input,
                               bool writesStandardOutput,
                               const std::function<CryptoFile::Result(StreamProgress*)>& pass) const;
     static int fail(const QString& message, int exitCode);

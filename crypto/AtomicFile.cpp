@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -214,8 +215,11 @@ AtomicFile::AtomicFile(const QString& target, const Options& writeOptions)
 
 AtomicFile::~AtomicFile()
 {
+    // Also what an open() left that threw (out of memory) before it was done.
     if (isOpen())
         discard();
+    else
+        release();
 }
 
 void AtomicFile::unlinkTemporaries() noexcept
@@ -257,6 +261,8 @@ bool AtomicFile::open(OpenMode mode)
     if ((mode & ReadOnly) || !(mode & WriteOnly))
         return fail(Failure::Open, EINVAL);
     failed = Failure::None;
+    buffer = std::make_unique<char[]>(bufferSize);
+    buffered = 0;
     writtenBytes = 0;
     touched = false;
     inPlace = false;
@@ -326,8 +332,6 @@ bool AtomicFile::open(OpenMode mode)
         release();
         return false;
     }
-    buffer = std::make_unique<char[]>(bufferSize);
-    buffered = 0;
     return QIODevice::open(WriteOnly | Unbuffered);
 }
 
@@ -470,7 +474,9 @@ bool AtomicFile::syncAndIdentify(const StreamProgress* progress)
 
 bool AtomicFile::putInPlace(const StreamProgress* progress)
 {
-    if (!giveMode() || !syncAndIdentify(progress))
+    // The mode comes after the sync, so that a file killed during it is the owner's only; a
+    // power loss before the folder's sync can at worst leave it so.
+    if (!syncAndIdentify(progress) || !giveMode())
         return false;
     if (unnamed && !nameTemporary())
         return false;
@@ -588,31 +594,30 @@ bool AtomicFile::moveAndCheck()
 
 bool AtomicFile::exchangeAndCheck(bool& done)
 {
-    // From the swap on, the temporary name holds the replaced file: no signal may remove it.
+    // From the swap on, the temporary name holds the replaced file: no signal, and no failure
+    // on the way out, may remove it.
     forgetTemporary(temporarySlot);
     SystemCalls& calls = systemCalls();
-    const char* from = temporaryName.constData();
+    const QByteArray swapped = std::exchange(temporaryName, QByteArray());
     const char* to = fileName.constData();
-    if (calls.renameAt(folderFd, from, folderFd, to, RENAME_EXCHANGE) != 0) {
+    if (calls.renameAt(folderFd, swapped.constData(), folderFd, to, RENAME_EXCHANGE) != 0) {
         const int error = errno;
+        temporaryName = swapped;
         temporarySlot = rememberTemporary(folderFd, temporaryName);
         if (error == ENOENT)
             return fail(Failure::Changed, 0); // the target is gone
         return isUnsupported(error) || fail(Failure::Replace, error);
     }
     // The check looks at exactly the file that was swapped out.
-    if (FileIdentity::at(folderFd, from) == *options.expected) {
-        unlinkat(folderFd, from, 0); // the backup, if one is kept, links it already
-        temporaryName.clear();
+    if (FileIdentity::at(folderFd, swapped.constData()) == *options.expected) {
+        unlinkat(folderFd, swapped.constData(), 0); // a backup links it already
         done = true;
         return true;
     }
-    if (calls.renameAt(folderFd, from, folderFd, to, RENAME_EXCHANGE) != 0) {
-        // The other program's file stays where it is now, under the temporary name.
-        const int error = errno;
-        temporaryName.clear();
-        return fail(Failure::Replace, error);
-    }
+    // Another program's file: back in its place. Should that fail, it stays where it is now.
+    if (calls.renameAt(folderFd, swapped.constData(), folderFd, to, RENAME_EXCHANGE) != 0)
+        return fail(Failure::Replace, errno);
+    temporaryName = swapped;
     temporarySlot = rememberTemporary(folderFd, temporaryName);
     return fail(Failure::Changed, 0);
 }

@@ -60,7 +60,12 @@ public:
         bool replaceExisting = true;
         // The target must still be this file right before the new one takes its place (an
         // identity that does not exist: there must still be nothing); otherwise nothing is put
-        // in place (Failure::Changed). In place, it is checked against the bytes read.
+        // in place (Failure::Changed). Where the file system can swap two names
+        // (renameat2 RENAME_EXCHANGE: ext4, tmpfs, btrfs, xfs) the new file is swapped in, the
+        // file swapped out is checked and swapped back on a mismatch: nothing slips through.
+        // Elsewhere (NFS, FUSE, ...) the check runs right before the rename, and a replacement
+        // within that instant goes unnoticed. In place, it is checked against the bytes read
+        // before the first write.
         std::optional<FileIdentity> expected;
         // Where a commit that replaces an existing file keeps the replaced one (a hard link to
         // it, or a copy where the file system has no links), replacing an older backup there

@@ -12,8 +12,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <exception>
 #include <limits>
+#include <new>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,6 +46,22 @@ Result outcomeOf(int decryptResult)
     }
 }
 
+Result outOfMemory()
+{
+    return {Outcome::OutOfMemory, qt_error_string(ENOMEM)};
+}
+
+// Runs `work`, and words running out of memory as the failure it is; a file being written is
+// discarded on the way out.
+template <typename Work> Result unlessOutOfMemory(Work work)
+{
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
+    }
+}
+
 // Runs one pass of the stream format and words what it threw. A failed write is the output
 // device's failure, with the device's reason.
 template <typename Pass> Result runStream(QIODevice& output, Pass pass)
@@ -54,6 +72,8 @@ template <typename Pass> Result runStream(QIODevice& output, Pass pass)
         return {Outcome::Cancelled, {}};
     } catch (const StreamOutputError&) {
         return {Outcome::SaveFailed, output.errorString()};
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
     } catch (const std::exception& error) {
         return {Outcome::Failed, QString::fromUtf8(error.what())};
     } catch (...) {
@@ -171,12 +191,14 @@ Result CryptoFile::decrypt(QIODevice& source, const QString& target,
                            const SecureStringHolder& password, StreamProgress* progress,
                            const AtomicFile::Options& options)
 {
-    AtomicFile file(target, options);
-    if (!file.open(QIODevice::WriteOnly))
-        return failureOf(file);
-    // Unverified plaintext never reaches the target's path.
-    return finish(file, decrypt(source, static_cast<QIODevice&>(file), password, progress),
-                  progress);
+    return unlessOutOfMemory([&]() {
+        AtomicFile file(target, options);
+        if (!file.open(QIODevice::WriteOnly))
+            return failureOf(file);
+        // Unverified plaintext never reaches the target's path.
+        return finish(file, decrypt(source, static_cast<QIODevice&>(file), password, progress),
+                      progress);
+    });
 }
 
 Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password,
@@ -185,8 +207,12 @@ Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStr
     QByteArray buffer;
     // The plaintext is never longer than the file: room for all of it from the start, so the
     // buffer is not reallocated, leaving copies of the text behind, as it grows.
-    if (!source.isSequential() && source.size() < std::numeric_limits<int>::max())
-        buffer.reserve(static_cast<int>(source.size()));
+    try {
+        if (!source.isSequential() && source.size() < std::numeric_limits<int>::max())
+            buffer.reserve(static_cast<int>(source.size()));
+    } catch (const std::bad_alloc&) {
+        return outOfMemory();
+    }
     QBuffer device(&buffer);
     device.open(QIODevice::WriteOnly);
     const Result result = decrypt(source, static_cast<QIODevice&>(device), password, progress);
@@ -201,9 +227,11 @@ Result CryptoFile::decrypt(QIODevice& source, QByteArray& plain, const SecureStr
 Result CryptoFile::write(const QByteArray& data, const QString& target,
                          const AtomicFile::Options& options)
 {
-    AtomicFile file(target, options);
-    if (!file.open(QIODevice::WriteOnly))
-        return failureOf(file);
-    const bool written = file.write(data) == data.size();
-    return finish(file, written ? Result{Outcome::Success, {}} : failureOf(file));
+    return unlessOutOfMemory([&]() {
+        AtomicFile file(target, options);
+        if (!file.open(QIODevice::WriteOnly))
+            return failureOf(file);
+        const bool written = file.write(data) == data.size();
+        return finish(file, written ? Result{Outcome::Success, {}} : failureOf(file));
+    });
 }

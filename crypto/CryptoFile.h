@@ -36,6 +36,7 @@ public:
         Cancelled,     // the StreamProgress was cancelled; not a failure, nothing to tell
         Changed,       // the target is no longer the file Options::expected names; nothing written
         Exists,        // the target exists although Options::replaceExisting is false
+        OutOfMemory,   // an allocation failed; nothing was written
     };
     struct Result
     {

@@ -20,7 +20,7 @@ public:
     static FileIdentity of(const QByteArray& content, const struct stat& info);
     // The file that `path` names now (links followed, as reading them does); nothing there, or
     // a path that cannot be looked at, gives an identity that does not exist. A file that
-    // cannot be read has no digest, and so equals no readable file.
+    // cannot be read (or is no regular file) has no digest and equals no identity at all.
     static FileIdentity ofPath(const QString& path);
     // The same, for `name` in the open folder `folderFd` (AT_FDCWD for the current one).
     static FileIdentity at(int folderFd, const char* name);

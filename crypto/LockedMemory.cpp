@@ -1,5 +1,6 @@
 #include "LockedMemory.h"
 
+#include <atomic>
 #include <new>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -7,6 +8,9 @@
 #include <openssl/crypto.h>
 
 namespace {
+
+std::atomic<bool> lockRefused{false};
+
 LockedMemory::ReleaseObserver& releaseObserver()
 {
     static LockedMemory::ReleaseObserver observer;
@@ -30,7 +34,8 @@ void* LockedMemory::allocate(std::size_t size)
     if (memory == MAP_FAILED)
         throw std::bad_alloc();
     // Both are best effort: without them the secret still works, only less protected.
-    (void)mlock(memory, length);
+    if (mlock(memory, length) != 0)
+        lockRefused = true;
     (void)madvise(memory, length, MADV_DONTDUMP);
     return memory;
 }
@@ -50,4 +55,21 @@ void LockedMemory::release(void* memory, std::size_t size) noexcept
 void LockedMemory::setReleaseObserver(ReleaseObserver observer)
 {
     releaseObserver() = std::move(observer);
+}
+
+bool LockedMemory::lockingFailed()
+{
+    // The engine's buffers for one stream and a few passwords.
+    static const bool probeFailed = []() {
+        constexpr std::size_t probe = 1024 * 1024;
+        void* memory =
+            mmap(nullptr, probe, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED)
+            return false; // out of memory is not a locking matter
+        const bool failed = mlock(memory, probe) != 0;
+        munlock(memory, probe);
+        munmap(memory, probe);
+        return failed;
+    }();
+    return probeFailed || lockRefused;
 }

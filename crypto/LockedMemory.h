@@ -14,6 +14,11 @@ public:
     // Wipes the first `size` bytes' pages, unlocks and unmaps them. `memory` may be null.
     static void release(void* memory, std::size_t size) noexcept;
 
+    // Memory cannot be locked here (RLIMIT_MEMLOCK too small, and no CAP_IPC_LOCK): secrets may
+    // be swapped out. Tried once, on the first call, with as much as one encryption needs at
+    // most; true as well once any allocation could not be locked.
+    static bool lockingFailed();
+
     // Lets a test look at memory after it was wiped and before it is unmapped.
     using ReleaseObserver = std::function<void(const void* memory, std::size_t size)>;
     static void setReleaseObserver(ReleaseObserver observer);

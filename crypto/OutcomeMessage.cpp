@@ -21,8 +21,6 @@ QString OutcomeMessage::text(const CryptoFile::Result& result, Operation operati
     case Outcome::VersionTooNew:
         return QCoreApplication::translate(
             "Varnisk", "File-Version > 5: this file was written by a newer version of Varnisk!");
-    case Outcome::CannotWrite:
-        return QCoreApplication::translate("Varnisk", "File could not be opened for writing!");
     case Outcome::Failed:
         if (operation == Operation::Encrypt)
             return writeFailure + result.detail;
@@ -44,12 +42,25 @@ QString OutcomeMessage::text(const CryptoFile::Result& result, Operation operati
     case Outcome::Changed:
         return QCoreApplication::translate(
             "Varnisk", "The file was changed by another program meanwhile; nothing was written.");
+    case Outcome::CannotWrite:
+        if (result.detail.isEmpty())
+            return QCoreApplication::translate("Varnisk", "File could not be opened for writing!");
+        [[fallthrough]];
     case Outcome::Exists:
         return QCoreApplication::translate(
                    "Varnisk", "File could not be opened for writing!\nError-Message: ") +
+               result.detail;
+    case Outcome::OutOfMemory:
+        return QCoreApplication::translate("Varnisk", "Not enough memory!\nError-Message: ") +
                result.detail;
     case Outcome::UnknownError:
         break;
     }
     return QCoreApplication::translate("Varnisk", "Unknown error occurred!");
+}
+
+QString OutcomeMessage::memoryNotLocked()
+{
+    return QCoreApplication::translate(
+        "Varnisk", "Memory cannot be locked (ulimit -l): passwords may be written to swap.");
 }

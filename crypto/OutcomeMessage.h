@@ -18,4 +18,6 @@ public:
     // The message for a failure; empty for a success, which each caller words itself, and for
     // a cancel, which the user asked for and is told nothing about.
     static QString text(const CryptoFile::Result& result, Operation operation);
+    // The notice that memory for secrets cannot be locked (LockedMemory::lockingFailed()).
+    static QString memoryNotLocked();
 };

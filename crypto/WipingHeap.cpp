@@ -7,13 +7,21 @@
 // malloc, and hands the work to glibc's own allocator through its __libc_* entry points. It is
 // linked into the programs only (not into the libraries), and left out of sanitizer builds,
 // whose runtimes replace the allocator themselves.
+//
+// glibc finds a double free by the mark its per-thread cache (tcache) leaves in a freed block:
+// a key of the process in bytes 8 to 15. Those bytes are left alone when they hold that key, so
+// that a double free (in Qt or Xlib as much as here) still aborts instead of handing the same
+// block out twice. In a block that is really freed they are glibc's, never the caller's: glibc
+// writes the key there itself.
 #include "SanitizerBuild.h"
 
 #ifndef VARNISK_SANITIZER_BUILD
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include <malloc.h>
@@ -27,6 +35,33 @@ void* __libc_memalign(std::size_t alignment, std::size_t size);
 void* __libc_valloc(std::size_t size);
 void* __libc_pvalloc(std::size_t size);
 
+} // extern "C"
+
+namespace {
+
+constexpr std::size_t keyAt = sizeof(std::uintptr_t);
+
+// The tcache's key, learned on the first free() by freeing a block of our own: glibc marks it
+// as it takes it into the cache. 0 while unknown, and where there is no tcache.
+std::atomic<std::uintptr_t> tcacheKey{0};
+std::atomic<bool> keyLearned{false};
+
+std::uintptr_t learnTcacheKey()
+{
+    void* probe = __libc_malloc(2 * keyAt);
+    if (probe == nullptr)
+        return 0;
+    std::memset(probe, 0, 2 * keyAt);
+    __libc_free(probe);
+    std::uintptr_t key = 0;
+    std::memcpy(&key, static_cast<const char*>(probe) + keyAt, sizeof key);
+    return key;
+}
+
+} // namespace
+
+extern "C" {
+
 void* malloc(std::size_t size) noexcept
 {
     return __libc_malloc(size);
@@ -36,8 +71,22 @@ void free(void* memory) noexcept
 {
     if (memory == nullptr)
         return;
+    if (!keyLearned.load(std::memory_order_acquire)) {
+        tcacheKey.store(learnTcacheKey(), std::memory_order_relaxed);
+        keyLearned.store(true, std::memory_order_release);
+    }
     // The whole usable block, not only what was asked for: the caller may have used it all.
-    explicit_bzero(memory, malloc_usable_size(memory));
+    const std::size_t size = malloc_usable_size(memory);
+    std::uintptr_t mark = 0;
+    if (size >= 2 * keyAt)
+        std::memcpy(&mark, static_cast<const char*>(memory) + keyAt, sizeof mark);
+    const std::uintptr_t key = tcacheKey.load(std::memory_order_relaxed);
+    if (key != 0 && mark == key) {
+        explicit_bzero(memory, keyAt);
+        explicit_bzero(static_cast<char*>(memory) + 2 * keyAt, size - 2 * keyAt);
+    } else {
+        explicit_bzero(memory, size);
+    }
     __libc_free(memory);
 }
 

@@ -8,7 +8,6 @@
 #include <QThread>
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 #include <system_error>
 
@@ -77,7 +76,7 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
             result = work(*source, *progress);
         } catch (const std::bad_alloc&) {
             // An image decrypted into memory, above all: a failure like any other.
-            result = {CryptoFile::Outcome::SaveFailed, QString::fromLocal8Bit(strerror(ENOMEM))};
+            result = {CryptoFile::Outcome::OutOfMemory, qt_error_string(ENOMEM)};
         } catch (...) {
             result = {CryptoFile::Outcome::UnknownError, {}};
         }

@@ -5,6 +5,8 @@
 #include "FindDialog.h"
 #include "LockController.h"
 #include "LockPage.h"
+#include "LockedMemory.h"
+#include "OutcomeMessage.h"
 #include "WindowSystem.h"
 #include "ui_VarniskClass.h"
 
@@ -15,6 +17,7 @@
 #include <QFontInfo>
 #include <QFontMetricsF>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScopedValueRollback>
 #include <QStackedWidget>
@@ -38,6 +41,10 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     lockPage = new LockPage(&unlockPassword, pages);
     pages->addWidget(lockPage);
     setCentralWidget(pages);
+    // Not a box: the editor works all the same, and the user should see it every time.
+    if (LockedMemory::lockingFailed())
+        ui->statusBar->addPermanentWidget(
+            new QLabel(OutcomeMessage::memoryNotLocked(), ui->statusBar));
 
     ui->toolBar->setMovable(false);
     ui->toolBar->setIconSize(QSize(20, 20));

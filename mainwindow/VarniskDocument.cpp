@@ -17,7 +17,6 @@
 #include <QPushButton>
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 
 #include <sys/stat.h>
@@ -311,9 +310,17 @@ Varnisk::ChangedAnswer Varnisk::askChangedOnDisk(bool vanished, bool offerSaveAs
                        .arg(name);
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Varnisk"), fact, QMessageBox::NoButton,
                     this);
-    box.setInformativeText(offerSaveAs ? tr("Overwrite it with this window's text, save this text "
-                                            "under another name, or cancel?")
-                                       : tr("Overwrite it with this window's text, or cancel?"));
+    if (vanished) {
+        box.setInformativeText(offerSaveAs ? tr("Write it again with this window's text, save "
+                                                "this text under another name, or cancel?")
+                                           : tr("Write it again with this window's text, or "
+                                                "cancel?"));
+    } else {
+        box.setInformativeText(offerSaveAs ? tr("Overwrite it with this window's text, save this "
+                                                "text under another name, or cancel?")
+                                           : tr("Overwrite it with this window's text, or "
+                                                "cancel?"));
+    }
     QPushButton* overwrite =
         box.addButton(vanished ? tr("&Write It Again") : tr("&Overwrite"), QMessageBox::AcceptRole);
     QPushButton* saveAs =
@@ -384,7 +391,7 @@ CryptoFile::Result Varnisk::writeDocument(const WriteRequest& request)
     try {
         return writeDocumentOrThrow(request);
     } catch (const std::bad_alloc&) {
-        return {CryptoFile::Outcome::SaveFailed, QString::fromLocal8Bit(std::strerror(ENOMEM))};
+        return {CryptoFile::Outcome::OutOfMemory, qt_error_string(ENOMEM)};
     }
 }
 
@@ -419,8 +426,8 @@ CryptoFile::Result Varnisk::writeDocumentOrThrow(const WriteRequest& request)
 
 QString Varnisk::outOfMemoryText()
 {
-    return tr("Not enough memory for this document!\nClose other windows or programs and try "
-              "again.");
+    return OutcomeMessage::text({CryptoFile::Outcome::OutOfMemory, qt_error_string(ENOMEM)},
+                                OutcomeMessage::Operation::Decrypt);
 }
 
 QString Varnisk::askSaveFileName(const QString& caption, const QString& proposal,

@@ -62,8 +62,10 @@ void Varnisk::encryptFileContinued(int result)
 {
     if (result == QDialog::Accepted && !refuseSameFile(encryptSource, encryptTarget)) {
         auto source = std::make_unique<QFile>(encryptSource);
-        if (!AtomicFile::isReplaceable(encryptTarget)) {
-            critical(tr("File could not be opened for writing!"));
+        int refusal = 0;
+        if (!AtomicFile::isReplaceable(encryptTarget, &refusal)) {
+            reportFailure({CryptoFile::Outcome::CannotWrite, qt_error_string(refusal)},
+                          OutcomeMessage::Operation::Encrypt);
         } else if (!CryptoFile::openInput(*source, CryptoFile::Input::RegularFile)) {
             critical(tr("File could not be opened for reading!"));
         } else {

@@ -32,18 +32,15 @@ bool Varnisk::writeRecovery()
         result = writeDocument(request);
     } catch (...) {
     }
-    const QByteArray name = QFile::encodeName(path);
     if (result.ok()) {
         std::fprintf(stderr, "%s\n",
-                     qPrintable(tr("varnisk: the unsaved changes are kept in %1")
-                                    .arg(QString::fromLocal8Bit(name))));
+                     qPrintable(tr("varnisk: the unsaved changes are kept in %1").arg(path)));
         return true;
     }
-    std::fprintf(
-        stderr, "%s\n",
-        qPrintable(tr("varnisk: the unsaved changes could not be kept in %1: %2")
-                       .arg(QString::fromLocal8Bit(name),
-                            OutcomeMessage::text(result, OutcomeMessage::Operation::Encrypt))));
+    std::fprintf(stderr, "%s\n",
+                 qPrintable(tr("varnisk: the unsaved changes could not be kept in %1: %2")
+                                .arg(path, OutcomeMessage::text(
+                                               result, OutcomeMessage::Operation::Encrypt))));
     return false;
 }
 

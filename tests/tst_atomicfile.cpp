@@ -96,34 +96,17 @@ void sameSizeAndTime(const QString& target)
     QCOMPARE(utimensat(AT_FDCWD, QFile::encodeName(target).constData(), times, 0), 0);
 }
 
-QString changedTarget; // for the seam that changes the target during the final rename
-
-int exchangeUnsupported(int from, const char* old, int to, const char* name, unsigned flags)
+// renameat2() of a file system that refuses `refusedFlags` with `refusal` (EINVAL: FUSE, NFS;
+// EPERM: vfat through FUSE), where another program changes `changedTarget` just as the new file
+// is swapped in.
+unsigned refusedFlags = 0;
+int refusal = 0;
+QString changedTarget;
+int renameSeam(int from, const char* old, int to, const char* name, unsigned flags)
 {
-    if (flags & RENAME_EXCHANGE) {
-        errno = EINVAL;
-        return -1;
-    }
-    return renameat2(from, old, to, name, flags);
-}
-
-// Another program changes the target just as the new file is swapped in.
-int changingExchange(int from, const char* old, int to, const char* name, unsigned flags)
-{
-    if ((flags & RENAME_EXCHANGE) && !changedTarget.isEmpty()) {
-        sameSizeAndTime(changedTarget);
-        changedTarget.clear();
-    }
-    return renameat2(from, old, to, name, flags);
-}
-
-// A file system without RENAME_NOREPLACE: EINVAL (FUSE, NFS) or EPERM (vfat through FUSE).
-int noReplaceRefusal = 0;
-int refusingNoReplace(int from, const char* old, int to, const char* name, unsigned flags)
-{
-    if (flags & RENAME_NOREPLACE)
-        return failWith(noReplaceRefusal);
-    return renameat2(from, old, to, name, flags);
+    if ((flags & RENAME_EXCHANGE) && !changedTarget.isEmpty())
+        sameSizeAndTime(std::exchange(changedTarget, QString()));
+    return (flags & refusedFlags) ? failWith(refusal) : renameat2(from, old, to, name, flags);
 }
 
 // Fails the first call only, so that the writing back of the old bytes can succeed.
@@ -154,8 +137,6 @@ private slots:
     void inPlaceInLockedFolder();
     void expectedTarget_data();
     void expectedTarget();
-    void noReplace_data();
-    void noReplace();
     void staleTemporaries_data();
     void staleTemporaries();
 
@@ -358,29 +339,33 @@ void TestAtomicFile::inPlaceInLockedFolder()
 void TestAtomicFile::expectedTarget_data()
 {
     QTest::addColumn<QString>("change"); // what another program does while the file is written
-    QTest::addColumn<bool>("exchange");  // the file system swaps names (RENAME_EXCHANGE)
-    QTest::addColumn<bool>("links");     // the file system has hard links
     QTest::addColumn<bool>("committed");
-    QTest::newRow("unchanged, swapped") << "nothing" << true << true << true;
-    QTest::newRow("unchanged, no swap, no links") << "nothing" << false << false << true;
-    QTest::newRow("same size and time, swapped") << "same size" << true << true << false;
-    QTest::newRow("same size and time, no swap") << "same size" << false << true << false;
-    QTest::newRow("replaced, no swap") << "replaced" << false << true << false;
-    QTest::newRow("removed") << "removed" << true << true << false;
-    QTest::newRow("changed during the swap") << "during" << true << true << false;
-    QTest::newRow("created where nothing was") << "created" << true << true << false;
-    QTest::newRow("still nothing there") << "absent" << true << true << true;
+    QTest::addColumn<QString>("refused"); // what the file system cannot do
+    QTest::newRow("unchanged") << "nothing" << true << "";
+    QTest::newRow("unchanged, no swap, no links") << "nothing" << true << "exchange, links";
+    QTest::newRow("same size and time") << "same size" << false << "";
+    QTest::newRow("same size and time, no swap") << "same size" << false << "exchange";
+    QTest::newRow("replaced, no swap") << "replaced" << false << "exchange";
+    QTest::newRow("removed") << "removed" << false << "";
+    QTest::newRow("changed during the swap") << "during" << false << "";
+    for (const char* refused : {"", "noreplace EINVAL", "noreplace EPERM"}) {
+        QTest::addRow("created where nothing was %s", refused) << "created" << false << refused;
+        QTest::addRow("still nothing there %s", refused) << "absent" << true << refused;
+    }
 }
 
 void TestAtomicFile::expectedTarget()
 {
     QFETCH(QString, change);
-    QFETCH(bool, exchange);
-    QFETCH(bool, links);
     QFETCH(bool, committed);
+    QFETCH(QString, refused);
     AtomicFile::SystemCalls& calls = AtomicFile::systemCalls();
-    calls.renameAt = exchange ? changingExchange : exchangeUnsupported;
-    if (!links)
+    calls.renameAt = renameSeam;
+    refusedFlags = refused.startsWith("exchange")    ? RENAME_EXCHANGE
+                   : refused.startsWith("noreplace") ? RENAME_NOREPLACE
+                                                     : 0;
+    refusal = refused.endsWith("EPERM") ? EPERM : EINVAL;
+    if (refused.endsWith("links"))
         calls.linkAt = [](int, const char*, int, const char*, int) { return failWith(EPERM); };
     QTemporaryDir dir;
     const QString target = dir.filePath("target");
@@ -415,65 +400,28 @@ void TestAtomicFile::expectedTarget()
     QCOMPARE(entries(dir.path()).filter(".tmp"), QStringList());
 }
 
-void TestAtomicFile::noReplace_data()
-{
-    QTest::addColumn<int>("refusal");  // how renameat2 refuses RENAME_NOREPLACE; 0: it does not
-    QTest::addColumn<bool>("appears"); // another program creates the target meanwhile
-    for (const int refusal : {0, EINVAL, EPERM}) {
-        const char* how = refusal == 0 ? "renameat2" : refusal == EINVAL ? "link" : "placeholder";
-        QTest::addRow("%s", how) << refusal << false;
-        QTest::addRow("%s, target appears", how) << refusal << true;
-    }
-}
-
-void TestAtomicFile::noReplace()
-{
-    QFETCH(int, refusal);
-    QFETCH(bool, appears);
-    noReplaceRefusal = refusal;
-    if (refusal != 0)
-        AtomicFile::systemCalls().renameAt = refusingNoReplace;
-    QTemporaryDir dir;
-    const QString target = dir.filePath("target");
-    AtomicFile::Options options;
-    options.replaceExisting = false;
-    AtomicFile file(target, options);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    if (appears)
-        writeFile(target, oldContent);
-    QCOMPARE(writeAndCommit(file, "new"),
-             appears ? failedWith(Failure::Exists, EEXIST) : QByteArray("committed"));
-    QCOMPARE(readFile(target), appears ? oldContent : QByteArray("new"));
-    QCOMPARE(entries(dir.path()), QStringList{"target"});
-}
-
 void TestAtomicFile::staleTemporaries_data()
 {
     // "@host" stands for this machine, "@dead" for a process that has ended, "@live" for one
     // that runs.
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("state"); // "locked" by a writer, or "foreign": another user's
     QTest::addColumn<bool>("removed");
     const QString stale = ".doc.varnisk-@host-@dead-1x2y.tmp";
-    QTest::newRow("writer gone") << stale << "" << true;
-    QTest::newRow("writer alive") << ".doc.varnisk-@host-@live-1x2y.tmp"
-                                  << "" << false;
-    QTest::newRow("writer in another process namespace") << stale << "locked" << false;
-    QTest::newRow("another machine's") << ".doc.varnisk-other-@dead-1x2y.tmp"
-                                       << "" << false;
-    QTest::newRow("another user's") << stale << "foreign" << false;
-    QTest::newRow("recovery file") << ".doc.recovery"
-                                   << "" << false;
-    QTest::newRow("backup") << "doc.varnisk-@host-@dead-1x2y.tmp.stxt"
-                            << "" << false;
+    QTest::newRow("writer gone") << stale << true;
+    QTest::newRow("writer alive") << ".doc.varnisk-@host-@live-1x2y.tmp" << false;
+    QTest::newRow("locked: writer in another process namespace") << stale << false;
+    QTest::newRow("another machine's") << ".doc.varnisk-other-@dead-1x2y.tmp" << false;
+    QTest::newRow("another user's") << stale << false;
+    QTest::newRow("recovery file") << ".doc.recovery" << false;
+    QTest::newRow("backup") << "doc.varnisk-@host-@dead-1x2y.tmp.stxt" << false;
 }
 
 void TestAtomicFile::staleTemporaries()
 {
     QFETCH(QString, name);
-    QFETCH(QString, state);
     QFETCH(bool, removed);
-    if (state == "foreign" && geteuid() != 0)
+    const QByteArray row = QTest::currentDataTag();
+    if (row == "another user's" && geteuid() != 0)
         QSKIP("only root can make a file of another user's");
     const pid_t child = fork();
     if (child == 0)
@@ -482,28 +430,28 @@ void TestAtomicFile::staleTemporaries()
     char host[256] = {};
     QCOMPARE(gethostname(host, sizeof host - 1), 0);
     name.replace("@host", host).replace("@dead", QString::number(child));
-    name.replace("@live", QString::number(getppid()));
     QTemporaryDir dir;
-    const QString path = dir.filePath(name);
+    const QString path = dir.filePath(name.replace("@live", QString::number(getppid())));
     writeFile(path, "left behind");
     QFile held(path);
     QVERIFY(held.open(QIODevice::ReadOnly));
-    if (state == "locked")
+    if (row.startsWith("locked"))
         QCOMPARE(flock(held.handle(), LOCK_EX), 0);
-    if (state == "foreign")
+    if (row == "another user's")
         QCOMPARE(chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
 
-    // The clean-up comes with the next write into the folder; one in progress is left alone.
+    // The next write into the folder cleans up; a write in progress is left alone, and a signal
+    // handler removes that one.
     AtomicFile::systemCalls().unnamedTemporaries = false;
     AtomicFile inProgress(dir.filePath("doc"));
     QVERIFY(inProgress.open(QIODevice::WriteOnly));
     AtomicFile next(dir.filePath("other"));
     QCOMPARE(writeAndCommit(next, "new"), QByteArray("committed"));
     QCOMPARE(QFileInfo::exists(path), !removed);
-    QCOMPARE(entries(dir.path()).filter(QStringLiteral("-%1-").arg(getpid())).size(), 1);
-    // A signal handler removes the temporary files of the writes in progress.
+    const QString ours = QStringLiteral("-%1-").arg(getpid());
+    QCOMPARE(entries(dir.path()).filter(ours).size(), 1);
     AtomicFile::unlinkTemporaries();
-    QCOMPARE(entries(dir.path()).filter(QStringLiteral("-%1-").arg(getpid())).size(), 0);
+    QCOMPARE(entries(dir.path()).filter(ours).size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestAtomicFile)

@@ -4,6 +4,7 @@
 
 #include "ChildProcess.h"
 #include "OpensslStream.h"
+#include "SanitizerBuild.h"
 #include "SmallTmpfs.h"
 #include "TestSupport.h"
 
@@ -16,6 +17,9 @@
 #include <QThread>
 
 #include <csignal>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 using TestSupport::ProcessResult;
 using TestSupport::randomBytes;
@@ -82,6 +86,19 @@ QByteArray openedByOpenssl(const QByteArray& stream, const QByteArray& password)
     return record.data.isNull() ? QByteArray("") : record.data;
 }
 
+// varnisk-cli with its standard error going to `errors`, standard output discarded.
+bool startWithErrors(ChildProcess& program, const QStringList& arguments, const QString& errors,
+                     const QString& prelude = {})
+{
+    ChildProcess::Options options;
+    options.discardOutput = true;
+    return program.start(QStringLiteral("/bin/bash"),
+                         QStringList{"-c", "exec 2>\"$1\"; shift; " + prelude + "exec \"$@\"",
+                                     "bash", errors, cli()} +
+                             arguments,
+                         options);
+}
+
 // varnisk-cli with a pseudo-terminal as its controlling terminal, standard error there too
 // (or, with an `errors` file, there), standard output discarded.
 bool startOnTerminal(ChildProcess& program, const QStringList& arguments,
@@ -140,6 +157,10 @@ private slots:
     void terminal();
     void progressLine_data();
     void progressLine();
+    void faultsAndSignals_data();
+    void faultsAndSignals();
+    void memoryLimits_data();
+    void memoryLimits();
 
 private:
     QString path(const QString& name) const { return dir->filePath(name); }
@@ -708,6 +729,148 @@ void TestCli::progressLine()
         QCOMPARE(readFile(errors), QByteArray());
     QCOMPARE(readFile(path("out")), status == 0 ? data : QByteArray());
     QCOMPARE(entries(dir->path()).size(), (status == 0) + errorsToFile);
+}
+
+void TestCli::faultsAndSignals_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("faults");   // settings of tests/support/faultshim.cpp
+    QTest::addColumn<QList<int>>("kills"); // signals sent while the finished output is synced
+    QTest::addColumn<int>("status");       // the exit code, or minus the signal that ended it
+    QTest::addColumn<QByteArray>("message");
+
+    const QStringList encrypt{"encrypt", "--force", "@plain", "-o", "@target"};
+    const QStringList decrypt{"decrypt", "--force", "@doc.sdat", "-o", "@target"};
+    const QString slowSync = "SHIM_SYNC_SLEEP_MS=1500";
+    const QString named = slowSync + " SHIM_NO_TMPFILE=1";
+    QTest::newRow("Ctrl-C") << encrypt << slowSync << QList<int>{SIGINT} << -SIGINT << QByteArray();
+    QTest::newRow("SIGHUP, named")
+        << decrypt << named << QList<int>{SIGHUP} << -SIGHUP << QByteArray();
+    QTest::newRow("second SIGTERM, named")
+        << decrypt << named << QList<int>{SIGTERM, SIGTERM} << -SIGTERM << QByteArray();
+    QTest::newRow("SIGKILL, named")
+        << decrypt << named << QList<int>{SIGKILL} << -SIGKILL << QByteArray();
+    QTest::newRow("output appears meanwhile")
+        << QStringList{"encrypt", "@plain", "-o", "@target"} << slowSync << QList<int>() << 2
+        << QByteArray("target exists already; use --force");
+    QTest::newRow("no file modes")
+        << encrypt << "SHIM_FCHMOD=38" << QList<int>() << 0 << QByteArray();
+    QTest::newRow("read-only file system")
+        << encrypt << "" << QList<int>() << 3
+        << QByteArray(
+               "File could not be opened for writing!\nError-Message: Read-only file system");
+}
+
+void TestCli::faultsAndSignals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, faults);
+    QFETCH(QList<int>, kills);
+    QFETCH(int, status);
+    QFETCH(QByteArray, message);
+    const QByteArray row = QTest::currentDataTag();
+    const QByteArray data = randomBytes(2000000);
+    writeFile(path("plain"), data);
+    QVERIFY(TestSupport::encryptToFile(path("doc.sdat"), data, "pw"));
+    SmallTmpfs disk;
+    QString folder = dir->path();
+    if (row == "read-only file system") {
+        if (!disk.isMounted())
+            QSKIP(qPrintable(disk.skipReason()));
+        folder = disk.filePath(QString());
+        QCOMPARE(mount(nullptr, QFile::encodeName(folder).constData(), nullptr,
+                       MS_REMOUNT | MS_RDONLY, nullptr),
+                 0);
+        arguments.last() = disk.filePath("target");
+    } else if (row != "output appears meanwhile") {
+        writeFile(path("target"), oldContent);
+        QVERIFY(QFile::setPermissions(path("target"),
+                                      QFile::permissions(path("target")) | QFile::ReadOther));
+    }
+    QStringList before = entries(folder);
+    const QTemporaryDir aside;
+    const QString mark = aside.filePath("mark");
+    const QString errors = aside.filePath("errors");
+    ChildProcess program;
+    QVERIFY(startWithErrors(
+        program, inFolder(arguments + QStringList{"--password-fd", "0"}), errors,
+        QStringLiteral("export %1 SHIM_MARK=%2 LD_PRELOAD=%3 "
+                       "ASAN_OPTIONS=verify_asan_link_order=0:$ASAN_OPTIONS; ")
+            .arg(faults, mark, TestSupport::binaryPath("tests/support/libvarnisk_faultshim.so"))));
+    QVERIFY(program.writeInput({"pw\n"}));
+    if (faults.contains("SLEEP"))
+        QVERIFY(TestSupport::waitFor([&mark]() { return QFile::exists(mark); }));
+    if (row == "output appears meanwhile")
+        writeFile(path("target"), "theirs");
+    for (const int signal : kills) {
+        QCOMPARE(kill(program.pid(), signal), 0);
+        QThread::msleep(300);
+    }
+    QCOMPARE(program.finish(), status);
+    QVERIFY2(readFile(errors).contains(message), readFile(errors).constData());
+
+    // The old file, or the complete new one; a kill leaves the new one, its owner's only, under
+    // a temporary name that the next write into the folder removes.
+    const QByteArray target = readFile(QDir(folder).filePath("target"));
+    if (status == 0)
+        QCOMPARE(openedByOpenssl(target, "pw"), data);
+    else if (folder == dir->path())
+        QCOMPARE(target, row == "output appears meanwhile" ? "theirs" : oldContent);
+    const QStringList left = entries(folder).filter(".varnisk-");
+    QCOMPARE(left.size(), status == -SIGKILL ? 1 : 0);
+    if (!left.isEmpty()) {
+        QCOMPARE(QFile::permissions(path(left.first())),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(runWithPassword(inFolder({"encrypt", "@plain", "-o", "@other"}), "pw").exitCode,
+                 0);
+        QVERIFY(QFile::remove(path("other")));
+    }
+    QStringList after = entries(folder);
+    after.removeOne("target");
+    before.removeOne("target");
+    QCOMPARE(after, before);
+}
+
+void TestCli::memoryLimits_data()
+{
+    QTest::addColumn<bool>("outOfMemory"); // or else memory cannot be locked
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("memory cannot be locked")
+        << false
+        << QByteArray("Memory cannot be locked (ulimit -l): passwords may be written to swap.\n");
+    QTest::newRow("out of memory")
+        << true << QByteArray("Not enough memory!\nError-Message: Cannot allocate memory\n");
+}
+
+void TestCli::memoryLimits()
+{
+    QFETCH(bool, outOfMemory);
+    QFETCH(QByteArray, message);
+#ifdef VARNISK_SANITIZER_BUILD
+    QSKIP("a sanitizer's allocator does not fail as the C library's does, and mlock() always "
+          "succeeds there");
+#endif
+    if (outOfMemory && geteuid() != 0)
+        QSKIP("only root can see a program that is not dumpable wait for its input");
+    QVERIFY(TestSupport::encryptToFile(path("doc.stxt"), QByteArray(40000000, 'x'), "pw"));
+    ChildProcess program;
+    // Root may lock memory whatever the limit: it gives up the capability first.
+    QVERIFY(
+        startWithErrors(program, {"show", path("doc.stxt"), "--password-fd", "0"}, path("errors"),
+                        outOfMemory ? "export MALLOC_ARENA_MAX=1; "
+                                    : "ulimit -l 0; [ $(id -u) != 0 ] || set -- setpriv "
+                                      "--inh-caps=-ipc_lock --bounding-set=-ipc_lock \"$@\"; "));
+    if (outOfMemory) {
+        // The limit comes once the program runs: what it has, and 20 MB more than that.
+        QVERIFY(program.waitUntilReadingInput());
+        const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(program.pid()));
+        const QByteArray kiB = status.mid(status.indexOf("VmSize:") + 7).simplified().split(' ')[0];
+        const struct rlimit limit = {kiB.toULongLong() * 1024 + 20000000, RLIM_INFINITY};
+        QCOMPARE(prlimit(program.pid(), RLIMIT_AS, &limit, nullptr), 0);
+    }
+    QVERIFY(program.writeInput({"pw\n"}));
+    QCOMPARE(program.finish(), outOfMemory ? 3 : 0);
+    QCOMPARE(readFile(path("errors")), message);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -2,6 +2,7 @@
 // an existing target or leaves a partial or temporary file behind.
 
 #include "CryptoFile.h"
+#include "OutcomeMessage.h"
 #include "SecureStringHolder.h"
 #include "TestSupport.h"
 
@@ -205,6 +206,11 @@ void TestCryptoFile::unwritableTarget()
     const CryptoFile::Result result = perform(operation, dir, path, "pw", "new");
     QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY2(result.outcome == Outcome::CannotWrite, describe(result));
+    // The refusal says why.
+    const int error = target == "sub" ? EISDIR : target.startsWith("missing") ? ENOENT : EACCES;
+    const QString reason = qt_error_string(error);
+    QCOMPARE(OutcomeMessage::text(result, OutcomeMessage::Operation::Encrypt),
+             "File could not be opened for writing!\nError-Message: " + reason);
     QCOMPARE(entries(out), QStringList({"old", "sub"}));
     QCOMPARE(readFile(dir.filePath("out/old")), oldContent);
 }

@@ -2,7 +2,9 @@
 #include "About.h"
 #include "EditorWindow.h"
 #include "FindDialog.h"
+#include "LockedMemory.h"
 #include "ModalScript.h"
+#include "OutcomeMessage.h"
 #include "TestSupport.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -71,6 +74,7 @@ private slots:
     void find();
     void findAbsentTextKeepsViewAndFocus();
     void aboutLinksToTheManual();
+    void memoryLockNotice();
 
 private:
     std::unique_ptr<QTemporaryDir> settingsDir;
@@ -307,6 +311,21 @@ void tst_Varnisk::aboutLinksToTheManual()
         QRegularExpression(QStringLiteral("href=\"([^\"]+)\"")).match(link).captured(1));
     QVERIFY2(target.isLocalFile(), qPrintable(link));
     QVERIFY2(QFileInfo(target.toLocalFile()).isFile(), qPrintable(target.toLocalFile()));
+}
+
+void tst_Varnisk::memoryLockNotice()
+{
+    // CTest runs this case once more where memory cannot be locked (tst_varnisk_unlocked).
+    const bool unlocked = LockedMemory::lockingFailed();
+    if (qEnvironmentVariableIsSet("VARNISK_TEST_UNLOCKED"))
+        QVERIFY(unlocked);
+    Varnisk window(nullptr);
+    window.show();
+    window.statusBar()->showMessage(QStringLiteral("Opening: x"));
+    int shown = 0;
+    for (const QLabel* label : window.statusBar()->findChildren<QLabel*>())
+        shown += label->isVisible() && label->text() == OutcomeMessage::memoryNotLocked();
+    QCOMPARE(shown, unlocked ? 1 : 0);
 }
 
 QTEST_MAIN(tst_Varnisk)

@@ -208,10 +208,6 @@ Exit-Codes:
         <translation>Die Datei konnte nicht zum Lesen geöffnet werden!</translation>
     </message>
     <message>
-        <source>File could not be opened for writing!</source>
-        <translation>Die Datei konnte nicht zum Schreiben geöffnet werden!</translation>
-    </message>
-    <message>
         <source>Anything written to standard output is unverified: discard it.</source>
         <translation>Was auf die Standardausgabe geschrieben wurde, ist ungeprüft: Verwerfen Sie es.</translation>
     </message>
@@ -672,12 +668,6 @@ Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest 
         <translation>Speichern &amp;unter...</translation>
     </message>
     <message>
-        <source>Not enough memory for this document!
-Close other windows or programs and try again.</source>
-        <translation>Nicht genug Speicher für dieses Dokument!
-Schließen Sie andere Fenster oder Programme und versuchen Sie es erneut.</translation>
-    </message>
-    <message>
         <source>varnisk: the unsaved changes are kept in %1</source>
         <translation>varnisk: Die ungespeicherten Änderungen sind in %1 aufbewahrt</translation>
     </message>
@@ -704,8 +694,26 @@ Schließen Sie andere Fenster oder Programme und versuchen Sie es erneut.</trans
         <translation>&amp;Wiederherstellen</translation>
     </message>
     <message>
+        <source>Not enough memory!
+Error-Message: </source>
+        <translation>Nicht genug Arbeitsspeicher!
+Fehlermeldung: </translation>
+    </message>
+    <message>
+        <source>Memory cannot be locked (ulimit -l): passwords may be written to swap.</source>
+        <translation>Speicher kann nicht gesperrt werden (ulimit -l): Passwörter können in den Auslagerungsspeicher geschrieben werden.</translation>
+    </message>
+    <message>
         <source>Open &amp;Saved Version</source>
         <translation>&amp;Gespeicherte Fassung öffnen</translation>
+    </message>
+    <message>
+        <source>Write it again with this window&apos;s text, save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters neu schreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Write it again with this window&apos;s text, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters neu schreiben oder abbrechen?</translation>
     </message>
 </context>
 <context>

@@ -51,6 +51,17 @@ void answerSaveChangesWithNo(Varnisk* window, ModalScript& script)
         script.answer(QMessageBox::No);
 }
 
+// Types the password in its halves into the next password dialog, and presses Ok.
+ModalScript& typePassword(ModalScript& script, const QStringList& password)
+{
+    return script.then([&password](QWidget* dialog) {
+        QWidget* field = dialog->findChild<QWidget*>(QStringLiteral("slePassword"));
+        for (const QString& half : password)
+            typeText(field, half);
+        dialog->findChild<QPushButton*>(QStringLiteral("bOk"))->click();
+    });
+}
+
 QString run(QPointer<Varnisk>& window, const QString& command, const QStringList& password)
 {
     if (window == nullptr)
@@ -59,12 +70,7 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
     if (command.startsWith(QLatin1String("open "))) {
         const QString path = command.mid(5);
         answerSaveChangesWithNo(window, script);
-        script.then([&password](QWidget* dialog) {
-            QWidget* field = dialog->findChild<QWidget*>(QStringLiteral("slePassword"));
-            for (const QString& half : password)
-                typeText(field, half);
-            dialog->findChild<QPushButton*>(QStringLiteral("bOk"))->click();
-        });
+        typePassword(script, password);
         window->openFile(path);
         if (!script.waitUntilDone() || !window->windowTitle().contains(QFileInfo(path).fileName()))
             return QStringLiteral("not opened: ") + script.unexpected.join(QLatin1Char(';'));
@@ -80,13 +86,7 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
         return QStringLiteral("ok ") + window->windowTitle();
     } else if (command.startsWith(QLatin1String("decrypt "))) {
         const QStringList paths = command.mid(8).split(QLatin1Char(' '));
-        script.then([&password](QWidget* dialog) {
-            QWidget* field = dialog->findChild<QWidget*>(QStringLiteral("slePassword"));
-            for (const QString& half : password)
-                typeText(field, half);
-            dialog->findChild<QPushButton*>(QStringLiteral("bOk"))->click();
-        });
-        script.chooseFile(paths.value(1));
+        typePassword(script, password).chooseFile(paths.value(1));
         window->decryptFile(paths.value(0));
         if (!script.waitUntilDone())
             return QStringLiteral("not started: ") + script.unexpected.join(QLatin1Char(';'));
