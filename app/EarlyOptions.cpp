@@ -1,5 +1,6 @@
 #include "EarlyOptions.h"
 
+#include "LockService.h"
 #include "Translations.h"
 #include "Version.h"
 
@@ -31,6 +32,7 @@ const EarlyOption earlyOptions[] = {
     {"--help", &printHelp},
     {"-h", &printHelp},
     {"--version", &printVersion},
+    {"--lock", &LockService::lockEveryInstance},
 };
 
 } // namespace
@@ -63,6 +65,8 @@ QString EarlyOptions::helpText()
               "Options:\n"
               "  -h, --help     show this help\n"
               "  --version      show the version\n"
+              "  --lock         lock the windows of every running Varnisk of this session,\n"
+              "                 then exit: for screen lockers that tell nobody\n"
               "  --             end the options: every later argument is a file name, even\n"
               "                 one that begins with a dash\n"
               "\n"

@@ -1,5 +1,6 @@
 #include "VarniskApplication.h"
 
+#include "TerminationSignals.h"
 #include "Translations.h"
 #include "Varnisk.h"
 #include "WindowSystem.h"
@@ -20,6 +21,8 @@ VarniskApplication::VarniskApplication(int& argc, char** argv)
     // (the app id on Wayland), and Type Selection recognises its own windows by it.
     setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
     Translations::install();
+    // From the start: a signal that comes before the event loop runs is handled once it does.
+    new TerminationSignals(this);
     windowSystem = WindowSystem::create();
     {
         const QPixmap pixmap(QStringLiteral(":/Varnisk/Resources/splash.jpg"));
@@ -71,9 +74,15 @@ void VarniskApplication::requestOpen(const QString& filename)
 
 void VarniskApplication::open(QString filename)
 {
+    // A document that a window shows already: that window comes to the front instead.
+    if (Varnisk* showing = Varnisk::windowShowing(filename)) {
+        showing->bringToFront();
+        return;
+    }
     Varnisk* window = mainWindow.data();
     mainWindow.clear();
-    if (window == nullptr)
+    // A locked start-up window would open it only once unlocked.
+    if (window == nullptr || window->isLocked())
         window = createWindow();
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();

@@ -1,9 +1,14 @@
 #include "FileOperation.h"
 
+#include "LockController.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QIODevice>
+#include <QThread>
 
+#include <cerrno>
+#include <new>
 #include <system_error>
 
 namespace {
@@ -62,10 +67,16 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
     total = source->isSequential() ? 0 : static_cast<quint64>(qMax<qint64>(0, source->size()));
     progress = std::make_unique<StreamProgress>();
     running = true;
+    progressShown = false;
+    abandoned = false;
+    workEnded = false;
     qApp->installEventFilter(this);
     const auto run = [this, work]() {
         try {
             result = work(*source, *progress);
+        } catch (const std::bad_alloc&) {
+            // An image decrypted into memory, above all: a failure like any other.
+            result = {CryptoFile::Outcome::OutOfMemory, qt_error_string(ENOMEM)};
         } catch (...) {
             result = {CryptoFile::Outcome::UnknownError, {}};
         }
@@ -73,6 +84,7 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
     try {
         thread = std::thread([this, run]() {
             run();
+            workEnded = true;
             QMetaObject::invokeMethod(this, &FileOperation::end, Qt::QueuedConnection);
         });
     } catch (const std::system_error&) {
@@ -86,12 +98,41 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
 
 void FileOperation::showProgress()
 {
-    if (!running || dialog.isVisible() || progress->isCancelled())
+    if (!running || progress->isCancelled())
         return;
     showTimer.stop();
+    progressShown = true;
     updateProgress();
-    dialog.open();
     updateTimer.start();
+    if (passThrough == nullptr && !dialog.isVisible())
+        dialog.open();
+}
+
+void FileOperation::letThrough(QWidget* widget)
+{
+    passThrough = widget;
+    // A dialog stays above its window, and would cover the page: it is away meanwhile (the
+    // work is not cancelled), and back afterwards.
+    if (widget != nullptr)
+        dialog.hide();
+    else if (progressShown)
+        showProgress();
+}
+
+bool FileOperation::cancelAndWait(QDeadlineTimer deadline)
+{
+    if (!running)
+        return true;
+    abandoned = true;
+    progress->cancel();
+    // Not through the event loop: that would run what waits for the end, message boxes among it.
+    while (!workEnded && !deadline.hasExpired())
+        QThread::msleep(10);
+    if (!workEnded)
+        return false;
+    if (thread.joinable())
+        thread.join();
+    return true;
 }
 
 void FileOperation::updateProgress()
@@ -109,6 +150,8 @@ void FileOperation::end()
     qApp->removeEventFilter(this);
     dialog.hide();
     source.reset();
+    if (abandoned)
+        return;
     // A copy: what the receiver does may start the next work before it is done with this one.
     const CryptoFile::Result ended = result;
     emit finished(ended);
@@ -116,9 +159,13 @@ void FileOperation::end()
 
 bool FileOperation::eventFilter(QObject* watched, QEvent* event)
 {
-    // The window's own widgets take no input; the progress dialog, a window of its own, does.
+    // The window's own widgets take no input; the progress dialog, a window of its own, does,
+    // and so does the lock page, and the lock's key.
     if (!isInput(event->type()) || !watched->isWidgetType() ||
-        static_cast<QWidget*>(watched)->window() != window)
+        static_cast<QWidget*>(watched)->window() != window || LockController::isLockKey(event))
+        return false;
+    if (passThrough != nullptr &&
+        (watched == passThrough || passThrough->isAncestorOf(static_cast<QWidget*>(watched))))
         return false;
     // An accepted override keeps a key from triggering the window's shortcuts; the key itself
     // then goes nowhere either.

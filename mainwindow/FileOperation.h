@@ -4,10 +4,13 @@
 #include "ProgressDialog.h"
 #include "StreamProgress.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -43,6 +46,14 @@ public:
     [[nodiscard]] bool isRunning() const { return running; }
     // Shows the progress dialog now rather than later, while the work runs.
     void showProgress();
+    // Lets input reach `widget` (and its children) in the window while the work runs, with the
+    // progress dialog away meanwhile; null ends that. For the lock page.
+    void letThrough(QWidget* widget);
+    [[nodiscard]] const QWidget* progressDialog() const { return &dialog; }
+    // Cancels a running work for a program about to end, and waits until its thread has cleaned
+    // up or `deadline` has passed; finished() is not emitted for it any more. True when no work
+    // is left running.
+    bool cancelAndWait(QDeadlineTimer deadline);
 
 signals:
     // The work has ended and its thread is gone; `result` is what the work returned, with
@@ -58,11 +69,15 @@ private:
 
     QWidget* const window;
     ProgressDialog dialog;
+    QPointer<QWidget> passThrough;
     QTimer showTimer;
     QTimer updateTimer;
     QString text;
     quint64 total = 0;
     bool running = false;
+    bool progressShown = false; // the dialog is due (hidden only while something is let through)
+    bool abandoned = false;     // cancelled by cancelAndWait(): nobody waits for the end
+    std::atomic<bool> workEnded{false}; // set by the work's thread as its last step
     std::unique_ptr<QIODevice> source;
     std::unique_ptr<StreamProgress> progress; // a fresh one per work
     CryptoFile::Result result{CryptoFile::Outcome::UnknownError, {}};

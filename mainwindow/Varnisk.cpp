@@ -4,9 +4,11 @@
 #include "ClipboardGuard.h"
 #include "DragOutBlocker.h"
 #include "FindDialog.h"
-#include "TracelessFileDialog.h"
+#include "LockController.h"
+#include "LockPage.h"
 #include "LockedMemory.h"
 #include "OutcomeMessage.h"
+#include "TracelessFileDialog.h"
 #include "WindowSystem.h"
 #include "ui_VarniskClass.h"
 
@@ -19,9 +21,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScopedValueRollback>
+#include <QStackedWidget>
 #include <QTextCursor>
 
 #include <cmath>
+
+#include <sys/stat.h>
 
 Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's context*/)
     : QMainWindow(nullptr), ui(std::make_unique<Ui::VarniskClass>()),
@@ -32,6 +37,12 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     ui->setupUi(this);
     clipboardGuard = new ClipboardGuard(this);
     new DragOutBlocker(ui->seTextEdit);
+    pages = new QStackedWidget(this);
+    pages->setObjectName(QStringLiteral("pages"));
+    pages->addWidget(takeCentralWidget());
+    lockPage = new LockPage(&unlockPassword, pages);
+    pages->addWidget(lockPage);
+    setCentralWidget(pages);
     // Not a box: the editor works all the same, and the user should see it every time.
     if (LockedMemory::lockingFailed())
         ui->statusBar->addPermanentWidget(
@@ -58,6 +69,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     connect(ui->action_Save_As, &QAction::triggered, this, &Varnisk::aSaveAs);
     connect(ui->action_Close, &QAction::triggered, this, &Varnisk::close);
     connect(ui->action_Settings, &QAction::triggered, this, &Varnisk::aSettings);
+    connect(ui->action_Preferences, &QAction::triggered, this, &Varnisk::aPreferences);
     connect(ui->action_Quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
     connect(ui->action_Line_Wrap, &QAction::triggered, this, &Varnisk::aLineWrap);
     connect(ui->action_Tab_Width, &QAction::triggered, this, &Varnisk::aTabWidth);
@@ -69,6 +81,8 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     connect(ui->action_Type_Selection_ENTER, &QAction::triggered, this,
             &Varnisk::aTypeSelectionEnter);
     connect(ui->action_About, &QAction::triggered, this, &Varnisk::aAbout);
+    connect(ui->action_Lock, &QAction::triggered, this, &Varnisk::aLock);
+    connect(lockPage, &LockPage::unlockRequested, this, &Varnisk::unlockRequested);
     connect(ui->seTextEdit, &QPlainTextEdit::modificationChanged, this,
             &Varnisk::textModificationChanged);
     connect(ui->seTextEdit, &QPlainTextEdit::selectionChanged, this,
@@ -81,6 +95,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
 
     readSettings();
     startNewDocument();
+    LockController::instance().add(this);
 }
 
 QFont Varnisk::editorFont()
@@ -105,8 +120,12 @@ Varnisk::~Varnisk()
     // The text widget goes before the members are released, so the document's text (and its
     // undo history) is freed while the window still holds everything else; the find dialog,
     // which searches that widget, goes first.
+    if (LockController* controller = LockController::existing())
+        controller->remove(this);
     delete findDialog;
     delete ui->seTextEdit;
+    // It points at a holder that the members' release wipes.
+    delete lockPage;
 }
 
 void Varnisk::aSettings()
@@ -170,9 +189,11 @@ void Varnisk::findNext()
     if (match.isNull()) {
         information(tr("Searched text not found!"));
         // The search came from the find dialog: the user's next keys belong in its field, not
-        // in the document behind the message.
-        findDialog->activateWindow();
-        findDialog->raise();
+        // in the document behind the message. A lock meanwhile has closed it for good.
+        if (findDialog != nullptr && !locked) {
+            findDialog->activateWindow();
+            findDialog->raise();
+        }
         return;
     }
     // The match is selected exactly, so the user sees where it is and the next search starts
@@ -207,7 +228,7 @@ void Varnisk::closeEvent(QCloseEvent* event)
     }
     // A window whose operation still waits for a password stays open: closing it would drop
     // that operation (a Save As among them) half-way.
-    if (passwordDialogOpen() || maybeSave() == QMessageBox::Cancel) {
+    if (passwordDialogOpen() || maybeSave() != QMessageBox::No) {
         event->ignore();
         return;
     }
@@ -215,6 +236,30 @@ void Varnisk::closeEvent(QCloseEvent* event)
     event->accept();
     forgetSearchText();
     clipboardGuard->windowClosing();
+}
+
+Varnisk* Varnisk::windowShowing(const QString& path)
+{
+    // Only device and inode count: the file may be large, and need not be read for that.
+    struct stat wanted = {};
+    if (stat(QFile::encodeName(path).constData(), &wanted) != 0)
+        return nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* window = qobject_cast<Varnisk*>(widget);
+        if (window != nullptr && window->named() && window->documentBase.exists() &&
+            window->documentBase.device() == static_cast<quint64>(wanted.st_dev) &&
+            window->documentBase.inode() == static_cast<quint64>(wanted.st_ino))
+            return window;
+    }
+    return nullptr;
+}
+
+void Varnisk::bringToFront()
+{
+    show();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
 }
 
 bool Varnisk::passwordDialogOpen() const

@@ -20,7 +20,8 @@ void Varnisk::openFile(const QString& fileName)
 {
     // A request that comes while a file is encrypted or decrypted waits until that has ended, as
     // it used to when the work held up the whole window.
-    if (fileOperation.isRunning()) {
+    // A locked window opens it once unlocked.
+    if (fileOperation.isRunning() || locked) {
         deferredOpens << fileName;
         return;
     }
@@ -31,7 +32,7 @@ void Varnisk::openFile(const QString& fileName)
     const QString suffix = QFileInfo(fileName).suffix();
     if (suffix == QLatin1String("stxt")) {
         // The request may reach a window whose document has unsaved changes.
-        if (maybeSave() != QMessageBox::Cancel)
+        if (maybeSave() == QMessageBox::No)
             openSecrets(fileName);
     } else if (suffix == QLatin1String("sdat") || suffix == QLatin1String("simg")) {
         decryptFile(fileName);
@@ -216,6 +217,14 @@ void Varnisk::runFileOperation(const QString& text, std::unique_ptr<QFile> sourc
 
 void Varnisk::fileOperationFinished(const CryptoFile::Result& result)
 {
+    // Nothing of it shows over the lock page (a Save dialog least of all): its outcome waits for
+    // the unlock. Its passwords are done with now.
+    if (locked) {
+        heldOperationResult = result;
+        encryptPasswordDialog.clear();
+        decryptPasswordDialog.clear();
+        return;
+    }
     (this->*std::exchange(fileOperationDone, nullptr))(result);
     for (const QString& name : std::exchange(deferredOpens, {}))
         openFile(name);

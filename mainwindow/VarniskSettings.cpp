@@ -1,5 +1,8 @@
 #include "Varnisk.h"
 
+#include "LockController.h"
+#include "LockSettings.h"
+#include "SettingsDialog.h"
 #include "ui_VarniskClass.h"
 
 #include <QDir>
@@ -36,4 +39,32 @@ void Varnisk::writeSettings()
     settings.setValue(QStringLiteral("lineWrap"), ui->action_Line_Wrap->isChecked());
     settings.setValue(QStringLiteral("tabWidth"), tabWidth);
     settings.endGroup();
+}
+
+namespace {
+
+// The settings of the settings dialog are the program's, not a window's: each is written as soon
+// as the dialog is accepted and read where it is used, so every window follows at once.
+const QString backupsKey = QStringLiteral("Settings/backups");
+
+} // namespace
+
+bool Varnisk::backupsWanted()
+{
+    return QSettings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"))
+        .value(backupsKey, true)
+        .toBool();
+}
+
+void Varnisk::aPreferences()
+{
+    SettingsDialog dialog(this);
+    QSettings settings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"));
+    dialog.setBackups(settings.value(backupsKey, true).toBool());
+    dialog.setLockSettings(LockSettings::read());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    settings.setValue(backupsKey, dialog.backups());
+    dialog.lockSettings().write();
+    LockController::instance().reloadSettings();
 }

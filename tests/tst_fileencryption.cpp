@@ -121,6 +121,9 @@ void tst_FileEncryption::initTestCase()
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
     TestSupport::isolateSettings(settings);
+    // The first window starts what the process keeps for all of them (the D-Bus connection's
+    // thread among it), so the thread counts below see only the work's threads come and go.
+    EditorWindow::show();
 }
 
 void tst_FileEncryption::init()
@@ -445,6 +448,9 @@ void tst_FileEncryption::longOperation_data()
     QTest::newRow("decrypt from a pipe, to the end") << QStringLiteral("decrypt") << "complete";
     QTest::newRow("decrypt from a pipe, Cancel") << QStringLiteral("decrypt") << "cancel";
     QTest::newRow("image from a pipe, Cancel") << QStringLiteral("image") << "cancel";
+    // Ctrl+L in the progress dialog: the work runs on, the lock page takes input meanwhile, and
+    // an end while locked shows nothing (no Save dialog) until the window is unlocked.
+    QTest::newRow("image from a pipe, locked") << QStringLiteral("image") << "lock";
 }
 
 void tst_FileEncryption::longOperation()
@@ -484,6 +490,8 @@ void tst_FileEncryption::longOperation()
     QString label;
     bool overWindow = false;
     bool closeRefused = false;
+    bool lockedWhileRunning = false;
+    bool savedWhileLocked = true;
     script.then([&](QWidget* widget) {
         auto* dialog = qobject_cast<ProgressDialog*>(widget);
         QVERIFY2(dialog != nullptr, widget->metaObject()->className());
@@ -499,13 +507,41 @@ void tst_FileEncryption::longOperation()
             QApplication::closeAllWindows();
             closeRefused = !window->close() && window->isVisible() && dialog->isVisible();
         }
-        if (ending == "complete")
+        if (ending == "lock") {
+            // The progress dialog is away while the page shows, and back after the unlock.
+            auto* unlock = window->findChild<QPushButton*>(QStringLiteral("bUnlock"));
+            QTest::keyClick(dialog, Qt::Key_L, Qt::ControlModifier);
+            lockedWhileRunning = window->isLocked() && !dialog->isVisible() &&
+                                 QApplication::activeModalWidget() == nullptr;
+            QTest::mouseClick(unlock, Qt::LeftButton);
+            lockedWhileRunning = lockedWhileRunning && !window->isLocked() && dialog->isVisible();
+            QTest::keyClick(dialog, Qt::Key_L, Qt::ControlModifier);
+            // The work's end, while locked, wipes its password at once.
+            QLineEdit* typed = nullptr;
+            for (auto* field : window->findChildren<QLineEdit*>(QStringLiteral("slePassword")))
+                typed = field->text().isEmpty() ? typed : field;
+            TestSupport::waitFor([typed]() { return typed->text().isEmpty(); });
+            QTest::qWait(50);
+            QTest::mouseClick(unlock, Qt::LeftButton);
+        } else if (ending == "complete") {
             window->openFile(later); // from outside: waits for the running work
-        else
+        } else {
             dialog->findChild<QPushButton*>(QStringLiteral("bCancel"))->click();
+        }
     });
     QString message;
     QString deferred;
+    if (ending == "lock") {
+        script
+            .then([&](QWidget* widget) {
+                savedWhileLocked = window->isLocked();
+                auto* dialog = static_cast<QFileDialog*>(widget);
+                dialog->setOption(QFileDialog::DontConfirmOverwrite);
+                ModalScript::enterFileName(dialog, target);
+                static_cast<QDialog*>(dialog)->accept();
+            })
+            .message(&message);
+    }
     if (ending == "complete") {
         script.message(&message).then([&](QWidget* widget) {
             deferred = window->statusBar()->currentMessage();
@@ -532,10 +568,13 @@ void tst_FileEncryption::longOperation()
     }
     pipe.reset();
     QCOMPARE(threadCount(), threadsBefore);
-    if (ending == "complete") {
+    if (ending == "complete" || ending == "lock") {
         QCOMPARE(message, QStringLiteral("File successfully decrypted!"));
         QCOMPARE(TestSupport::readFile(target), plain);
-        QCOMPARE(deferred, QStringLiteral("Decrypting: later.sdat"));
+        if (ending == "complete")
+            QCOMPARE(deferred, QStringLiteral("Decrypting: later.sdat"));
+        else
+            QVERIFY(lockedWhileRunning && !savedWhileLocked);
     } else {
         QCOMPARE(TestSupport::readFile(target), QByteArray("existing file"));
         QCOMPARE(TestSupport::entries(dir->path()), before);

@@ -1,7 +1,10 @@
 // Secrets documents end to end: New, Open, Save, Save As and the "Save changes?" question,
 // driven through the real dialogs on real files.
+#include "ChildProcess.h"
 #include "EditorWindow.h"
 #include "ModalScript.h"
+#include "OpensslStream.h"
+#include "SanitizerBuild.h"
 #include "SmallTmpfs.h"
 #include "TestSupport.h"
 
@@ -9,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,7 +21,10 @@
 #include <csignal>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace EditorWindow;
 using TestSupport::decryptFile;
@@ -32,15 +39,37 @@ ino_t inode(const QString& path)
     return stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
 }
 
-// Opens `path` through the password dialog; the texts of the message boxes that follow.
-QStringList open(Varnisk& window, const QString& path, const QByteArray& password)
+// Opens `path` through the password dialog, pressing `then` in the message box that follows if
+// given; the texts of the other message boxes.
+QStringList open(Varnisk& window, const QString& path, const QByteArray& password,
+                 const QString& then = {})
 {
     ModalScript script;
     script.password(password);
+    if (!then.isEmpty())
+        script.press(then);
     window.openFile(path);
     script.waitUntilDone();
     QTest::qWait(100);
     return script.unexpectedMessages;
+}
+
+// Another writer replaces `doc` with its own document, under another password.
+void replaceByAnotherWriter(const QString& doc)
+{
+    const QString fresh = doc + QStringLiteral(".new");
+    if (!encryptToFile(fresh, "theirs", "their pw") ||
+        std::rename(qPrintable(fresh), qPrintable(doc)))
+        qWarning("could not replace %s", qPrintable(doc));
+}
+
+// The editor probe (a real editor process) with `doc` open (password "pw") and edited.
+bool startProbe(ChildProcess& probe, const QString& doc)
+{
+    return probe.start(TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe")),
+                       {"p", "w"}, {}) &&
+           probe.writeInput({"open " + doc.toUtf8() + "\nedit\n"}) && probe.readLine() == "ok" &&
+           probe.readLine() == "ok";
 }
 
 } // namespace
@@ -64,6 +93,17 @@ private slots:
     void saveThroughLink();
     void saveChanges_data();
     void saveChanges();
+    void changedOnDisk_data();
+    void changedOnDisk();
+    void changedByAnotherProcess();
+    void backups_data();
+    void backups();
+    void endingSignals_data();
+    void endingSignals();
+    void outOfMemoryKeepsEdits_data();
+    void outOfMemoryKeepsEdits();
+    void recovery_data();
+    void recovery();
 
 private:
     std::unique_ptr<Varnisk> openDocument(const QString& path, const QString& edited);
@@ -149,7 +189,12 @@ void tst_SecretsDocument::openFailures_data()
     QTest::newRow("tampered") << QByteArray("tampered") << QByteArray("right") << "Wrong password!";
     QTest::newRow("a folder") << QByteArray("folder") << QByteArray("pw")
                               << "File could not be opened for reading!";
-    QTest::newRow("a zero byte ends the text") << QByteArray("zero") << QByteArray("right") << "";
+    // The text after a zero byte cannot be shown: asked first, and Cancel is the default.
+    QTest::newRow("a zero byte: not opened without asking")
+        << QByteArray("zero") << QByteArray("right")
+        << "bad.stxt holds more data after a zero byte";
+    QTest::newRow("a zero byte: the text before it")
+        << QByteArray("zero, open") << QByteArray("right") << "";
 }
 
 void tst_SecretsDocument::openFailures()
@@ -160,7 +205,7 @@ void tst_SecretsDocument::openFailures()
     const QString file = path("bad.stxt");
     if (content == "folder") {
         QVERIFY(QDir().mkdir(file));
-    } else if (content == "zero") {
+    } else if (content.startsWith("zero")) {
         QVERIFY(encryptToFile(file, QByteArray("before\0after", 12), "right"));
     } else if (content == "doc" || content == "tampered") {
         QVERIFY(encryptToFile(file, QByteArray(5000, 's'), "right"));
@@ -174,7 +219,8 @@ void tst_SecretsDocument::openFailures()
     }
     const QByteArray before = readFile(file);
     auto window = show(QStringLiteral("kept"));
-    const QStringList messages = open(*window, file, password);
+    const QStringList messages =
+        open(*window, file, password, content == "zero, open" ? "&Open the Text Before It" : "");
     QCOMPARE(messages.size(), message.isEmpty() ? 0 : 1);
     // A wrong password mostly spoils the padding, else the digest: two wordings.
     QVERIFY2(message.isEmpty() || messages.first().startsWith(message),
@@ -279,9 +325,12 @@ void tst_SecretsDocument::saveInPlaceInLockedFolder()
     if (QFile(folder + QStringLiteral("/probe")).open(QIODevice::WriteOnly))
         QSKIP("this file system lets us create files in a read-only folder");
 
-    edit(*window, QStringLiteral("new text"));
+    // Twice: the second save knows the version the first one wrote in place.
     ModalScript none;
-    trigger(*window, "action_Save");
+    for (const QString text : {"newer text", "new text"}) {
+        edit(*window, text);
+        trigger(*window, "action_Save");
+    }
     QCOMPARE(none.unexpectedMessages, QStringList());
     QCOMPARE(window->windowTitle(), QStringLiteral("Varnisk - doc.stxt"));
     QCOMPARE(decryptFile(file, "pw"), QByteArray("new text"));
@@ -336,8 +385,7 @@ void tst_SecretsDocument::saveChanges_data()
         ask);
     row("New, Yes, the save fails: asked again", true, true, "New broken", "Yes message Cancel",
         false, {},
-        {"Save changes?", "File could not be opened for writing!\nError-Message: Is a directory",
-         "Save changes?"});
+        {"Save changes?", "Error writing File!\nError-Message: File too large", "Save changes?"});
     row("Close, Yes on an unnamed document saves first", false, true, "Close",
         "Yes fresh.stxt passwords", true, "edited", ask);
     row("Close, password cancelled: the window stays", false, true, "Close",
@@ -375,11 +423,10 @@ void tst_SecretsDocument::saveChanges()
     if (modified)
         edit(*window, QStringLiteral("edited"));
     const QString title = window->windowTitle();
-    if (operation.endsWith(QLatin1String(" broken"))) {
-        // The document's file became a folder: the save cannot replace it.
-        QVERIFY(QFile::remove(doc));
-        QVERIFY(QDir().mkdir(doc));
-    }
+    // The save fails at its first bytes.
+    std::unique_ptr<TestSupport::FileSizeLimit> limit;
+    if (operation.endsWith(QLatin1String(" broken")))
+        limit = std::make_unique<TestSupport::FileSizeLimit>(10);
 
     ModalScript script;
     bool closed = true;
@@ -414,6 +461,7 @@ void tst_SecretsDocument::saveChanges()
                                                               : "action_Save_As");
     QVERIFY(script.waitUntilDone());
     QTest::qWait(50);
+    limit.reset();
     QCOMPARE(script.unexpected, QStringList());
     QCOMPARE(script.messages, messages);
 
@@ -443,6 +491,306 @@ void tst_SecretsDocument::saveChanges()
         trigger(*window, "action_Save");
         QCOMPARE(decryptFile(doc, "pw"), QByteArray("edited"));
     }
+}
+
+void tst_SecretsDocument::changedOnDisk_data()
+{
+    // Between Open and Save another writer replaces doc.stxt, rewrites it in place with other
+    // bytes of the same size and modification time, or removes it. The button pressed in the
+    // question that names the file; what the file holds then: the window's text ("mine"), the
+    // other writer's bytes ("theirs"), or nothing.
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("answer"); // empty: no question
+    QTest::addColumn<QString>("holds");
+    for (const QString change : {"replaced", "same size and time", "removed"}) {
+        const QString gone = change == QLatin1String("removed") ? "" : "theirs";
+        QTest::addRow("%s, overwrite", qPrintable(change))
+            << change << (gone.isEmpty() ? "&Write It Again" : "&Overwrite") << "mine";
+        QTest::addRow("%s, save as", qPrintable(change)) << change << "Save &As..." << gone;
+        QTest::addRow("%s, cancel", qPrintable(change)) << change << "Cancel" << gone;
+    }
+    QTest::newRow("unchanged: no question") << "unchanged"
+                                            << ""
+                                            << "mine";
+}
+
+void tst_SecretsDocument::changedOnDisk()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, answer);
+    QFETCH(QString, holds);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    QVERIFY(encryptToFile(doc, "on disk", "pw"));
+    auto window = openDocument(doc, QStringLiteral("mine"));
+    struct stat before = {};
+    QCOMPARE(stat(qPrintable(doc), &before), 0);
+    if (change == "replaced") {
+        replaceByAnotherWriter(doc);
+    } else if (change == "same size and time") {
+        QByteArray bytes = readFile(doc);
+        bytes[40] = static_cast<char>(bytes[40] ^ 1);
+        TestSupport::writeFile(doc, bytes);
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        QCOMPARE(utimensat(AT_FDCWD, qPrintable(doc), times, 0), 0);
+        QCOMPARE(inode(doc), before.st_ino);
+    } else if (change == "removed") {
+        QVERIFY(QFile::remove(doc));
+    }
+    const QByteArray theirs = readFile(doc);
+
+    ModalScript script;
+    if (!answer.isEmpty())
+        script.press(answer);
+    if (answer.startsWith("Save"))
+        script.chooseFile(path(QStringLiteral("other.stxt"))).passwords("pw2", "pw2");
+    trigger(*window, "action_Save");
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(script.messages.size(), answer.isEmpty() ? 0 : 1);
+    QVERIFY(script.messages.isEmpty() || script.messages.first().startsWith("doc.stxt "));
+    QCOMPARE(holds == "mine" ? decryptFile(doc, "pw") : readFile(doc),
+             holds == "mine" ? "mine" : theirs);
+    QCOMPARE(QFileInfo::exists(doc), !holds.isEmpty());
+    if (answer.startsWith("Save"))
+        QCOMPARE(decryptFile(path(QStringLiteral("other.stxt")), "pw2"), QByteArray("mine"));
+    // Cancel writes nothing, and the edits still count as unsaved.
+    QCOMPARE(editor(*window)->document()->isModified(), answer == "Cancel");
+}
+
+void tst_SecretsDocument::changedByAnotherProcess()
+{
+    // The same document in two editors: the second save is not made over the first one's
+    // version without a question (which the probe counts as unexpected and cancels).
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    QVERIFY(encryptToFile(doc, "line one\nline two\n", "pw"));
+    ChildProcess first;
+    ChildProcess second;
+    QVERIFY(startProbe(first, doc) && startProbe(second, doc));
+    QVERIFY(second.writeInput({"save\n"}));
+    QCOMPARE(second.readLine(), QByteArray("ok"));
+    const QByteArray saved = readFile(doc);
+    QVERIFY(first.writeInput({"save\ntitle\n"}));
+    QVERIFY(first.readLine().startsWith("failed: unexpected message box: doc.stxt was changed"));
+    QCOMPARE(first.readLine(), QByteArray("ok Varnisk - doc.stxt*"));
+    QCOMPARE(readFile(doc), saved);
+}
+
+void tst_SecretsDocument::backups_data()
+{
+    // doc.stxt holds "first" under "pw"; the window saves "second", then "third" in one of
+    // these ways; what doc.backup.stxt holds afterwards (null: there is none).
+    QTest::addColumn<QString>("thirdSave");
+    QTest::addColumn<QByteArray>("backup");
+    QTest::newRow("two saves: the version before the last") << "save" << QByteArray("second");
+    QTest::newRow("a failed save keeps the backup") << "fails" << QByteArray("first");
+    // No copy may keep the secrets under the old password.
+    QTest::newRow("a password change leaves none") << "new password" << QByteArray();
+    // Another writer's file under another password is no backup; ours stays.
+    QTest::newRow("overwriting theirs keeps ours") << "overwrite theirs" << QByteArray("first");
+    QTest::newRow("switched off") << "backups off" << QByteArray();
+}
+
+void tst_SecretsDocument::backups()
+{
+    QFETCH(QString, thirdSave);
+    QFETCH(QByteArray, backup);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString kept = path(QStringLiteral("doc.backup.stxt"));
+    QSettings("Nembrow", "Varnisk").setValue("Settings/backups", thirdSave != "backups off");
+    QVERIFY(encryptToFile(doc, "first", "pw"));
+    auto window = openDocument(doc, QStringLiteral("second"));
+    trigger(*window, "action_Save");
+    QCOMPARE(decryptFile(kept, "pw"), thirdSave == "backups off" ? QByteArray() : "first");
+
+    edit(*window, thirdSave == "fails" ? QString(100000, QLatin1Char('x')) : "third");
+    ModalScript script;
+    std::unique_ptr<TestSupport::FileSizeLimit> limit;
+    if (thirdSave == "fails") {
+        script.message();
+        limit = std::make_unique<TestSupport::FileSizeLimit>(50000);
+    } else if (thirdSave == "overwrite theirs") {
+        replaceByAnotherWriter(doc);
+        script.press(QStringLiteral("&Overwrite"));
+    } else if (thirdSave == "new password") {
+        script.replaceFile(doc).passwords("new", "new");
+    }
+    trigger(*window, thirdSave == "new password" ? "action_Save_As" : "action_Save");
+    QVERIFY(script.waitUntilDone());
+    limit.reset();
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(decryptFile(doc, thirdSave == "new password" ? "new" : "pw"),
+             thirdSave == "fails" ? QByteArray("second") : "third");
+    QCOMPARE(decryptFile(kept, "pw"), backup);
+    QCOMPARE(QFileInfo::exists(kept), !backup.isNull());
+    QSettings("Nembrow", "Varnisk").remove("Settings/backups");
+}
+
+void tst_SecretsDocument::endingSignals_data()
+{
+    // A real editor with a modified document is ended by a real signal, also while Decrypt File
+    // waits on a pipe writing a named temporary file (as on file systems without unnamed ones):
+    // its cancel cannot be seen before the pipe gives more, so once the wait is over the file is
+    // removed. The editor ends by that signal, the document is untouched, the recovery file
+    // holds the edits under the document's password (read with openssl after its header), and
+    // the settings are written. What opening it offers is recovery()'s matter.
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("decrypting");
+    QTest::addColumn<bool>("locked"); // the recovery file is then the sealed image as it is
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false << false;
+    QTest::newRow("Ctrl-C during Decrypt File") << int(SIGINT) << true << false;
+    QTest::newRow("SIGTERM, locked") << int(SIGTERM) << false << true;
+}
+
+void tst_SecretsDocument::endingSignals()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, decrypting);
+    QFETCH(bool, locked);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString fifo = path(QStringLiteral("in.sdat"));
+    const QString out = path(QStringLiteral("out"));
+    QVERIFY(encryptToFile(doc, "line one\nline two\n", "pw"));
+    QVERIFY(encryptToFile(path(QStringLiteral("whole.sdat")), QByteArray(1 << 20, 'p'), "pw"));
+    QVERIFY(QDir().mkdir(out) && mkfifo(qPrintable(fifo), 0600) == 0);
+    const int writer = ::open(qPrintable(fifo), O_RDWR);
+    const auto closeWriter = qScopeGuard([writer] { ::close(writer); });
+    const QByteArray start = readFile(path(QStringLiteral("whole.sdat"))).left(60 * 1024);
+    QCOMPARE(write(writer, start.constData(), start.size()), ssize_t(start.size()));
+    const QByteArray before = readFile(doc);
+    const QString settingsFile = settings.filePath(QStringLiteral("Nembrow/Varnisk.conf"));
+    QFile::remove(settingsFile);
+
+    ChildProcess probe;
+    qputenv("VARNISK_PROBE_NAMED_TEMPORARIES", "1");
+    QVERIFY(startProbe(probe, doc));
+    qunsetenv("VARNISK_PROBE_NAMED_TEMPORARIES");
+    if (decrypting) {
+        QVERIFY(probe.writeInput({"decrypt " + fifo.toUtf8() + ' ' + out.toUtf8() + "/plain\n"}));
+        QCOMPARE(probe.readLine(), QByteArray("ok"));
+        QVERIFY(TestSupport::waitFor([&out] { return !TestSupport::entries(out).isEmpty(); }));
+    }
+    if (locked) {
+        QVERIFY(probe.writeInput({"lock\n"}));
+        QCOMPARE(probe.readLine(), QByteArray("ok"));
+    }
+    QCOMPARE(kill(probe.pid(), signalNumber), 0);
+    TestSupport::waitFor([&probe] { return !probe.running(); }, 20000);
+    QCOMPARE(probe.exitStatus(), -signalNumber);
+    QCOMPARE(TestSupport::entries(out), QStringList());
+    QVERIFY(QFileInfo::exists(settingsFile));
+    QCOMPARE(readFile(doc), before);
+    const QByteArray recovery = readFile(path(QStringLiteral(".doc.stxt.recovery")));
+    QVERIFY(recovery.startsWith("Varnisk recovery file\nbase: "));
+    const OpensslStream::Record record =
+        OpensslStream::open(recovery.mid(recovery.indexOf("\n\n") + 2), "pw");
+    QCOMPARE(record.data, QByteArray("edited\nline two\n"));
+}
+
+void tst_SecretsDocument::outOfMemoryKeepsEdits_data()
+{
+    // A real editor holding unsaved edits opens a 26 MiB document under a memory limit of this
+    // much more than it uses: too little for the editor to show the text (which Qt cannot fail
+    // gracefully), or even for the decrypted copy. Either is told, and the edits stay.
+    QTest::addColumn<int>("roomMiB");
+    QTest::newRow("no room to show the text") << 160;
+    QTest::newRow("no room to decrypt") << 36;
+}
+
+void tst_SecretsDocument::outOfMemoryKeepsEdits()
+{
+    QFETCH(int, roomMiB);
+#ifdef VARNISK_SANITIZER_BUILD
+    QSKIP("the sanitizers' allocator never fails an allocation and breaks under a memory limit");
+#endif
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString big = path(QStringLiteral("big.stxt"));
+    QVERIFY(encryptToFile(doc, "line one\nline two\n", "pw"));
+    QVERIFY(encryptToFile(big, QByteArray("line of text\n").repeated(2 << 20), "pw"));
+    ChildProcess probe;
+    qputenv("MALLOC_ARENA_MAX", "1"); // no arena of its own for each thread
+    QVERIFY(startProbe(probe, doc));
+    qunsetenv("MALLOC_ARENA_MAX");
+    const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(probe.pid()));
+    const QByteArray used = status.mid(status.indexOf("VmSize:") + 7, 20).simplified();
+    const rlim_t limit =
+        used.left(used.indexOf(' ')).toULongLong() * 1024 + (rlim_t(roomMiB) << 20);
+    const struct rlimit limits = {limit, limit};
+    QCOMPARE(prlimit(probe.pid(), RLIMIT_AS, &limits, nullptr), 0);
+
+    QVERIFY(probe.writeInput({"open " + big.toUtf8() + "\ntitle\nsave\n"}));
+    QVERIFY2(probe.readLine().contains("message box: Not enough memory"), "not told");
+    QCOMPARE(probe.readLine(), QByteArray("ok Varnisk - doc.stxt*"));
+    QCOMPARE(probe.readLine(), QByteArray("ok"));
+    QCOMPARE(decryptFile(doc, "pw"), QByteArray("edited\nline two\n"));
+}
+
+void tst_SecretsDocument::recovery_data()
+{
+    // A window had "recovered" unsaved in doc.stxt ("saved" under "pw") when it wrote its
+    // recovery file (as the signal path does); then, before the document is opened again:
+    // nothing, another writer replaced the document before the recovery was written (the save
+    // then asks), the document was saved after it, or the recovery file is under another
+    // password. What opening answers, and what the window shows then. Opening leaves the
+    // recovery file as it is; the next save removes it.
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<QString>("answer"); // a button, "message" (Ok), or empty: nothing asked
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("declined: kept until the next save") << ""
+                                                        << "Open &Saved Version"
+                                                        << "saved";
+    QTest::newRow("based on an older version: the save asks") << "replaced before"
+                                                              << "&Recover"
+                                                              << "recovered";
+    QTest::newRow("older than the document: not offered") << "saved after"
+                                                          << ""
+                                                          << "saved";
+    QTest::newRow("another password: told, left alone") << "other password"
+                                                        << "message"
+                                                        << "saved";
+}
+
+void tst_SecretsDocument::recovery()
+{
+    QFETCH(QString, meanwhile);
+    QFETCH(QString, answer);
+    QFETCH(QString, shown);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString recoveryFile = path(QStringLiteral(".doc.stxt.recovery"));
+    QVERIFY(encryptToFile(doc, "saved", "pw"));
+    {
+        auto window = openDocument(doc, QStringLiteral("recovered"));
+        if (meanwhile == "replaced before")
+            QVERIFY(encryptToFile(doc, "saved", "pw"));
+        QVERIFY(window->writeRecovery());
+        editor(*window)->document()->setModified(false);
+    }
+    if (meanwhile == "saved after") {
+        const struct timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 10, 0}};
+        QCOMPARE(utimensat(AT_FDCWD, qPrintable(doc), later, 0), 0);
+    } else if (meanwhile == "other password") {
+        const QByteArray written = readFile(recoveryFile);
+        QVERIFY(encryptToFile(path(QStringLiteral("other")), "x", "other"));
+        TestSupport::writeFile(recoveryFile, written.left(written.indexOf("\n\n") + 2) +
+                                                 readFile(path(QStringLiteral("other"))));
+    }
+    const QByteArray recoveryBytes = readFile(recoveryFile);
+
+    auto window = show();
+    const QStringList told = open(*window, doc, "pw", answer == "message" ? "" : answer);
+    QCOMPARE(told.size(), answer == "message" ? 1 : 0);
+    QCOMPARE(editor(*window)->toPlainText(), shown);
+    QCOMPARE(editor(*window)->document()->isModified(), shown == "recovered");
+    QCOMPARE(readFile(recoveryFile), recoveryBytes);
+
+    ModalScript saving;
+    if (meanwhile == "replaced before")
+        saving.press(QStringLiteral("&Overwrite"));
+    trigger(*window, "action_Save");
+    QVERIFY(saving.waitUntilDone());
+    QCOMPARE(saving.unexpected, QStringList());
+    QCOMPARE(saving.messages.size(), meanwhile == "replaced before" ? 1 : 0);
+    QVERIFY(!QFileInfo::exists(recoveryFile));
 }
 
 QTEST_MAIN(tst_SecretsDocument)

@@ -155,6 +155,8 @@ void TestSecretTraces::editorLeavesNoText_data()
     QTest::newRow("New") << "new";
     QTest::newRow("Open replaces the document") << "open " + path("other.stxt");
     QTest::newRow("the window closes") << "close";
+    // The document password goes too, even from locked memory.
+    QTest::newRow("the window locks") << "lock";
 }
 
 void TestSecretTraces::editorLeavesNoText()
@@ -183,7 +185,9 @@ void TestSecretTraces::editorLeavesNoText()
     QCOMPARE(traces(editor.pid(), lastLine), 0);
     QCOMPARE(traces(editor.pid(), mark), 0);
     QCOMPARE(traces(editor.pid(), searched), 0);
-    QCOMPARE(traces(editor.pid(), password, Where::OutsideLockedUndumped), 0);
+    QCOMPARE(traces(editor.pid(), password,
+                    last == "lock" ? Where::Anywhere : Where::OutsideLockedUndumped),
+             0);
 }
 
 void TestSecretTraces::cliLeavesNoSecret_data()

@@ -99,10 +99,16 @@ QString shownText(QWidget* widget)
     return {};
 }
 
-// The form a widget belongs to: its window, or for a menu (a popup window of its own) the window
-// the menu belongs to.
+// The form a widget belongs to: the nearest form class of its own that holds it (named after its
+// class, as the lock page inside the main window), else its window, or for a menu (a popup window
+// of its own) the window the menu belongs to.
 const QWidget* formOf(const QWidget* widget)
 {
+    for (const QWidget* part = widget; part != nullptr && !part->isWindow();
+         part = part->parentWidget()) {
+        if (part->objectName() == QLatin1String(part->metaObject()->className()))
+            return part;
+    }
     const QWidget* window = widget->window();
     while (qobject_cast<const QMenu*>(window) != nullptr && window->parentWidget() != nullptr)
         window = window->parentWidget()->window();

@@ -8,6 +8,7 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDrag>
 #include <QFileInfo>
 #include <QLabel>
@@ -101,7 +102,9 @@ void tst_Varnisk::actions_data()
         {"action_Save", "&Save", "Ctrl+S", true},
         {"action_Save_As", "Save As...", "", true},
         {"action_Close", "&Close", "Ctrl+W", false},
+        {"action_Lock", "&Lock", "Ctrl+L", false},
         {"action_Settings", "Secrets &Directory...", "", true},
+        {"action_Preferences", "Se&ttings...", "", false},
         {"action_Quit", "&Quit", "Ctrl+Q", false},
         {"action_Line_Wrap", "Line &Wrap", "", false},
         {"action_Tab_Width", "&Tab Width...", "", false},
@@ -163,6 +166,15 @@ void tst_Varnisk::settingsRoundTrip()
         QCOMPARE(editor(*window)->tabStopDistance(), tabStop(*window, 8));
         script.chooseFile(secrets);
         trigger(*window, "action_Settings");
+        // The settings dialog's values are stored once it is accepted, not at close.
+        script.then([](QWidget* dialog) {
+            auto* backups = dialog->findChild<QCheckBox*>(QStringLiteral("cbBackups"));
+            QVERIFY(backups->isChecked());
+            backups->setChecked(false);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        trigger(*window, "action_Preferences");
+        QCOMPARE(settings().value(QStringLiteral("Settings/backups")).toBool(), false);
         QVERIFY(script.done());
         QVERIFY(window->close());
     }

@@ -332,6 +332,8 @@ own.
 Options:
   -h, --help     show this help
   --version      show the version
+  --lock         lock the windows of every running Varnisk of this session,
+                 then exit: for screen lockers that tell nobody
   --             end the options: every later argument is a file name, even
                  one that begins with a dash
 
@@ -350,6 +352,8 @@ im Fenster, das beim Start erscheint, jede weitere in einem eigenen Fenster.
 Optionen:
   -h, --help     diese Hilfe anzeigen
   --version      die Version anzeigen
+  --lock         die Fenster jedes laufenden Varnisk dieser Sitzung sperren,
+                 dann beenden: für Bildschirmsperren, die niemandem Bescheid geben
   --             beendet die Optionen: jedes weitere Argument ist ein
                  Dateiname, auch eines, das mit einem Bindestrich beginnt
 
@@ -431,6 +435,75 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     <message>
         <source>Find next...</source>
         <translation>Weitersuchen...</translation>
+    </message>
+</context>
+<context>
+    <name>LockPage</name>
+    <message>
+        <source>This document is locked.</source>
+        <translation>Dieses Dokument ist gesperrt.</translation>
+    </message>
+    <message>
+        <source>This document has no password yet: anyone at this computer can unlock it. Save it to protect it with a password.</source>
+        <translation>Dieses Dokument hat noch kein Passwort: Jeder an diesem Computer kann es entsperren. Speichern Sie es, um es mit einem Passwort zu schützen.</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+    <message>
+        <source>Unlock</source>
+        <translation>Entsperren</translation>
+    </message>
+    <message>
+        <source>Unlocking brings back the text, the cursor and unsaved changes, but not the undo history.</source>
+        <translation>Das Entsperren bringt den Text, die Cursorposition und ungespeicherte Änderungen zurück, aber nicht den Rückgängig-Verlauf.</translation>
+    </message>
+</context>
+<context>
+    <name>LockService</name>
+    <message>
+        <source>no session bus: no running Varnisk can be reached</source>
+        <translation>kein Sitzungsbus: kein laufendes Varnisk erreichbar</translation>
+    </message>
+    <message>
+        <source>no running Varnisk to lock</source>
+        <translation>kein laufendes Varnisk zum Sperren</translation>
+    </message>
+    <message>
+        <source>%1 of %2 running Varnisk did not confirm that their windows are locked</source>
+        <translation>%1 von %2 laufenden Varnisk haben nicht bestätigt, dass ihre Fenster gesperrt sind</translation>
+    </message>
+</context>
+<context>
+    <name>LockSettingsSection</name>
+    <message>
+        <source>Lock</source>
+        <translation>Sperren</translation>
+    </message>
+    <message>
+        <source> min</source>
+        <translation> min</translation>
+    </message>
+    <message>
+        <source>never</source>
+        <translation>nie</translation>
+    </message>
+    <message>
+        <source>Lock after no input for:</source>
+        <translation>Sperren nach Untätigkeit von:</translation>
+    </message>
+    <message>
+        <source>Lock when the screen locks</source>
+        <translation>Sperren, wenn der Bildschirm gesperrt wird</translation>
+    </message>
+    <message>
+        <source>Lock before the computer sleeps</source>
+        <translation>Sperren, bevor der Computer in den Ruhezustand geht</translation>
+    </message>
+    <message>
+        <source>Lock when the window is minimised</source>
+        <translation>Sperren, wenn das Fenster minimiert wird</translation>
     </message>
 </context>
 <context>
@@ -620,6 +693,25 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     </message>
 </context>
 <context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>Settings</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Backups</source>
+        <translation>Sicherungskopien</translation>
+    </message>
+    <message>
+        <source>&amp;Keep the previous version of a document when saving</source>
+        <translation>&amp;Vorige Fassung eines Dokuments beim Speichern aufbewahren</translation>
+    </message>
+    <message>
+        <source>Saving doc.stxt keeps the version it replaces as doc.backup.stxt, under the same password. After a password change no backup is kept.</source>
+        <translation>Beim Speichern von doc.stxt bleibt die ersetzte Fassung als doc.backup.stxt erhalten, unter demselben Passwort. Nach einer Passwortänderung wird keine Sicherungskopie aufbewahrt.</translation>
+    </message>
+</context>
+<context>
     <name>Varnisk</name>
     <message>
         <source>GIF-File (*.gif)</source>
@@ -786,6 +878,10 @@ The old content could not be written back: the file may be damaged. Save the doc
 Der alte Inhalt konnte nicht zurückgeschrieben werden: Die Datei kann beschädigt sein. Speichern Sie das Dokument jetzt unter einem anderen Namen.</translation>
     </message>
     <message>
+        <source>The document could not be locked!</source>
+        <translation>Das Dokument konnte nicht gesperrt werden!</translation>
+    </message>
+    <message>
         <source>The file was changed by another program meanwhile; nothing was written.</source>
         <translation>Die Datei wurde inzwischen von einem anderen Programm geändert; es wurde nichts geschrieben.</translation>
     </message>
@@ -796,6 +892,72 @@ Error-Message: </source>
 Fehlermeldung: </translation>
     </message>
     <message>
+        <source>%1 holds more data after a zero byte, which the editor cannot show.
+
+Open only the text before the zero byte? Saving it afterwards drops the rest for good.</source>
+        <translation>%1 enthält nach einem Nullbyte weitere Daten, die der Editor nicht anzeigen kann.
+
+Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest endgültig verloren.</translation>
+    </message>
+    <message>
+        <source>&amp;Open the Text Before It</source>
+        <translation>Text davor &amp;öffnen</translation>
+    </message>
+    <message>
+        <source>%1 is no longer there: another program moved or deleted it after this window opened or saved it.</source>
+        <translation>%1 ist nicht mehr da: Ein anderes Programm hat die Datei verschoben oder gelöscht, nachdem dieses Fenster sie geöffnet oder gespeichert hat.</translation>
+    </message>
+    <message>
+        <source>%1 was changed by another program (or another Varnisk window) after this window opened or saved it. Saving now replaces that version.</source>
+        <translation>%1 wurde von einem anderen Programm (oder einem anderen Varnisk-Fenster) geändert, nachdem dieses Fenster die Datei geöffnet oder gespeichert hat. Speichern ersetzt jetzt diese Fassung.</translation>
+    </message>
+    <message>
+        <source>Overwrite it with this window&apos;s text, save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Overwrite it with this window&apos;s text, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>&amp;Write It Again</source>
+        <translation>&amp;Neu schreiben</translation>
+    </message>
+    <message>
+        <source>&amp;Overwrite</source>
+        <translation>&amp;Überschreiben</translation>
+    </message>
+    <message>
+        <source>Save &amp;As...</source>
+        <translation>Speichern &amp;unter...</translation>
+    </message>
+    <message>
+        <source>varnisk: the unsaved changes are kept in %1</source>
+        <translation>varnisk: Die ungespeicherten Änderungen sind in %1 aufbewahrt</translation>
+    </message>
+    <message>
+        <source>varnisk: the unsaved changes could not be kept in %1: %2</source>
+        <translation>varnisk: Die ungespeicherten Änderungen konnten nicht in %1 aufbewahrt werden: %2</translation>
+    </message>
+    <message>
+        <source>The recovery file %1 does not open with this password. It was left as it is; the document opens as it was saved.
+%2</source>
+        <translation>Die Wiederherstellungsdatei %1 lässt sich mit diesem Passwort nicht öffnen. Sie bleibt unverändert; das Dokument wird so geöffnet, wie es gespeichert wurde.
+%2</translation>
+    </message>
+    <message>
+        <source>Varnisk was ended on %1 while %2 had unsaved changes, and kept them in the recovery file %3.</source>
+        <translation>Varnisk wurde am %1 beendet, als %2 ungespeicherte Änderungen hatte, und hat sie in der Wiederherstellungsdatei %3 aufbewahrt.</translation>
+    </message>
+    <message>
+        <source>Continue with the recovered text? Otherwise the document opens as it was saved, and the recovery file stays until the document is saved again.</source>
+        <translation>Mit dem wiederhergestellten Text weiterarbeiten? Andernfalls wird das Dokument so geöffnet, wie es gespeichert wurde, und die Wiederherstellungsdatei bleibt, bis das Dokument wieder gespeichert wird.</translation>
+    </message>
+    <message>
+        <source>&amp;Recover</source>
+        <translation>&amp;Wiederherstellen</translation>
+    </message>
+    <message>
         <source>Not enough memory!
 Error-Message: </source>
         <translation>Nicht genug Arbeitsspeicher!
@@ -804,6 +966,18 @@ Fehlermeldung: </translation>
     <message>
         <source>Memory cannot be locked (ulimit -l): passwords may be written to swap.</source>
         <translation>Speicher kann nicht gesperrt werden (ulimit -l): Passwörter können in den Auslagerungsspeicher geschrieben werden.</translation>
+    </message>
+    <message>
+        <source>Open &amp;Saved Version</source>
+        <translation>&amp;Gespeicherte Fassung öffnen</translation>
+    </message>
+    <message>
+        <source>Write it again with this window&apos;s text, save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters neu schreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Write it again with this window&apos;s text, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters neu schreiben oder abbrechen?</translation>
     </message>
 </context>
 <context>
@@ -931,6 +1105,18 @@ Fehlermeldung: </translation>
     <message>
         <source>F10</source>
         <translation>F10</translation>
+    </message>
+    <message>
+        <source>&amp;Lock</source>
+        <translation>Sp&amp;erren</translation>
+    </message>
+    <message>
+        <source>Ctrl+L</source>
+        <translation>Ctrl+L</translation>
+    </message>
+    <message>
+        <source>Se&amp;ttings...</source>
+        <translation>&amp;Einstellungen...</translation>
     </message>
 </context>
 </TS>

@@ -11,9 +11,23 @@
 //   find        type the search text in its two halves into Find and find it in the document
 //   new         File > New (No to "Save changes?")
 //   close       close the window (No to "Save changes?")
+//   lock        File > Lock
+//   locked      "ok" when the window is locked (by whatever locked it), else "failed: unlocked"
+//   unlock      type the password into the lock page and press Return
+//   save        File > Save; any question it asks counts as unexpected and is cancelled
+//   decrypt SOURCE TARGET
+//               start decrypting SOURCE into TARGET, typing the password; answered once the
+//               work runs
+//   title       answered with "ok " and the window title
+//
+// As the program does, it ends by SIGTERM, SIGHUP and SIGINT through its signal path.
+// VARNISK_PROBE_NAMED_TEMPORARIES=1 makes its writes use named temporary files, as on file
+// systems without unnamed ones.
+#include "AtomicFile.h"
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "ProcessProtection.h"
+#include "TerminationSignals.h"
 #include "TestSupport.h"
 #include "Varnisk.h"
 
@@ -24,9 +38,11 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <cerrno>
 #include <cstdio>
-#include <iostream>
-#include <string>
+
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,6 +50,17 @@ void answerSaveChangesWithNo(Varnisk* window, ModalScript& script)
 {
     if (EditorWindow::editor(*window)->document()->isModified())
         script.answer(QMessageBox::No);
+}
+
+// Types the password in its halves into the next password dialog, and presses Ok.
+ModalScript& typePassword(ModalScript& script, const QStringList& password)
+{
+    return script.then([&password](QWidget* dialog) {
+        QWidget* field = dialog->findChild<QWidget*>(QStringLiteral("slePassword"));
+        for (const QString& half : password)
+            typeText(field, half);
+        dialog->findChild<QPushButton*>(QStringLiteral("bOk"))->click();
+    });
 }
 
 QString run(QPointer<Varnisk>& window, const QString& command, const QStringList& password,
@@ -45,12 +72,7 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
     if (command.startsWith(QLatin1String("open "))) {
         const QString path = command.mid(5);
         answerSaveChangesWithNo(window, script);
-        script.then([&password](QWidget* dialog) {
-            QWidget* field = dialog->findChild<QWidget*>(QStringLiteral("slePassword"));
-            for (const QString& half : password)
-                typeText(field, half);
-            dialog->findChild<QPushButton*>(QStringLiteral("bOk"))->click();
-        });
+        typePassword(script, password);
         window->openFile(path);
         if (!script.waitUntilDone() || !window->windowTitle().contains(QFileInfo(path).fileName()))
             return QStringLiteral("not opened: ") + script.unexpected.join(QLatin1Char(';'));
@@ -68,6 +90,16 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
         dialog->findChild<QPushButton*>(QStringLiteral("bFind"))->click();
         if (!EditorWindow::editor(*window)->textCursor().hasSelection())
             return QStringLiteral("not found");
+    } else if (command == QLatin1String("save")) {
+        EditorWindow::trigger(*window, "action_Save");
+    } else if (command == QLatin1String("title")) {
+        return QStringLiteral("ok ") + window->windowTitle();
+    } else if (command.startsWith(QLatin1String("decrypt "))) {
+        const QStringList paths = command.mid(8).split(QLatin1Char(' '));
+        typePassword(script, password).chooseFile(paths.value(1));
+        window->decryptFile(paths.value(0));
+        if (!script.waitUntilDone())
+            return QStringLiteral("not started: ") + script.unexpected.join(QLatin1Char(';'));
     } else if (command == QLatin1String("new")) {
         answerSaveChangesWithNo(window, script);
         EditorWindow::trigger(*window, "action_New");
@@ -77,6 +109,21 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
         window->close();
         if (!TestSupport::waitFor([&window] { return window == nullptr; }))
             return QStringLiteral("the window is still there");
+    } else if (command == QLatin1String("lock")) {
+        EditorWindow::trigger(*window, "action_Lock");
+        if (!window->isLocked())
+            return QStringLiteral("not locked");
+    } else if (command == QLatin1String("locked")) {
+        if (!window->isLocked())
+            return QStringLiteral("unlocked");
+    } else if (command == QLatin1String("unlock")) {
+        QWidget* field = window->findChild<QWidget*>(QStringLiteral("LockPage"))
+                             ->findChild<QWidget*>(QStringLiteral("slePassword"));
+        for (const QString& half : password)
+            typeText(field, half);
+        QTest::keyClick(field, Qt::Key_Return);
+        if (!TestSupport::waitFor([&window]() { return !window->isLocked(); }))
+            return QStringLiteral("still locked");
     } else {
         return QStringLiteral("unknown command");
     }
@@ -96,15 +143,43 @@ int main(int argc, char** argv)
     application.setQuitOnLastWindowClosed(false);
     const QStringList password = application.arguments().mid(1, 2);
     const QStringList search = application.arguments().mid(3, 2);
+    TerminationSignals signalPath;
+    if (qEnvironmentVariableIntValue("VARNISK_PROBE_NAMED_TEMPORARIES") == 1)
+        AtomicFile::systemCalls().unnamedTemporaries = false;
 
     QPointer<Varnisk> window = new Varnisk(nullptr);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
 
-    std::string line;
-    while (std::getline(std::cin, line)) {
-        const QString failure = run(window, QString::fromStdString(line), password, search);
-        std::printf("%s\n", failure.isEmpty() ? "ok" : qPrintable("failed: " + failure));
+    // Standard input is read beside the event loop, which must run between commands: signals
+    // are handled there.
+    QByteArray pending;
+    for (;;) {
+        const int end = pending.indexOf('\n');
+        if (end < 0) {
+            pollfd input = {STDIN_FILENO, POLLIN, 0};
+            if (poll(&input, 1, 20) <= 0) {
+                QCoreApplication::processEvents();
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t count = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            pending.append(buffer, static_cast<int>(count));
+            continue;
+        }
+        const QString line = QString::fromUtf8(pending.left(end));
+        pending.remove(0, end + 1);
+        const QString failure = run(window, line, password, search);
+        const QString answer = failure.isEmpty()                          ? QStringLiteral("ok")
+                               : failure.startsWith(QLatin1String("ok ")) ? failure
+                                                                          : "failed: " + failure;
+        // One line per answer, whatever the message boxes said.
+        std::printf("%s\n",
+                    qPrintable(QString(answer).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         std::fflush(stdout);
     }
     delete window;

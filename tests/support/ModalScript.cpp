@@ -189,6 +189,23 @@ ModalScript& ModalScript::answer(int button)
     });
 }
 
+ModalScript& ModalScript::press(const QString& caption)
+{
+    return then([this, caption](QWidget* widget) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        for (QAbstractButton* button : box ? box->buttons() : QList<QAbstractButton*>()) {
+            if (button->text() == caption) {
+                messages << box->text();
+                button->click();
+                return;
+            }
+        }
+        qWarning("expected a message box with %s, got %s", qPrintable(caption),
+                 qPrintable(describe(widget)));
+        static_cast<QDialog*>(widget)->reject();
+    });
+}
+
 ModalScript& ModalScript::noteProposal(QString* path)
 {
     return then([path](QWidget* widget) {

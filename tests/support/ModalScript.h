@@ -35,6 +35,7 @@ public:
                            const QByteArray& second);
     ModalScript& message(QString* text = nullptr); // a QMessageBox: note its text, Ok
     ModalScript& answer(int button);               // a QMessageBox: press that button
+    ModalScript& press(const QString& caption);    // a QMessageBox: press the button so named
     // Records what the file dialog proposes (directory + selected name) and cancels it.
     ModalScript& noteProposal(QString* path);
 

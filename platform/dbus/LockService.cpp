@@ -1,0 +1,105 @@
+#include "LockService.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDeadlineTimer>
+
+#include <cstdio>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+const QString namePrefix = QStringLiteral("org.nembrow.Varnisk.Instance");
+const QString objectPath = QStringLiteral("/org/nembrow/Varnisk");
+const QString interfaceName = QStringLiteral("org.nembrow.Varnisk");
+// swayidle's before-sleep runs while logind waits, at most 5 s by default.
+constexpr int answerWithinMs = 2000;
+
+void tell(const QString& text)
+{
+    std::fprintf(stderr, "varnisk: %s\n", qPrintable(text));
+}
+
+} // namespace
+
+LockService::LockService(LockAll lock, QObject* parent) : QObject(parent), lockAll(std::move(lock))
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    const QString name = namePrefix + QString::number(getpid());
+    if (!bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots))
+        return;
+    if (!bus.registerService(name)) {
+        bus.unregisterObject(objectPath);
+        return;
+    }
+    serviceName = name;
+}
+
+LockService::~LockService()
+{
+    if (serviceName.isEmpty())
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.unregisterService(serviceName);
+    bus.unregisterObject(objectPath);
+}
+
+bool LockService::Lock()
+{
+    return lockAll();
+}
+
+int LockService::lockEveryInstance()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        tell(QCoreApplication::translate("LockService",
+                                         "no session bus: no running Varnisk can be reached"));
+        return 1;
+    }
+    const QDeadlineTimer deadline(answerWithinMs);
+    QDBusMessage listNames = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames"));
+    const QDBusMessage names =
+        bus.call(listNames, QDBus::Block, static_cast<int>(deadline.remainingTime()));
+    std::vector<QDBusPendingCall> calls;
+    if (names.type() == QDBusMessage::ReplyMessage && !names.arguments().isEmpty()) {
+        for (const QString& name : names.arguments().constFirst().toStringList()) {
+            if (!name.startsWith(namePrefix))
+                continue;
+            // All asked at once, each with what is left of the common time.
+            calls.push_back(
+                bus.asyncCall(QDBusMessage::createMethodCall(name, objectPath, interfaceName,
+                                                             QStringLiteral("Lock")),
+                              qMax(1, static_cast<int>(deadline.remainingTime()))));
+        }
+    }
+    if (calls.empty()) {
+        tell(QCoreApplication::translate("LockService", "no running Varnisk to lock"));
+        return 1;
+    }
+    int locked = 0;
+    for (QDBusPendingCall& call : calls) {
+        call.waitForFinished();
+        const QDBusMessage reply = call.reply();
+        if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+            reply.arguments().constFirst().toBool())
+            ++locked;
+    }
+    if (locked == static_cast<int>(calls.size()))
+        return 0;
+    tell(
+        QCoreApplication::translate(
+            "LockService", "%1 of %2 running Varnisk did not confirm that their windows are locked")
+            .arg(static_cast<int>(calls.size()) - locked)
+            .arg(calls.size()));
+    return 1;
+}
