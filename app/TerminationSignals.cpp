@@ -110,8 +110,10 @@ void TerminationSignals::endBySignal(int signalNumber)
     const QList<Varnisk*> windows = editorWindows();
     for (Varnisk* window : windows)
         window->writeRecovery();
-    for (Varnisk* window : windows)
+    for (Varnisk* window : windows) {
         window->writeSettings();
+        window->restoreKeyboard();
+    }
     const QDeadlineTimer deadline(cancelWaitMs);
     for (Varnisk* window : windows)
         window->cancelFileWork(deadline);

@@ -118,6 +118,9 @@ public:
     // Cancels a running encryption or decryption and waits until it has cleaned up or
     // `deadline` has passed; what it ends with is not shown any more.
     bool cancelFileWork(QDeadlineTimer deadline);
+    // Undoes now what Type Selection left in the window system for a target that reads its keys
+    // late (as the lock does too): nothing typed is left mapped when nobody is there.
+    void restoreKeyboard();
 
 private slots:
     void aNew();

@@ -26,6 +26,7 @@ bool Varnisk::lock()
     if (locked)
         return true;
     closeDialogsForLock();
+    restoreKeyboard();
 
     // Sealed exactly as a Save would write it, so closing while locked can write this image.
     bool sealedNow = false;

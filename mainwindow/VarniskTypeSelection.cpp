@@ -22,6 +22,12 @@ void Varnisk::setWindowSystem(std::unique_ptr<WindowSystem> system)
     windowSystem = std::move(system);
 }
 
+void Varnisk::restoreKeyboard()
+{
+    if (windowSystem != nullptr)
+        windowSystem->restoreKeyboard();
+}
+
 void Varnisk::aTypeSelection()
 {
     typeSelection(NoKey);

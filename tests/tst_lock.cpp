@@ -3,6 +3,7 @@
 #include "EditorWindow.h"
 #include "FindDialog.h"
 #include "ModalScript.h"
+#include "RecordingWindowSystem.h"
 #include "RecoveryFile.h"
 #include "TestSupport.h"
 
@@ -174,8 +175,12 @@ void tst_Lock::roundTrip()
     editor(*window)->setTextCursor(cursor);
     editor(*window)->verticalScrollBar()->setValue(150);
     const QString title = window->windowTitle();
+    Recording recording;
+    window->setWindowSystem(std::make_unique<RecordingWindowSystem>(&recording));
 
     QVERIFY(window->lock());
+    // Characters typed earlier are mapped no longer than the user is there.
+    QCOMPARE(recording.calls, QStringList{"restore keyboard"});
     QVERIFY(lockPage(*window)->isVisible());
     QVERIFY(editor(*window)->toPlainText().isEmpty());
     QVERIFY(!editor(*window)->document()->isUndoAvailable());

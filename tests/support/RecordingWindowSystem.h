@@ -89,6 +89,7 @@ public:
         recording->records = records;
         return recording->delivered < 0 ? records.size() : recording->delivered;
     }
+    void restoreKeyboard() override { recording->calls << QStringLiteral("restore keyboard"); }
     bool activateOwnWindow(Window window) override
     {
         recording->calls << QStringLiteral("activate own %1").arg(window);
