@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
