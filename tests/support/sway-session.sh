@@ -5,7 +5,7 @@
 # a runtime folder of its own; the compositor ends with it.
 xwayland=disable
 [ "$1" = --xwayland ] && { xwayland=enable; shift; }
-top=$(mktemp -d) || exit 1
+top=$(mktemp -d -t varnisk-sway.XXXXXX) || exit 1
 trap 'kill "$sway" 2>/dev/null; wait; rm -rf "$top"' EXIT
 mkdir -m 700 "$top/runtime" "$top/home" "$top/client"
 as=(setpriv --pdeathsig=KILL)
