@@ -20,13 +20,17 @@ printf '%s\n' 'output HEADLESS-1 resolution 1280x800' 'focus_on_window_activatio
     XDG_RUNTIME_DIR="$top/runtime" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
     WLR_RENDERER=pixman "${as[@]}" sway -c "$top/sway.conf" >"$top/log" 2>&1) &
 sway=$!
-for _ in $(seq 100); do
+ready() {
     sockets=("$top"/runtime/wayland-[0-9] "$top"/runtime/sway-ipc.*.sock)
-    [ -S "${sockets[0]}" ] && [ -S "${sockets[1]}" ] && [ $xwayland = disable -o -s "$top/runtime/display" ] && break
+    [ -S "${sockets[0]}" ] && [ -S "${sockets[1]}" ] &&
+        { [ $xwayland = disable ] || [ -s "$top/runtime/display" ]; }
+}
+for _ in $(seq 100); do
+    ready && break
     kill -0 "$sway" 2>/dev/null || break
     sleep 0.1
 done
-[ -S "${sockets[1]}" ] || { echo "sway did not start: $(tail -5 "$top/log")" >&2; exit 1; }
+ready || { echo "sway did not start: $(tail -5 "$top/log")" >&2; exit 1; }
 export WAYLAND_DISPLAY=${sockets[0]} SWAYSOCK=${sockets[1]} XDG_RUNTIME_DIR=$top/client
 if [ $xwayland = enable ]; then
     export DISPLAY=$(cat "$top/runtime/display") QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none
