@@ -1,14 +1,14 @@
 // How fast Type Selection types on X11: a text of letters, digits, punctuation and a few
 // characters off the US layout (on spare keycodes), typed through the X11 layer into a
-// keyrecorder window on an Xvfb of its own. Reports the time sendInput takes and the time until
-// the last character arrived, as medians of the rounds, against the goal of 2,000 characters
+// keyrecorder window on the X server in $DISPLAY. Reports the time sendInput takes and the time
+// until the last character arrived, as medians of the rounds, against the goal of 2,000 characters
 // within a second; every round checks that exactly the text arrived.
 //
-// Usage: bench_typing [CHARACTERS]   (default 2000); ROUNDS=5 in the environment.
+// Usage: tests/support/xvfb-session.sh bench_typing [CHARACTERS]   (default 2000); ROUNDS=5 in
+// the environment.
 
 #include "RecordingWindowSystem.h"
 #include "X11WindowSystem.h"
-#include "XvfbServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -30,12 +30,6 @@ double median(std::vector<double> values)
 
 int main(int argc, char** argv)
 {
-    const XvfbServer server;
-    if (!server.error().isEmpty()) {
-        std::fprintf(stderr, "bench_typing: %s\n", qPrintable(server.error()));
-        return 1;
-    }
-    qputenv("DISPLAY", server.display);
     QCoreApplication application(argc, argv);
     const int length = argc > 1 ? QByteArray(argv[1]).toInt() : 2000;
     const int rounds =

@@ -1,12 +1,15 @@
-// Type Selection in a real headless sway, its shortcuts pressed through a virtual keyboard
-// (wtype), the focus read from sway. Natively on Wayland: a real foot terminal as the target,
-// the main window on Qt's Wayland platform. With --xwayland, on X11 inside the Wayland session:
-// the main window on XWayland (xcb), an X11 xterm and a Wayland-native foot; only the X11 window
-// that was active just before the main window may get the keys.
+// Type Selection in a real headless sway (started by support/sway-session.sh), its shortcuts
+// pressed through a virtual keyboard (wtype), the focus read from sway. Natively on Wayland: a
+// real foot terminal as the target, the main window on Qt's Wayland platform. Under
+// sway-session.sh --xwayland, on X11 inside the Wayland session: the main window on XWayland
+// (xcb), an X11 xterm and a Wayland-native foot; only the X11 window that was active just before
+// the main window may get the keys.
 #include "EditorWindow.h"
-#include "HeadlessSway.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <unistd.h>
@@ -18,12 +21,65 @@ extern "C" const char* __asan_default_options()
     return "fast_unwind_on_malloc=0";
 }
 
+namespace {
+
+// Whether sway finds a window for `criteria` (e.g. "[pid=12]"), and runs `command` on it.
+bool sway(const QString& criteria, const QString& command = QStringLiteral("nop"))
+{
+    return TestSupport::run(QStringLiteral("swaymsg"), {criteria + ' ' + command}).exitCode == 0;
+}
+
+bool hasFocus(qint64 pid)
+{
+    return sway(QStringLiteral("[pid=%1 con_id=__focused__]").arg(pid));
+}
+
+bool waitForFocus(qint64 pid)
+{
+    return TestSupport::waitFor([pid] { return hasFocus(pid); });
+}
+
+// Sends keys as wtype arguments (e.g. {"-k", "F8"}) beside the event loop, so the test's own
+// windows read them; after the pause receivers need to take wtype's keymap.
+bool keys(const QStringList& arguments)
+{
+    QProcess wtype;
+    wtype.start(QStringLiteral("wtype"), QStringList{"-s", "300"} + arguments);
+    return TestSupport::waitFor([&] { return wtype.state() == QProcess::NotRunning; }) &&
+           wtype.exitStatus() == QProcess::NormalExit && wtype.exitCode() == 0;
+}
+
+// A terminal (foot, or xterm under XWayland) whose input goes byte for byte into a file.
+class Terminal
+{
+public:
+    // Starts it and waits until its window has the focus.
+    bool start(const QString& program, const QString& file)
+    {
+        // Raw mode: TAB, ENTER (as a carriage return) and every character arrive unchanged.
+        process.start(program, {"-e", "sh", "-c",
+                                QStringLiteral("stty raw -echo; exec cat > '%1'").arg(file)});
+        return process.waitForStarted() && waitForFocus(pid());
+    }
+    qint64 pid() const { return process.processId(); }
+    void stop()
+    {
+        process.terminate();
+        if (!process.waitForFinished(3000))
+            process.kill();
+        process.waitForFinished();
+    }
+    ~Terminal() { stop(); }
+
+private:
+    QProcess process;
+};
+
+} // namespace
+
 class tst_WaylandTyping : public QObject
 {
     Q_OBJECT
-
-public:
-    explicit tst_WaylandTyping(HeadlessSway& sway) : session(sway) {}
 
 private slots:
     void initTestCase();
@@ -37,37 +93,34 @@ private slots:
 private:
     void showWindow(const QString& text);
 
-    HeadlessSway& session;
+    QTemporaryDir files;
     std::unique_ptr<Varnisk> window;
     QString typed;
-    pid_t terminal = 0;
+    Terminal terminal;
 };
 
 void tst_WaylandTyping::initTestCase()
 {
-    if (!session.error().isEmpty())
-        QSKIP(qPrintable("no headless sway here: " + session.error()));
     QVERIFY(QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
-    typed = session.folder() + QStringLiteral("/typed");
+    typed = files.filePath(QStringLiteral("typed"));
 }
 
 void tst_WaylandTyping::init()
 {
     QFile::remove(typed);
-    terminal = session.startRecorder(QStringLiteral("foot"), typed);
-    QVERIFY(terminal != 0);
+    QVERIFY(terminal.start(QStringLiteral("foot"), typed));
 }
 
 void tst_WaylandTyping::cleanup()
 {
     window.reset();
-    session.terminate(terminal);
+    terminal.stop();
 }
 
 void tst_WaylandTyping::showWindow(const QString& text)
 {
     window = EditorWindow::show(text);
-    QVERIFY(session.waitForFocus(getpid()));
+    QVERIFY(waitForFocus(getpid()));
 }
 
 void tst_WaylandTyping::typesIntoTerminal_data()
@@ -95,28 +148,29 @@ void tst_WaylandTyping::typesIntoTerminal()
 
     showWindow(text);
     ModalScript script;
-    QVERIFY(session.keys({QStringLiteral("-k"), key}));
+    QVERIFY(keys({QStringLiteral("-k"), key}));
     QVERIFY(TestSupport::waitFor(
         [&] { return TestSupport::readFile(typed).size() >= expected.size(); }));
     QCOMPARE(TestSupport::readFile(typed), expected);
     QCOMPARE(script.unexpected, QStringList());
     if (comesBack) {
-        QVERIFY(session.waitForFocus(getpid()));
+        QVERIFY(waitForFocus(getpid()));
     } else {
         // Longer than the run would take to bring the window back.
         QTest::qWait(600);
-        QCOMPARE(session.focusedProcess(), terminal);
+        QVERIFY(hasFocus(terminal.pid()));
     }
 }
 
 void tst_WaylandTyping::closedTargetGivesMessage()
 {
     showWindow(QStringLiteral("secret"));
-    session.terminate(terminal);
-    QVERIFY(TestSupport::waitFor([&] { return !session.hasWindow(terminal); }));
+    const qint64 closed = terminal.pid();
+    terminal.stop();
+    QVERIFY(TestSupport::waitFor([&] { return !sway(QStringLiteral("[pid=%1]").arg(closed)); }));
     ModalScript script;
     script.message();
-    QVERIFY(session.keys({QStringLiteral("-k"), QStringLiteral("F8")}));
+    QVERIFY(keys({QStringLiteral("-k"), QStringLiteral("F8")}));
     QVERIFY(script.waitUntilDone());
     QCOMPARE(script.messages, QStringList{QStringLiteral("No Window found for typing!")});
 }
@@ -124,9 +178,6 @@ void tst_WaylandTyping::closedTargetGivesMessage()
 class tst_XWaylandTyping : public QObject
 {
     Q_OBJECT
-
-public:
-    explicit tst_XWaylandTyping(HeadlessSway& sway) : session(sway) {}
 
 private slots:
     void initTestCase();
@@ -137,34 +188,29 @@ private slots:
     void typesIntoX11WindowActiveBefore();
 
 private:
-    HeadlessSway& session;
+    QTemporaryDir files;
     QString xtermFile;
-    pid_t xterm = 0;
-    pid_t foot = 0;
+    Terminal xterm;
+    Terminal foot;
 };
 
 void tst_XWaylandTyping::initTestCase()
 {
-    if (!session.error().isEmpty())
-        QSKIP(qPrintable("no headless sway with XWayland here: " + session.error()));
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
-    xtermFile = session.folder() + QStringLiteral("/xterm");
+    xtermFile = files.filePath(QStringLiteral("xterm"));
 }
 
 void tst_XWaylandTyping::init()
 {
     QFile::remove(xtermFile);
-    xterm = session.startRecorder(QStringLiteral("xterm"), xtermFile);
-    QVERIFY(xterm != 0);
-    foot =
-        session.startRecorder(QStringLiteral("foot"), session.folder() + QStringLiteral("/foot"));
-    QVERIFY(foot != 0);
+    QVERIFY(xterm.start(QStringLiteral("xterm"), xtermFile));
+    QVERIFY(foot.start(QStringLiteral("foot"), files.filePath(QStringLiteral("foot"))));
 }
 
 void tst_XWaylandTyping::cleanup()
 {
-    session.terminate(foot);
-    session.terminate(xterm);
+    foot.stop();
+    xterm.stop();
 }
 
 void tst_XWaylandTyping::typesIntoX11WindowActiveBefore_data()
@@ -178,20 +224,20 @@ void tst_XWaylandTyping::typesIntoX11WindowActiveBefore()
 {
     QFETCH(bool, xtermLast);
     if (xtermLast) {
-        QVERIFY(session.focus(xterm));
-        QVERIFY(session.waitForFocus(xterm));
+        QVERIFY(sway(QStringLiteral("[pid=%1]").arg(xterm.pid()), QStringLiteral("focus")));
+        QVERIFY(waitForFocus(xterm.pid()));
     }
     const QString token = QString::fromUtf8("s3cr€t-P@ss-äöüßZY😀");
     auto window = EditorWindow::show();
-    QVERIFY(session.waitForFocus(getpid()));
+    QVERIFY(waitForFocus(getpid()));
     ModalScript script;
     if (!xtermLast)
         script.message();
     // One virtual keyboard types the token into the editor, selects it and presses F10: the
     // X keymap in force is then that keyboard's, holding the token's characters on keycodes
     // that mean other keys on the XTEST keyboard.
-    QVERIFY(session.keys({token, "-M", "ctrl", "-M", "shift", "-k", "Home", "-m", "shift", "-m",
-                          "ctrl", "-k", "F10"}));
+    QVERIFY(keys({token, "-M", "ctrl", "-M", "shift", "-k", "Home", "-m", "shift", "-m", "ctrl",
+                  "-k", "F10"}));
     const QByteArray expected = xtermLast ? token.toUtf8() + '\r' : QByteArray();
     QVERIFY(script.waitUntilDone());
     QVERIFY(TestSupport::waitFor(
@@ -201,16 +247,22 @@ void tst_XWaylandTyping::typesIntoX11WindowActiveBefore()
     QCOMPARE(script.messages, xtermLast
                                   ? QStringList()
                                   : QStringList{QStringLiteral("No Window found for typing!")});
-    QVERIFY(session.waitForFocus(getpid()));
+    QVERIFY(waitForFocus(getpid()));
 }
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && qstrcmp(argv[1], "--xwayland") == 0) {
-        argv[1] = argv[0];
-        return HeadlessSway::run<tst_XWaylandTyping>(true, argc - 1, argv + 1);
+    QApplication application(argc, argv);
+    // The app id by which the program recognises its own windows.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
+    const QTemporaryDir settings;
+    TestSupport::isolateSettings(settings);
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        tst_XWaylandTyping test;
+        return QTest::qExec(&test, argc, argv);
     }
-    return HeadlessSway::run<tst_WaylandTyping>(false, argc, argv);
+    tst_WaylandTyping test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 #include "tst_waylandtyping.moc"

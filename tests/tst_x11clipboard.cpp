@@ -5,12 +5,12 @@
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
-#include "XvfbServer.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -61,9 +61,6 @@ class TestX11Clipboard : public QObject
 {
     Q_OBJECT
 
-public:
-    explicit TestX11Clipboard(const QString& noServer) : skipReason(noServer) {}
-
 private slots:
     void initTestCase();
     void init();
@@ -79,16 +76,15 @@ private slots:
 private:
     QPoint pointAt(int position) const;
 
-    QString skipReason;
+    QTemporaryDir settings;
     std::unique_ptr<Varnisk> window;
     QPlainTextEdit* editor = nullptr;
 };
 
 void TestX11Clipboard::initTestCase()
 {
-    if (!skipReason.isEmpty())
-        QSKIP(qPrintable(skipReason));
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    TestSupport::isolateSettings(settings);
     if (QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
         QFAIL("xclip is needed as the second X client (tools/packages.txt lists it)");
 }
@@ -201,9 +197,6 @@ void TestX11Clipboard::closingEmptiesTheClipboard()
     QCOMPARE(script.unexpected, QStringList());
 }
 
-int main(int argc, char** argv)
-{
-    return XvfbServer::run<TestX11Clipboard>(argc, argv);
-}
+QTEST_MAIN(TestX11Clipboard)
 
 #include "tst_x11clipboard.moc"

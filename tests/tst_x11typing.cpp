@@ -1,15 +1,16 @@
-// Type Selection against a real X server (Xvfb): what arrives in a recorder window lying
-// behind the main window, with and without a window manager, on US and German layouts, and
-// (in the serial entry tst_x11typing_load) with every processor busy and the target stopped.
+// Type Selection against a real X server (Xvfb, from support/xvfb-session.sh): what arrives in
+// a recorder window lying behind the main window, with and without a window manager, on US and
+// German layouts, and (in the serial entry tst_x11typing_load) with every processor busy and the
+// target stopped.
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "RecordingWindowSystem.h"
 #include "TestSupport.h"
 #include "X11WindowSystem.h"
-#include "XvfbServer.h"
 
 #include <QMessageBox>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -107,9 +108,6 @@ class tst_X11Typing : public QObject
 {
     Q_OBJECT
 
-public:
-    explicit tst_X11Typing(const QString& noServer) : skipReason(noServer) {}
-
 private slots:
     void initTestCase();
     void init() { setLayout(QStringLiteral("us")); }
@@ -128,7 +126,7 @@ private:
     bool startWindowManager();
     void stopWindowManager();
 
-    QString skipReason;
+    QTemporaryDir settings;
     Display* display = nullptr; // the test's own connection, for checks behind Qt's back
     std::unique_ptr<Display, DisplayCloser> connection;
     QProcess windowManager;
@@ -136,9 +134,8 @@ private:
 
 void tst_X11Typing::initTestCase()
 {
-    if (!skipReason.isEmpty())
-        QSKIP(qPrintable(skipReason));
     QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    TestSupport::isolateSettings(settings);
     connection.reset(XOpenDisplay(nullptr));
     display = connection.get();
     QVERIFY(display != nullptr);
@@ -409,9 +406,6 @@ void tst_X11Typing::sendInput()
     QCOMPARE(other.output(), QByteArray());
 }
 
-int main(int argc, char** argv)
-{
-    return XvfbServer::run<tst_X11Typing>(argc, argv);
-}
+QTEST_MAIN(tst_X11Typing)
 
 #include "tst_x11typing.moc"
