@@ -169,8 +169,6 @@ private slots:
     void versionBytes();
     void opensslStreams_data();
     void opensslStreams();
-    void wrongPasswordNeverSucceeds_data();
-    void wrongPasswordNeverSucceeds();
     void threadedMatchesOneProcessor_data();
     void threadedMatchesOneProcessor();
     void progressAndCancel_data();
@@ -434,27 +432,14 @@ void TestEncryptedStream::opensslStreams()
     QCOMPARE(outcome.result, result);
     if (!written.isNull())
         QVERIFY(outcome.written == written);
-}
-
-void TestEncryptedStream::wrongPasswordNeverSucceeds_data()
-{
-    QTest::addColumn<char>("version");
-    QTest::newRow("version 5") << char(5);
-    QTest::newRow("version 4") << char(4);
-}
-
-void TestEncryptedStream::wrongPasswordNeverSucceeds()
-{
-    QFETCH(char, version);
-    const QByteArray stream =
-        OpensslStream::stream(version, "right", record("\003abc", "the data"));
-    QVERIFY(!stream.isEmpty());
-    for (const QByteArray& wrong : {QByteArray("wrong"), QByteArray(), QByteArray("Right"),
-                                    QByteArray("right "), unicodePassword}) {
-        const Outcome outcome = decrypt(stream, wrong);
-        QVERIFY2(outcome.result != DecryptOk, wrong.constData());
-        QVERIFY(outcome.error.isEmpty() || outcome.error == "invalid header data" ||
-                outcome.error == "error decrypting final block");
+    if (result != DecryptOk)
+        return;
+    // Every other password fails: one character more, or one other first character.
+    for (const QByteArray& wrong : {password + ' ', 'x' + password.mid(1)}) {
+        const Outcome other = decrypt(stream, wrong);
+        QVERIFY2(other.result != DecryptOk, wrong.constData());
+        QVERIFY(other.error.isEmpty() || other.error == "invalid header data" ||
+                other.error == "error decrypting final block");
     }
 }
 
