@@ -84,14 +84,12 @@ private slots:
     void encryptRoundTrip();
     void encryptStopsEarly_data();
     void encryptStopsEarly();
-    void decryptProposal_data();
-    void decryptProposal();
     void failuresKeepFiles_data();
     void failuresKeepFiles();
     void imageSignatures_data();
     void imageSignatures();
-    void openBySuffix_data();
-    void openBySuffix();
+    void opening_data();
+    void opening();
     void longOperation_data();
     void longOperation();
 
@@ -199,37 +197,6 @@ void tst_FileEncryption::encryptStopsEarly()
     QVERIFY2(shown.startsWith(message), qPrintable(shown));
     QCOMPARE(TestSupport::readFile(source), QByteArray("precious"));
     QCOMPARE(TestSupport::entries(secrets), before);
-    QVERIFY(EditorWindow::cleared(*window));
-}
-
-void tst_FileEncryption::decryptProposal_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("plain");
-    QTest::addColumn<QString>("proposal");
-    QTest::newRow("data") << "report.pdf.sdat" << QByteArray("pdf bytes") << "report.pdf";
-    QTest::newRow("png, capital suffix") << "pic.SDAT" << QByteArray("\x89PNGdata", 8) << "pic.png";
-    // Only the file's own suffix goes, however long it is.
-    QTest::newRow("three-letter suffix")
-        << "photo.enc" << QByteArray("\xFF\xD8\xFF", 3) << "photo.jpg";
-    QTest::newRow("five-letter suffix")
-        << "holiday.image" << QByteArray("\x89PNG", 4) << "holiday.png";
-}
-
-void tst_FileEncryption::decryptProposal()
-{
-    QFETCH(QString, name);
-    QFETCH(QByteArray, plain);
-    QFETCH(QString, proposal);
-    const QString encrypted = dir->filePath(name);
-    QVERIFY(TestSupport::encryptToFile(encrypted, plain, "pw"));
-    auto window = EditorWindow::show();
-    QString proposed;
-    ModalScript script;
-    script.password("pw").noteProposal(&proposed);
-    window->decryptFile(encrypted);
-    QVERIFY(script.waitUntilDone());
-    QCOMPARE(proposed, dir->filePath(proposal));
     QVERIFY(EditorWindow::cleared(*window));
 }
 
@@ -346,40 +313,62 @@ void tst_FileEncryption::imageSignatures()
     QCOMPARE(format ? QString::fromLatin1(format->extension) : QString(), extension);
 }
 
-void tst_FileEncryption::openBySuffix_data()
+void tst_FileEncryption::opening_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("create");
-    QTest::addColumn<QString>("outcome"); // message text, or the status-bar text of a dialog
-    QTest::newRow("two dots") << "backup.tar.stxt" << true << "Opening: backup.tar.stxt";
-    QTest::newRow("sdat") << "data.sdat" << true << "Decrypting: data.sdat";
-    QTest::newRow("simg") << "image.simg" << true << "Decrypting: image.simg";
-    QTest::newRow("capitals") << "DOC.STXT" << true << "File type not supported!";
-    QTest::newRow("no dot") << "README" << true << "File type not supported!";
-    QTest::newRow("missing, odd suffix") << "gone.xyz" << false << "File does not exsist!";
+    QTest::addColumn<QByteArray>("content"); // null: no such file
+    QTest::addColumn<bool>("sealed");        // `content` encrypted, given to Decrypt File
+    // A message, the status-bar text at the first dialog, or the name proposed for the
+    // decrypted file.
+    QTest::addColumn<QString>("outcome");
+    const QByteArray x = "x";
+    QTest::newRow("two dots") << "backup.tar.stxt" << x << false << "Opening: backup.tar.stxt";
+    QTest::newRow("capitals") << "DOC.STXT" << x << false << "File type not supported!";
+    QTest::newRow("no dot") << "README" << x << false << "File type not supported!";
+    QTest::newRow("missing, odd suffix")
+        << "gone.xyz" << QByteArray() << false << "File does not exsist!";
+    QTest::newRow("data") << "report.pdf.sdat" << QByteArray("pdf bytes") << true << "report.pdf";
+    QTest::newRow("png, capital suffix")
+        << "pic.SDAT" << QByteArray("\x89PNGdata", 8) << true << "pic.png";
+    // Only the file's own suffix goes, however long it is.
+    QTest::newRow("three-letter suffix")
+        << "photo.enc" << QByteArray("\xFF\xD8\xFF", 3) << true << "photo.jpg";
+    QTest::newRow("five-letter suffix")
+        << "holiday.image" << QByteArray("\x89PNG", 4) << true << "holiday.png";
 }
 
-void tst_FileEncryption::openBySuffix()
+void tst_FileEncryption::opening()
 {
     QFETCH(QString, name);
-    QFETCH(bool, create);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, sealed);
     QFETCH(QString, outcome);
     const QString path = dir->filePath(name);
-    if (create)
-        TestSupport::writeFile(path, "x");
+    if (sealed)
+        QVERIFY(TestSupport::encryptToFile(path, content, "pw"));
+    else if (!content.isNull())
+        TestSupport::writeFile(path, content);
     auto window = EditorWindow::show();
     QString seen;
     ModalScript script;
-    script.then([&seen, window = window.get()](QWidget* widget) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget)) {
-            seen = box->text();
-            box->accept();
-        } else {
-            seen = window->statusBar()->currentMessage();
-            static_cast<QDialog*>(widget)->reject();
-        }
-    });
-    window->openFile(path);
+    if (sealed) {
+        script.password("pw").noteProposal(&seen);
+        outcome = dir->filePath(outcome);
+    } else {
+        script.then([&seen, window = window.get()](QWidget* widget) {
+            if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+                seen = box->text();
+                box->accept();
+            } else {
+                seen = window->statusBar()->currentMessage();
+                static_cast<QDialog*>(widget)->reject();
+            }
+        });
+    }
+    if (sealed)
+        window->decryptFile(path);
+    else
+        window->openFile(path);
     QVERIFY(script.waitUntilDone());
     QCOMPARE(seen, outcome);
     QVERIFY(EditorWindow::cleared(*window));
