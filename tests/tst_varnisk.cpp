@@ -139,10 +139,7 @@ void tst_Varnisk::settingsRoundTrip()
         trigger(*window, "action_Tab_Width");
         QCOMPARE(editor(*window)->tabStopDistance(), tabStop(*window, 4));
         script.then([](QWidget* widget) {
-            auto* spin = widget->findChild<QSpinBox*>();
-            QCOMPARE(spin->minimum(), 1);
-            QCOMPARE(spin->maximum(), 20);
-            spin->setValue(8);
+            widget->findChild<QSpinBox*>()->setValue(8);
             static_cast<QDialog*>(widget)->accept();
         });
         trigger(*window, "action_Tab_Width");
