@@ -12,6 +12,7 @@
 #include "StreamProgress.h"
 #include "TestSupport.h"
 
+#include <QBuffer>
 #include <QDataStream>
 #include <QRandomGenerator>
 #include <QSet>
@@ -78,24 +79,15 @@ private:
 
 // Collects what is written. A write that would take it past `limit` bytes (-1: no limit)
 // fails whole, like a full disk.
-class Sink : public QIODevice
+class Sink : public QBuffer
 {
 public:
-    explicit Sink(qint64 byteLimit = -1) : limit(byteLimit)
-    {
-        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return true; }
-    QByteArray bytes;
+    explicit Sink(qint64 byteLimit = -1) : limit(byteLimit) { open(QIODevice::WriteOnly); }
 
 protected:
-    qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* in, qint64 size) override
     {
-        if (limit >= 0 && bytes.size() + size > limit)
-            return -1;
-        bytes.append(in, static_cast<int>(size));
-        return size;
+        return limit >= 0 && buffer().size() + size > limit ? -1 : QBuffer::writeData(in, size);
     }
 
 private:
@@ -132,7 +124,7 @@ Outcome run(bool encrypting, QIODevice& input, quint64 length, const QByteArray&
         outcome.error = QString::fromUtf8(error.what());
         outcome.output = dynamic_cast<const StreamOutputError*>(&error) != nullptr;
     }
-    outcome.written = sink.bytes;
+    outcome.written = sink.data();
     return outcome;
 }
 
