@@ -34,13 +34,7 @@ const QByteArray oldContent = "precious old content\n";
 const QFile::Permissions ownerOnly =
     QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser;
 
-QByteArray newContent(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(i * 7 + i / 251);
-    return bytes;
-}
+const QByteArray fresh = TestSupport::randomBytes(200000);
 
 // Writes `data` in pieces as the stream format does, then commits. Returns "committed", or the
 // failure and its reason.
@@ -194,14 +188,14 @@ void TestAtomicFile::replaces()
     options.identifyWritten = true;
     AtomicFile file(target, options);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(file.write(newContent(200000)) == 200000);
+    QVERIFY(file.write(fresh) == 200000);
     // Until it is complete, a named temporary file is its owner's only, whatever the target's.
     for (const QString& name : entries(dir.path())) {
         if (name.startsWith(".target.varnisk-"))
             QCOMPARE(QFileInfo(dir.filePath(name)).permissions(), ownerOnly);
     }
     QCOMPARE(writeAndCommit(file, {}), QByteArray("committed"));
-    QVERIFY(readFile(target) == newContent(200000));
+    QVERIFY(readFile(target) == fresh);
     QVERIFY(!QFileInfo(target).isSymLink());
     QVERIFY(file.writtenIdentity() == FileIdentity::ofPath(target));
     // A replaced file keeps its mode; a new one, often a decrypted secret, is its owner's only.
@@ -238,7 +232,7 @@ void TestAtomicFile::failedWriteKeepsTarget()
         failAt,
         [&target]() {
             AtomicFile file(target);
-            return writeAndCommit(file, newContent(200000));
+            return writeAndCommit(file, fresh);
         },
         &ok);
     QVERIFY(ok);
@@ -314,7 +308,7 @@ void TestAtomicFile::inPlaceInLockedFolder()
                  1000,
                  [&target]() {
                      AtomicFile file(target, AtomicFile::Strategy::ReplaceOrInPlace);
-                     return writeAndCommit(file, newContent(5000));
+                     return writeAndCommit(file, fresh.left(5000));
                  },
                  &ok),
              failedWith(Failure::Write, EFBIG));
@@ -322,14 +316,14 @@ void TestAtomicFile::inPlaceInLockedFolder()
     QCOMPARE(readFile(target), oldContent);
     AtomicFile::systemCalls().syncFile = failingOnce;
     AtomicFile unsynced(target, AtomicFile::Strategy::ReplaceOrInPlace);
-    QCOMPARE(writeAndCommit(unsynced, newContent(50)), failedWith(Failure::SyncFile, EIO));
+    QCOMPARE(writeAndCommit(unsynced, fresh.left(50)), failedWith(Failure::SyncFile, EIO));
     QCOMPARE(readFile(target), oldContent);
     AtomicFile::systemCalls().syncFile = realCalls.syncFile;
 
     AtomicFile inPlace(target, AtomicFile::Strategy::ReplaceOrInPlace);
-    QCOMPARE(writeAndCommit(inPlace, newContent(10)), QByteArray("committed"));
+    QCOMPARE(writeAndCommit(inPlace, fresh.left(10)), QByteArray("committed"));
     QVERIFY(inPlace.isInPlace());
-    QVERIFY(readFile(target) == newContent(10));
+    QVERIFY(readFile(target) == fresh.left(10));
     struct stat after = {};
     QCOMPARE(stat(QFile::encodeName(target).constData(), &after), 0);
     QCOMPARE(after.st_ino, before.st_ino);

@@ -12,6 +12,7 @@
 #include "StreamProgress.h"
 #include "TestSupport.h"
 
+#include <QBuffer>
 #include <QDataStream>
 #include <QRandomGenerator>
 #include <QSet>
@@ -30,11 +31,6 @@ using TestSupport::randomBytes;
 constexpr int chunk = 64 * 1024; // the engine's piece size
 
 const QByteArray unicodePassword = "pässwörd€😀";
-
-int expectedStreamSize(int prefixLength, int dataLength)
-{
-    return 18 + 16 * ((40 + prefixLength + dataLength) / 16 + 1);
-}
 
 // Hands out bytes like a pipe: at most `step` per read (0: as many as asked for), and every
 // read from position `failAt` on fails (-1: none does). `atPause` runs once, inside the read
@@ -83,24 +79,15 @@ private:
 
 // Collects what is written. A write that would take it past `limit` bytes (-1: no limit)
 // fails whole, like a full disk.
-class Sink : public QIODevice
+class Sink : public QBuffer
 {
 public:
-    explicit Sink(qint64 byteLimit = -1) : limit(byteLimit)
-    {
-        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    }
-    bool isSequential() const override { return true; }
-    QByteArray bytes;
+    explicit Sink(qint64 byteLimit = -1) : limit(byteLimit) { open(QIODevice::WriteOnly); }
 
 protected:
-    qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(const char* in, qint64 size) override
     {
-        if (limit >= 0 && bytes.size() + size > limit)
-            return -1;
-        bytes.append(in, static_cast<int>(size));
-        return size;
+        return limit >= 0 && buffer().size() + size > limit ? -1 : QBuffer::writeData(in, size);
     }
 
 private:
@@ -137,7 +124,7 @@ Outcome run(bool encrypting, QIODevice& input, quint64 length, const QByteArray&
         outcome.error = QString::fromUtf8(error.what());
         outcome.output = dynamic_cast<const StreamOutputError*>(&error) != nullptr;
     }
-    outcome.written = sink.bytes;
+    outcome.written = sink.data();
     return outcome;
 }
 
@@ -169,8 +156,6 @@ private slots:
     void versionBytes();
     void opensslStreams_data();
     void opensslStreams();
-    void wrongPasswordNeverSucceeds_data();
-    void wrongPasswordNeverSucceeds();
     void threadedMatchesOneProcessor_data();
     void threadedMatchesOneProcessor();
     void progressAndCancel_data();
@@ -231,7 +216,7 @@ void TestEncryptedStream::roundTrip()
         QVERIFY(record.data == data);
         QCOMPARE(record.digest.toHex(), sha256(record.prefix + data).toHex());
         QVERIFY(record.rest.isEmpty());
-        QCOMPARE(stream.size(), expectedStreamSize(prefixLength, length));
+        QCOMPARE(stream.size(), 18 + 16 * ((40 + prefixLength + length) / 16 + 1));
         prefixLengths.insert(prefixLength);
         // Short prefixes repeat by chance (two one-byte ones are both just the byte 0).
         if (prefixLength > 4) {
@@ -434,27 +419,14 @@ void TestEncryptedStream::opensslStreams()
     QCOMPARE(outcome.result, result);
     if (!written.isNull())
         QVERIFY(outcome.written == written);
-}
-
-void TestEncryptedStream::wrongPasswordNeverSucceeds_data()
-{
-    QTest::addColumn<char>("version");
-    QTest::newRow("version 5") << char(5);
-    QTest::newRow("version 4") << char(4);
-}
-
-void TestEncryptedStream::wrongPasswordNeverSucceeds()
-{
-    QFETCH(char, version);
-    const QByteArray stream =
-        OpensslStream::stream(version, "right", record("\003abc", "the data"));
-    QVERIFY(!stream.isEmpty());
-    for (const QByteArray& wrong : {QByteArray("wrong"), QByteArray(), QByteArray("Right"),
-                                    QByteArray("right "), unicodePassword}) {
-        const Outcome outcome = decrypt(stream, wrong);
-        QVERIFY2(outcome.result != DecryptOk, wrong.constData());
-        QVERIFY(outcome.error.isEmpty() || outcome.error == "invalid header data" ||
-                outcome.error == "error decrypting final block");
+    if (result != DecryptOk)
+        return;
+    // Every other password fails: one character more, or one other first character.
+    for (const QByteArray& wrong : {password + ' ', 'x' + password.mid(1)}) {
+        const Outcome other = decrypt(stream, wrong);
+        QVERIFY2(other.result != DecryptOk, wrong.constData());
+        QVERIFY(other.error.isEmpty() || other.error == "invalid header data" ||
+                other.error == "error decrypting final block");
     }
 }
 

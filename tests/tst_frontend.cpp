@@ -23,6 +23,7 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
     void outcomeText_data();
     void outcomeText();
+    void textsWithoutReason();
     void strength_data();
     void strength();
 };
@@ -74,6 +75,14 @@ void TestFrontend::outcomeText()
     QFETCH(Operation, operation);
     QFETCH(QString, expected);
     QCOMPARE(OutcomeMessage::text({outcome, QStringLiteral("why")}, operation), expected);
+}
+
+void TestFrontend::textsWithoutReason()
+{
+    QCOMPARE(OutcomeMessage::text({Outcome::CannotWrite, {}}, Operation::Encrypt),
+             "File could not be opened for writing!");
+    QCOMPARE(OutcomeMessage::memoryNotLocked(),
+             "Memory cannot be locked (ulimit -l): passwords may be written to swap.");
 }
 
 void TestFrontend::strength_data()

