@@ -145,7 +145,7 @@ void tst_VarniskApplication::requestsGoToWindowsInOrder()
         if (window != startupWindow)
             window->close();
     }
-    QVERIFY(TestSupport::waitFor([] { return visibleWindows().size() == 1; }));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows().size() == 1, 10000);
 }
 
 void tst_VarniskApplication::closedStartupWindowGetsNewWindow()
@@ -153,7 +153,7 @@ void tst_VarniskApplication::closedStartupWindowGetsNewWindow()
     // The start-up window was used by the first request above; close all and start again.
     QVERIFY(startupWindow);
     startupWindow->close();
-    QVERIFY(TestSupport::waitFor([this]() { return startupWindow.isNull(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(startupWindow.isNull(), 10000);
     QVERIFY(visibleWindows().isEmpty());
     application->requestOpen(QStringLiteral("/nonexistent/x.stxt"));
     QCOMPARE(answerMessages(1), QStringList({"File does not exsist!"}));
@@ -169,16 +169,15 @@ void tst_VarniskApplication::fileOpenEventIsQueued()
     QFileOpenEvent event(name);
     QApplication::sendEvent(application, &event);
     // A later request gets a window of its own, which opens the decryption dialog.
-    QVERIFY(TestSupport::waitFor([] { return visibleWindows().size() == 2; }));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows().size() == 2, 10000);
     Varnisk* fresh = nullptr;
     for (Varnisk* window : visibleWindows()) {
         if (window != startupWindow)
             fresh = window;
     }
     QVERIFY(fresh != nullptr);
-    QVERIFY(TestSupport::waitFor([fresh]() {
-        return fresh->statusBar()->currentMessage() == QLatin1String("Decrypting: sent.simg");
-    }));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        fresh->statusBar()->currentMessage() == QLatin1String("Decrypting: sent.simg"), 10000);
     ModalScript script;
     script.cancel();
     QVERIFY(script.waitUntilDone());
@@ -207,7 +206,7 @@ void tst_VarniskApplication::sameDocumentComesToFront()
     startupWindow->activateWindow();
     ModalScript none;
     application->requestOpen(dir.filePath(QStringLiteral("link.stxt")));
-    QVERIFY(TestSupport::waitFor([showing] { return QApplication::activeWindow() == showing; }));
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == showing, 10000);
     QCOMPARE(visibleWindows(), windows);
     QCOMPARE(none.unexpected, QStringList());
     showing->close();
@@ -225,7 +224,7 @@ void tst_VarniskApplication::worker()
         names << QStringLiteral("file%1.stxt").arg(i);
         worker.enqueue(names.last());
     }
-    QVERIFY(TestSupport::waitFor([&]() { return spy.count() == names.size(); }, 30000));
+    QTRY_VERIFY_WITH_TIMEOUT(spy.count() == names.size(), 30000);
     QStringList received;
     for (const QList<QVariant>& arguments : spy)
         received << arguments.first().toString();
@@ -266,8 +265,7 @@ void tst_VarniskApplication::programSignals()
         return (mask & (quint64(1) << (number - 1))) != 0;
     };
     // Both, as the child of this test (which catches SIGTERM itself) catches it until its exec.
-    QVERIFY(TestSupport::waitFor(
-        [&has] { return has("SigCgt:", SIGTERM) && has("SigIgn:", SIGXFSZ); }));
+    QTRY_VERIFY_WITH_TIMEOUT(has("SigCgt:", SIGTERM) && has("SigIgn:", SIGXFSZ), 10000);
     QCOMPARE(kill(program.processId(), SIGTERM), 0);
     QVERIFY(program.waitForFinished(20000));
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);

@@ -96,8 +96,7 @@ void tst_WaylandTyping::typesIntoTerminal()
     showWindow(text);
     ModalScript script;
     QVERIFY(session.keys({QStringLiteral("-k"), key}));
-    QVERIFY(TestSupport::waitFor(
-        [&] { return TestSupport::readFile(typed).size() >= expected.size(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(typed).size() >= expected.size(), 10000);
     QCOMPARE(TestSupport::readFile(typed), expected);
     QCOMPARE(script.unexpected, QStringList());
     if (comesBack) {
@@ -113,7 +112,7 @@ void tst_WaylandTyping::closedTargetGivesMessage()
 {
     showWindow(QStringLiteral("secret"));
     session.terminate(terminal);
-    QVERIFY(TestSupport::waitFor([&] { return !session.hasWindow(terminal); }));
+    QTRY_VERIFY_WITH_TIMEOUT(!session.hasWindow(terminal), 10000);
     ModalScript script;
     script.message();
     QVERIFY(session.keys({QStringLiteral("-k"), QStringLiteral("F8")}));
@@ -194,8 +193,7 @@ void tst_XWaylandTyping::typesIntoX11WindowActiveBefore()
                           "ctrl", "-k", "F10"}));
     const QByteArray expected = xtermLast ? token.toUtf8() + '\r' : QByteArray();
     QVERIFY(script.waitUntilDone());
-    QVERIFY(TestSupport::waitFor(
-        [&] { return TestSupport::readFile(xtermFile).size() >= expected.size(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(xtermFile).size() >= expected.size(), 10000);
     QCOMPARE(TestSupport::readFile(xtermFile), expected);
     QCOMPARE(script.unexpected, QStringList());
     QCOMPARE(script.messages, xtermLast

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTest>
 #include <QThread>
 
 #include <algorithm>
@@ -118,7 +119,7 @@ bool HeadlessSway::start()
     close(log);
 
     QByteArray waylandName, ipcSocket;
-    const bool up = TestSupport::waitFor(
+    const bool up = QTest::qWaitFor(
         [&] {
             if (waitpid(sway, nullptr, WNOHANG) != 0)
                 return true; // ended: sway cannot run here
@@ -148,8 +149,8 @@ bool HeadlessSway::start()
         // Sway chose the X display and gives it to what it starts.
         const QString file = folder() + QStringLiteral("/display");
         run({QStringLiteral("swaymsg"), QStringLiteral("exec printenv DISPLAY > ") + file});
-        if (!TestSupport::waitFor(
-                [&] { return TestSupport::readFile(file).trimmed().startsWith(':'); }, 10000)) {
+        if (!QTest::qWaitFor([&] { return TestSupport::readFile(file).trimmed().startsWith(':'); },
+                             10000)) {
             failure = QStringLiteral("sway started no XWayland");
             return false;
         }
@@ -324,7 +325,7 @@ pid_t HeadlessSway::startRecorder(const QString& terminal, const QString& file)
 
 bool HeadlessSway::waitForFocus(pid_t pid, int timeoutMs)
 {
-    return TestSupport::waitFor([&] { return focusedProcess() == pid; }, timeoutMs);
+    return QTest::qWaitFor([&] { return focusedProcess() == pid; }, timeoutMs);
 }
 
 bool HeadlessSway::keys(const QStringList& arguments)
@@ -335,7 +336,8 @@ bool HeadlessSway::keys(const QStringList& arguments)
             arguments,
         -1);
     int status = -1;
-    const bool ended = TestSupport::waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+    const bool ended =
+        QTest::qWaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000);
     if (!ended) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);

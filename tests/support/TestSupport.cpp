@@ -4,7 +4,6 @@
 #include "SecureStringHolder.h"
 
 #include <QBuffer>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -206,17 +205,6 @@ QString binaryPath(const QString& relative)
 QString sourcePath(const QString& relative)
 {
     return QDir(QString::fromLocal8Bit(qgetenv("VARNISK_SOURCE_DIR"))).filePath(relative);
-}
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
 }
 
 } // namespace TestSupport

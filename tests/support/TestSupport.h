@@ -82,7 +82,4 @@ private:
     __user_cap_data_struct saved[2] = {};
 };
 
-// Runs the event loop until `condition` holds or `timeoutMs` passed; returns the condition.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
-
 } // namespace TestSupport
