@@ -110,24 +110,20 @@ struct HeldCli
         input = pipeEnds[1];
         pid = forkpty(&terminal, nullptr, nullptr, nullptr);
         if (pid == 0) {
-            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
             dup2(pipeEnds[0], STDIN_FILENO);
             dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
             execv(argv[0], argv.data());
             _exit(127);
         }
         close(pipeEnds[0]);
-        // It stops at its exec; from then on it also stops as it exits.
-        int status = 0;
-        if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
-            ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
-            ptrace(PTRACE_CONT, pid, nullptr, nullptr);
-        }
+        // Traced from here on, it stops as it exits (it waits for its password long before).
+        ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
     }
     ~HeldCli()
     {
         int status = 0;
         if (pid > 0 && kill(pid, SIGKILL) == 0) {
+            ptrace(PTRACE_CONT, pid, nullptr, nullptr); // held at its exit, it waits for this
             while (waitpid(pid, &status, 0) == pid && WIFSTOPPED(status))
                 ptrace(PTRACE_CONT, pid, nullptr, nullptr);
         }
@@ -160,8 +156,7 @@ struct HeldCli
         while (waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
             if ((status >> 8) == (SIGTRAP | (PTRACE_EVENT_EXIT << 8)))
                 return true;
-            const long signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
-            ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(signal));
+            ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(long(WSTOPSIG(status))));
         }
         pid = -1;
         return false;
