@@ -175,8 +175,8 @@ void TestCryptoFile::unwritableTarget_data()
 
 void TestCryptoFile::unwritableTarget()
 {
-    // Root may write anywhere: the permission bits are tried as nobody.
-    VARNISK_AS_NOBODY();
+    // Root may write anywhere: the permission bits are tried without that power.
+    const TestSupport::PermissionsApply permissions;
     QFETCH(QString, operation);
     QFETCH(QString, target);
     QFETCH(bool, lockFolder);

@@ -452,7 +452,8 @@ void tst_FileEncryption::longOperation()
             QLineEdit* typed = nullptr;
             for (auto* field : window->findChildren<QLineEdit*>(QStringLiteral("slePassword")))
                 typed = field->text().isEmpty() ? typed : field;
-            TestSupport::waitFor([typed]() { return typed->text().isEmpty(); });
+            static_cast<void>(
+                QTest::qWaitFor([typed]() { return typed->text().isEmpty(); }, 10000));
             QTest::qWait(50);
             QTest::mouseClick(unlock, Qt::LeftButton);
         } else if (ending == "complete") {

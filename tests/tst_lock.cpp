@@ -237,7 +237,7 @@ void tst_Lock::lockClosesDialogs()
     const QByteArray document = readFile(path("doc.stxt"));
     if (!QString::fromLatin1(dialogRows[row].name).startsWith("Find"))
         QVERIFY2(script.waitUntilDone(), qPrintable(script.unexpected.join('|')));
-    QVERIFY(TestSupport::waitFor([&]() { return window->isLocked(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(window->isLocked(), 10000);
     QTest::qWait(50);
     QCOMPARE(script.unexpected, QStringList());
     for (QWidget* widget : QApplication::topLevelWidgets())

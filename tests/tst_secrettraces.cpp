@@ -2,16 +2,24 @@
 // done with them, read through /proc/PID/mem as a debugger or a core dump would (root only, the
 // programs being non-dumpable), and the start-up protection that keeps everyone else from
 // looking. The texts looked for are only ever held in two halves here.
-#include "ChildProcess.h"
 #include "ProcessMemory.h"
 #include "SanitizerBuild.h"
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <vector>
+
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 using ProcessMemory::Where;
@@ -65,6 +73,105 @@ QString program(const char* relative)
     return TestSupport::binaryPath(QString::fromLatin1(relative));
 }
 
+bool writeAll(int fd, const QList<QByteArray>& pieces)
+{
+    for (const QByteArray& piece : pieces) {
+        for (qsizetype done = 0; done < piece.size();) {
+            const ssize_t count = write(fd, piece.constData() + done, size_t(piece.size() - done));
+            if (count <= 0)
+                return false;
+            done += count;
+        }
+    }
+    return true;
+}
+
+// varnisk-cli with a pseudo-terminal of its own for the password prompts, its standard input a
+// pipe written piece by piece, and held at its exit (ptrace) so that its memory can be read
+// there, all of it still in place.
+struct HeldCli
+{
+    pid_t pid = -1;
+    int terminal = -1; // the master side
+    int input = -1;
+
+    explicit HeldCli(const QStringList& arguments)
+    {
+        std::vector<QByteArray> words{QFile::encodeName(program("cli/varnisk-cli"))};
+        for (const QString& argument : arguments)
+            words.push_back(QFile::encodeName(argument));
+        std::vector<char*> argv;
+        for (QByteArray& word : words)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        int pipeEnds[2];
+        if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+            return;
+        input = pipeEnds[1];
+        pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            dup2(pipeEnds[0], STDIN_FILENO);
+            dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(pipeEnds[0]);
+        // Traced from here on, it stops as it exits (it waits for its password long before).
+        ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL);
+    }
+    ~HeldCli()
+    {
+        int status = 0;
+        if (pid > 0 && kill(pid, SIGKILL) == 0) {
+            ptrace(PTRACE_CONT, pid, nullptr, nullptr); // held at its exit, it waits for this
+            while (waitpid(pid, &status, 0) == pid && WIFSTOPPED(status))
+                ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+        }
+        close(terminal);
+        close(input);
+    }
+    // Waits for the prompt and for the echo to go off, then types the pieces and Enter.
+    bool answer(const QByteArray& prompt, const QList<QByteArray>& pieces)
+    {
+        QByteArray screen;
+        struct pollfd readable = {terminal, POLLIN, 0};
+        while (!screen.contains(prompt) && poll(&readable, 1, 20000) > 0) {
+            char chunk[256];
+            const ssize_t count = read(terminal, chunk, sizeof chunk);
+            if (count <= 0)
+                return false;
+            screen.append(chunk, int(count));
+        }
+        struct termios settings = {};
+        for (int i = 0;
+             i < 2000 && tcgetattr(terminal, &settings) == 0 && (settings.c_lflag & ECHO) != 0; ++i)
+            QTest::qSleep(5);
+        return (settings.c_lflag & ECHO) == 0 &&
+               writeAll(terminal, QList<QByteArray>(pieces) << "\n");
+    }
+    // Whether it is held at its exit; signals on their way to it are passed on.
+    bool heldAtExit()
+    {
+        int status = 0;
+        while (waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+            if ((status >> 8) == (SIGTRAP | (PTRACE_EVENT_EXIT << 8)))
+                return true;
+            ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(long(WSTOPSIG(status))));
+        }
+        pid = -1;
+        return false;
+    }
+    // Lets it go; its exit code.
+    int finish()
+    {
+        int status = 0;
+        ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+        const bool ended = waitpid(pid, &status, 0) == pid;
+        pid = -1;
+        return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
 } // namespace
 
 class TestSecretTraces : public QObject
@@ -112,12 +219,15 @@ const char* TestSecretTraces::whyMemoryIsNotCounted()
 
 bool TestSecretTraces::writeDocument(const QString& file, const QList<QByteArray>& text)
 {
-    ChildProcess cli;
-    ChildProcess::Options options;
-    options.discardOutput = true;
-    return cli.start(program("cli/varnisk-cli"), {"new", file, "--password-fd", "0", "--force"},
-                     options) &&
-           cli.writeInput(halves(password) << "\n") && cli.writeInput(text) && cli.finish() == 0;
+    QProcess cli;
+    cli.setStandardOutputFile(QProcess::nullDevice());
+    cli.start(program("cli/varnisk-cli"), {"new", file, "--password-fd", "0", "--force"});
+    const QList<QByteArray> input = halves(password) << "\n" << text;
+    for (const QByteArray& piece : input)
+        cli.write(piece);
+    cli.closeWriteChannel();
+    return cli.waitForFinished(60000) && cli.exitStatus() == QProcess::NormalExit &&
+           cli.exitCode() == 0;
 }
 
 void TestSecretTraces::startupProtection_data()
@@ -135,18 +245,22 @@ void TestSecretTraces::startupProtection()
     QFETCH(QString, binary);
     QFETCH(QStringList, arguments);
     // Not as root, whom no process can keep out.
-    ChildProcess child;
-    ChildProcess::Options options;
-    options.discardOutput = true;
-    options.asNobody = true;
-    QVERIFY(child.start(binary, arguments, options));
+    QProcess child;
+    child.setStandardOutputFile(QProcess::nullDevice());
+    if (geteuid() == 0)
+        arguments =
+            QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", binary} + arguments;
+    child.start(geteuid() == 0 ? QStringLiteral("setpriv") : binary, arguments);
+    QVERIFY(child.waitForStarted());
     // Both programs start with it, so this is soon true or never.
-    const auto protectedNow = [&] { return ProcessMemory::coreFileLimits(child.pid()) == "0 0"; };
-    TestSupport::waitFor([&] { return protectedNow() || !child.running(); });
-    if (!child.running() && child.exitStatus() >= 125 && child.exitStatus() <= 127)
+    const auto protectedNow = [&] {
+        return ProcessMemory::coreFileLimits(pid_t(child.processId())) == "0 0";
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(protectedNow() || child.state() == QProcess::NotRunning, 10000);
+    if (child.state() == QProcess::NotRunning && child.exitCode() >= 126)
         QSKIP("nobody cannot run the programs from this build folder (closed to other users)");
-    QVERIFY2(protectedNow(), ProcessMemory::coreFileLimits(child.pid()).constData());
-    QVERIFY(!ProcessMemory::openToItsUser(child.pid()));
+    QVERIFY2(protectedNow(), ProcessMemory::coreFileLimits(pid_t(child.processId())).constData());
+    QVERIFY(!ProcessMemory::openToItsUser(pid_t(child.processId())));
 }
 
 void TestSecretTraces::editorLeavesNoText_data()
@@ -167,26 +281,30 @@ void TestSecretTraces::editorLeavesNoText()
     QVERIFY(writeDocument(path("secrets.stxt"), documentText()));
     QVERIFY(writeDocument(path("other.stxt"), {"another document\n"}));
 
-    ChildProcess editor;
-    QVERIFY(editor.start(program("tests/editorprobe/editorprobe"),
-                         {password.head, password.tail, searched.head, searched.tail}, {}));
+    QProcess editor;
+    editor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    editor.start(program("tests/editorprobe/editorprobe"),
+                 {password.head, password.tail, searched.head, searched.tail});
+    const auto run = [&editor](const QString& command) {
+        editor.write(command.toUtf8() + '\n');
+        while (!editor.canReadLine() && editor.waitForReadyRead(20000)) {
+        }
+        return editor.readLine().trimmed();
+    };
     // The edit deletes the first line: from then on only the undo history holds it.
     for (const QString& command :
-         {"open " + path("secrets.stxt"), QStringLiteral("edit"), QStringLiteral("find")}) {
-        QVERIFY(editor.writeInput({command.toUtf8() + '\n'}));
-        QCOMPARE(editor.readLine(), QByteArray("ok"));
-    }
-    QVERIFY(traces(editor.pid(), firstLine) > 0);
-    QVERIFY(traces(editor.pid(), lastLine) > 0);
+         {"open " + path("secrets.stxt"), QStringLiteral("edit"), QStringLiteral("find")})
+        QCOMPARE(run(command), QByteArray("ok"));
+    const pid_t pid = pid_t(editor.processId());
+    QVERIFY(traces(pid, firstLine) > 0);
+    QVERIFY(traces(pid, lastLine) > 0);
 
-    QVERIFY(editor.writeInput({last.toUtf8() + '\n'}));
-    QCOMPARE(editor.readLine(), QByteArray("ok"));
-    QCOMPARE(traces(editor.pid(), firstLine), 0);
-    QCOMPARE(traces(editor.pid(), lastLine), 0);
-    QCOMPARE(traces(editor.pid(), mark), 0);
-    QCOMPARE(traces(editor.pid(), searched), 0);
-    QCOMPARE(traces(editor.pid(), password,
-                    last == "lock" ? Where::Anywhere : Where::OutsideLockedUndumped),
+    QCOMPARE(run(last), QByteArray("ok"));
+    QCOMPARE(traces(pid, firstLine), 0);
+    QCOMPARE(traces(pid, lastLine), 0);
+    QCOMPARE(traces(pid, mark), 0);
+    QCOMPARE(traces(pid, searched), 0);
+    QCOMPARE(traces(pid, password, last == "lock" ? Where::Anywhere : Where::OutsideLockedUndumped),
              0);
 }
 
@@ -216,28 +334,25 @@ void TestSecretTraces::cliLeavesNoSecret()
         close(plain);
     }
 
-    ChildProcess cli;
-    ChildProcess::Options options;
-    options.terminal = true;
-    options.holdAtExit = true;
-    options.discardOutput = true;
-    QVERIFY(cli.start(program("cli/varnisk-cli"), arguments, options));
-    QVERIFY2(cli.answerPrompt("Password: ", halves(password)), cli.screen().constData());
+    HeldCli cli(arguments);
+    QVERIFY(cli.answer("Password: ", halves(password)));
     if (confirm)
-        QVERIFY(cli.answerPrompt("Confirm password: ", halves(password)));
+        QVERIFY(cli.answer("Confirm password: ", halves(password)));
     if (textOnInput) {
-        // The prompts are over and the text is not there yet.
-        QVERIFY(cli.waitUntilReadingInput());
-        QCOMPARE(traces(cli.pid(), password, Where::OutsideLockedUndumped), 0);
-        QVERIFY(cli.writeInput(documentText()));
-        cli.closeInput();
+        // The prompts are over and the text is not there yet: it waits in read(0, ...).
+        const QString syscall = QStringLiteral("/proc/%1/syscall").arg(cli.pid);
+        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(syscall).startsWith("0 0x0 "), 20000);
+        QCOMPARE(traces(cli.pid, password, Where::OutsideLockedUndumped), 0);
+        QVERIFY(writeAll(cli.input, documentText()));
     }
+    close(cli.input);
+    cli.input = -1;
 
-    QVERIFY2(cli.waitUntilHeldAtExit(), cli.screen().constData());
-    QCOMPARE(traces(cli.pid(), firstLine), 0);
-    QCOMPARE(traces(cli.pid(), lastLine), 0);
-    QCOMPARE(traces(cli.pid(), mark), 0);
-    QCOMPARE(traces(cli.pid(), password), 0);
+    QVERIFY(cli.heldAtExit());
+    QCOMPARE(traces(cli.pid, firstLine), 0);
+    QCOMPARE(traces(cli.pid, lastLine), 0);
+    QCOMPARE(traces(cli.pid, mark), 0);
+    QCOMPARE(traces(cli.pid, password), 0);
     QCOMPARE(cli.finish(), 0);
 }
 

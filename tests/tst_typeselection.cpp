@@ -207,7 +207,7 @@ void tst_TypeSelection::reactivation()
     QVERIFY(script.waitUntilDone());
     // Let the activation requests of the run come through before looking.
     QWidget* expected = mainWindowActive ? window.get() : &other;
-    QVERIFY(TestSupport::waitFor([&] { return QApplication::activeWindow() == expected; }));
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == expected, 10000);
     QTest::qWait(50);
     QCOMPARE(QApplication::activeWindow(), expected);
 }

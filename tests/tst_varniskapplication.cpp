@@ -1,6 +1,5 @@
 // The application shell: command line, open requests through the worker thread, and the
 // windows they go to.
-#include "ChildProcess.h"
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
@@ -146,7 +145,7 @@ void tst_VarniskApplication::requestsGoToWindowsInOrder()
         if (window != startupWindow)
             window->close();
     }
-    QVERIFY(TestSupport::waitFor([] { return visibleWindows().size() == 1; }));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows().size() == 1, 10000);
 }
 
 void tst_VarniskApplication::closedStartupWindowGetsNewWindow()
@@ -154,7 +153,7 @@ void tst_VarniskApplication::closedStartupWindowGetsNewWindow()
     // The start-up window was used by the first request above; close all and start again.
     QVERIFY(startupWindow);
     startupWindow->close();
-    QVERIFY(TestSupport::waitFor([this]() { return startupWindow.isNull(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(startupWindow.isNull(), 10000);
     QVERIFY(visibleWindows().isEmpty());
     application->requestOpen(QStringLiteral("/nonexistent/x.stxt"));
     QCOMPARE(answerMessages(1), QStringList({"File does not exsist!"}));
@@ -170,16 +169,15 @@ void tst_VarniskApplication::fileOpenEventIsQueued()
     QFileOpenEvent event(name);
     QApplication::sendEvent(application, &event);
     // A later request gets a window of its own, which opens the decryption dialog.
-    QVERIFY(TestSupport::waitFor([] { return visibleWindows().size() == 2; }));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows().size() == 2, 10000);
     Varnisk* fresh = nullptr;
     for (Varnisk* window : visibleWindows()) {
         if (window != startupWindow)
             fresh = window;
     }
     QVERIFY(fresh != nullptr);
-    QVERIFY(TestSupport::waitFor([fresh]() {
-        return fresh->statusBar()->currentMessage() == QLatin1String("Decrypting: sent.simg");
-    }));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        fresh->statusBar()->currentMessage() == QLatin1String("Decrypting: sent.simg"), 10000);
     ModalScript script;
     script.cancel();
     QVERIFY(script.waitUntilDone());
@@ -208,7 +206,7 @@ void tst_VarniskApplication::sameDocumentComesToFront()
     startupWindow->activateWindow();
     ModalScript none;
     application->requestOpen(dir.filePath(QStringLiteral("link.stxt")));
-    QVERIFY(TestSupport::waitFor([showing] { return QApplication::activeWindow() == showing; }));
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == showing, 10000);
     QCOMPARE(visibleWindows(), windows);
     QCOMPARE(none.unexpected, QStringList());
     showing->close();
@@ -226,7 +224,7 @@ void tst_VarniskApplication::worker()
         names << QStringLiteral("file%1.stxt").arg(i);
         worker.enqueue(names.last());
     }
-    QVERIFY(TestSupport::waitFor([&]() { return spy.count() == names.size(); }, 30000));
+    QTRY_VERIFY_WITH_TIMEOUT(spy.count() == names.size(), 30000);
     QStringList received;
     for (const QList<QVariant>& arguments : spy)
         received << arguments.first().toString();
@@ -255,9 +253,10 @@ void tst_VarniskApplication::programSignals()
     // start. SIGTERM ends it by that signal (the signal path behind it is tst_secretsdocument's
     // matter), as soon as its handler is in: also before its event loop runs. The kernel's lists
     // of ignored and caught signals show both.
-    ChildProcess program;
-    QVERIFY(program.start(TestSupport::binaryPath(QStringLiteral("app/varnisk")), {}, {}));
-    const QString status = QStringLiteral("/proc/%1/status").arg(program.pid());
+    QProcess program;
+    program.start(TestSupport::binaryPath(QStringLiteral("app/varnisk")), QStringList());
+    QVERIFY(program.waitForStarted());
+    const QString status = QStringLiteral("/proc/%1/status").arg(program.processId());
     const auto has = [&status](const char* list, int number) {
         const QByteArray text = TestSupport::readFile(status);
         const int at = text.indexOf(list) + 7;
@@ -266,11 +265,11 @@ void tst_VarniskApplication::programSignals()
         return (mask & (quint64(1) << (number - 1))) != 0;
     };
     // Both, as the child of this test (which catches SIGTERM itself) catches it until its exec.
-    QVERIFY(TestSupport::waitFor(
-        [&has] { return has("SigCgt:", SIGTERM) && has("SigIgn:", SIGXFSZ); }));
-    QCOMPARE(kill(program.pid(), SIGTERM), 0);
-    QVERIFY(TestSupport::waitFor([&program] { return !program.running(); }, 20000));
-    QCOMPARE(program.exitStatus(), -SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(has("SigCgt:", SIGTERM) && has("SigIgn:", SIGXFSZ), 10000);
+    QCOMPARE(kill(program.processId(), SIGTERM), 0);
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(program.exitCode(), SIGTERM);
 }
 
 int main(int argc, char** argv)

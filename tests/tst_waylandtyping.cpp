@@ -36,7 +36,7 @@ bool hasFocus(qint64 pid)
 
 bool waitForFocus(qint64 pid)
 {
-    return TestSupport::waitFor([pid] { return hasFocus(pid); });
+    return QTest::qWaitFor([pid] { return hasFocus(pid); }, 10000);
 }
 
 // Sends keys as wtype arguments (e.g. {"-k", "F8"}) beside the event loop, so the test's own
@@ -45,7 +45,7 @@ bool keys(const QStringList& arguments)
 {
     QProcess wtype;
     wtype.start(QStringLiteral("wtype"), QStringList{"-s", "300"} + arguments);
-    return TestSupport::waitFor([&] { return wtype.state() == QProcess::NotRunning; }) &&
+    return QTest::qWaitFor([&] { return wtype.state() == QProcess::NotRunning; }, 10000) &&
            wtype.exitStatus() == QProcess::NormalExit && wtype.exitCode() == 0;
 }
 
@@ -149,8 +149,7 @@ void tst_WaylandTyping::typesIntoTerminal()
     showWindow(text);
     ModalScript script;
     QVERIFY(keys({QStringLiteral("-k"), key}));
-    QVERIFY(TestSupport::waitFor(
-        [&] { return TestSupport::readFile(typed).size() >= expected.size(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(typed).size() >= expected.size(), 10000);
     QCOMPARE(TestSupport::readFile(typed), expected);
     QCOMPARE(script.unexpected, QStringList());
     if (comesBack) {
@@ -167,7 +166,7 @@ void tst_WaylandTyping::closedTargetGivesMessage()
     showWindow(QStringLiteral("secret"));
     const qint64 closed = terminal.pid();
     terminal.stop();
-    QVERIFY(TestSupport::waitFor([&] { return !sway(QStringLiteral("[pid=%1]").arg(closed)); }));
+    QTRY_VERIFY_WITH_TIMEOUT(!sway(QStringLiteral("[pid=%1]").arg(closed)), 10000);
     ModalScript script;
     script.message();
     QVERIFY(keys({QStringLiteral("-k"), QStringLiteral("F8")}));
@@ -240,8 +239,7 @@ void tst_XWaylandTyping::typesIntoX11WindowActiveBefore()
                   "-k", "F10"}));
     const QByteArray expected = xtermLast ? token.toUtf8() + '\r' : QByteArray();
     QVERIFY(script.waitUntilDone());
-    QVERIFY(TestSupport::waitFor(
-        [&] { return TestSupport::readFile(xtermFile).size() >= expected.size(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(xtermFile).size() >= expected.size(), 10000);
     QCOMPARE(TestSupport::readFile(xtermFile), expected);
     QCOMPARE(script.unexpected, QStringList());
     QCOMPARE(script.messages, xtermLast

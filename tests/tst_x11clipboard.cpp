@@ -25,7 +25,8 @@ QByteArray xclip(const QStringList& arguments)
 {
     QProcess process;
     process.start(QStringLiteral("xclip"), arguments);
-    TestSupport::waitFor([&] { return process.state() == QProcess::NotRunning; });
+    static_cast<void>(
+        QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 10000));
     return process.readAllStandardOutput();
 }
 
@@ -43,7 +44,7 @@ public:
         process.start(QStringLiteral("xclip"), {"-i", "-quiet", "-selection", selection});
         process.write(text);
         process.closeWriteChannel();
-        return TestSupport::waitFor([&] { return readSelection(selection) == text; });
+        return QTest::qWaitFor([&] { return readSelection(selection) == text; }, 10000);
     }
     ~SelectionOwner()
     {
@@ -146,8 +147,7 @@ void TestX11Clipboard::pasteFromPrimaryStillWorks()
     SelectionOwner other;
     QVERIFY(other.start("primary", "pasted from elsewhere"));
     QTest::mouseClick(editor->viewport(), Qt::MiddleButton, {}, pointAt(0));
-    QVERIFY(TestSupport::waitFor(
-        [&] { return editor->toPlainText().startsWith("pasted from elsewhere"); }));
+    QTRY_VERIFY_WITH_TIMEOUT(editor->toPlainText().startsWith("pasted from elsewhere"), 10000);
 }
 
 void TestX11Clipboard::copyCarriesTheHint_data()

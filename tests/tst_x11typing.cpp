@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 
@@ -39,7 +40,7 @@ public:
         if (!process.waitForStarted())
             return false;
         QByteArray err;
-        const bool ready = TestSupport::waitFor(
+        const bool ready = QTest::qWaitFor(
             [&] {
                 err += process.readAllStandardError();
                 return err.contains('\n') || process.state() != QProcess::Running;
@@ -180,7 +181,7 @@ bool tst_X11Typing::startWindowManager()
         XUnmapWindow(display, probe);
         XMapWindow(display, probe);
         XSync(display, False);
-        ready = TestSupport::waitFor([&] { return managed(probe); }, 1000);
+        ready = QTest::qWaitFor([&] { return managed(probe); }, 1000);
     }
     XDestroyWindow(display, probe);
     XSync(display, False);
@@ -266,8 +267,8 @@ void tst_X11Typing::typesIntoWindowBehind()
     }
     ModalScript script;
     EditorWindow::trigger(*window, qPrintable(action));
-    QVERIFY(TestSupport::waitFor(
-        [&] { return behind.output().size() >= expected.size() || !script.unexpected.isEmpty(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        behind.output().size() >= expected.size() || !script.unexpected.isEmpty(), 10000);
     // Under load the program may find it cannot vouch for the typing and say so; it never
     // types other bytes.
     if (underLoad && script.unexpectedMessages == QStringList{QStringLiteral("Error typing!")}) {
@@ -279,7 +280,7 @@ void tst_X11Typing::typesIntoWindowBehind()
     QCOMPARE(farther.output(), QByteArray());
     // (Under load the window manager may take its time to hand the focus back.)
     if (action != QLatin1String("action_Type_Selection") && !underLoad)
-        QVERIFY(TestSupport::waitFor([&] { return window->isActiveWindow(); }));
+        QTRY_VERIFY_WITH_TIMEOUT(window->isActiveWindow(), 10000);
 }
 
 void tst_X11Typing::capsLockDoesNotChangeText()
@@ -292,7 +293,7 @@ void tst_X11Typing::capsLockDoesNotChangeText()
 
     ModalScript script;
     EditorWindow::trigger(*window, "action_Type_Selection");
-    QVERIFY(TestSupport::waitFor([&] { return behind.output().size() >= 8; }));
+    QTRY_VERIFY_WITH_TIMEOUT(behind.output().size() >= 8, 10000);
     QCOMPARE(behind.output(), QByteArray("abcXYZ1!"));
     XkbStateRec state{};
     XkbGetState(display, XkbUseCoreKbd, &state);
@@ -331,12 +332,12 @@ void tst_X11Typing::sparesStayUntilRestored()
     auto layer = X11WindowSystem::open();
     QVERIFY(layer->setForegroundWindow(target.window));
     QCOMPARE(layer->sendInput(keyRecords(utf8("ж"))), 2);
-    QVERIFY(TestSupport::waitFor([&] { return target.output() == utf8("ж").toUtf8(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(target.output() == utf8("ж").toUtf8(), 10000);
     QVERIFY(mapped());
     layer->restoreKeyboard();
     QVERIFY(!mapped());
     QCOMPARE(layer->sendInput(keyRecords(utf8("ж"))), 2);
-    QVERIFY(TestSupport::waitFor([&] { return target.output() == utf8("жж").toUtf8(); }));
+    QTRY_VERIFY_WITH_TIMEOUT(target.output() == utf8("жж").toUtf8(), 10000);
     layer.reset();
     QVERIFY(!mapped());
 }
@@ -398,10 +399,10 @@ void tst_X11Typing::sendInput()
     XSync(display, False);
     QCOMPARE(sent, count);
     // The next typing empties spare keycodes it does not use: the target reads these first.
-    QVERIFY(TestSupport::waitFor([&] { return target.output() == typed; }));
+    QTRY_VERIFY_WITH_TIMEOUT(target.output() == typed, 10000);
     // A marker typed afterwards arrives, so anything typed before it would have too.
     QCOMPARE(layer->sendInput(keyRecords(QStringLiteral("."))), 2);
-    QVERIFY(TestSupport::waitFor([&] { return target.output().endsWith('.'); }));
+    QTRY_VERIFY_WITH_TIMEOUT(target.output().endsWith('.'), 10000);
     QCOMPARE(target.output(), typed + '.');
     QCOMPARE(other.output(), QByteArray());
 }

@@ -107,7 +107,7 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
     } else if (command == QLatin1String("close")) {
         answerSaveChangesWithNo(window, script);
         window->close();
-        if (!TestSupport::waitFor([&window] { return window == nullptr; }))
+        if (!QTest::qWaitFor([&window] { return window == nullptr; }, 10000))
             return QStringLiteral("the window is still there");
     } else if (command == QLatin1String("lock")) {
         EditorWindow::trigger(*window, "action_Lock");
@@ -122,7 +122,7 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
         for (const QString& half : password)
             typeText(field, half);
         QTest::keyClick(field, Qt::Key_Return);
-        if (!TestSupport::waitFor([&window]() { return !window->isLocked(); }))
+        if (!QTest::qWaitFor([&window]() { return !window->isLocked(); }, 10000))
             return QStringLiteral("still locked");
     } else {
         return QStringLiteral("unknown command");

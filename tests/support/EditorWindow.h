@@ -36,13 +36,16 @@ inline void edit(QWidget& window, const QString& text)
 // for, as the end of a run on the worker thread comes through the event loop).
 inline bool cleared(Varnisk& window)
 {
-    return TestSupport::waitFor([&window] {
-        for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
-            if (field->objectName().startsWith(QLatin1String("sle")) && !field->text().isEmpty())
-                return false;
-        }
-        return window.statusBar()->currentMessage().isEmpty();
-    });
+    return QTest::qWaitFor(
+        [&window] {
+            for (QLineEdit* field : window.findChildren<QLineEdit*>()) {
+                if (field->objectName().startsWith(QLatin1String("sle")) &&
+                    !field->text().isEmpty())
+                    return false;
+            }
+            return window.statusBar()->currentMessage().isEmpty();
+        },
+        10000);
 }
 
 // A new window, shown and exposed (with `active`, also activated), holding `text` unmodified and

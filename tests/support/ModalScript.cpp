@@ -223,7 +223,7 @@ ModalScript& ModalScript::noteProposal(QString* path)
 
 bool ModalScript::waitUntilDone(int timeoutMs)
 {
-    return TestSupport::waitFor([this]() { return done(); }, timeoutMs);
+    return QTest::qWaitFor([this]() { return done(); }, timeoutMs);
 }
 
 void ModalScript::poll()

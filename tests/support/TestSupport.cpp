@@ -4,15 +4,11 @@
 #include "SecureStringHolder.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,6 +17,7 @@
 #include <sched.h>
 
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -172,42 +169,25 @@ FileSizeLimit::~FileSizeLimit()
     setrlimit(RLIMIT_FSIZE, &size);
 }
 
-NobodyRun asNobody()
+namespace {
+long capabilities(long call, __user_cap_data_struct* data)
 {
-    NobodyRun run;
-    if (geteuid() != 0)
-        return run;
-    run.verdict = NobodyRun::Skipped;
-    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
-    if (setpriv.isEmpty()) {
-        run.output = "setpriv (util-linux) is needed to run this test as nobody";
-        return run;
-    }
-    QTemporaryDir copyDir;
-    const QString copy =
-        copyDir.filePath(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-    if (!copyDir.isValid() || !QFile::copy(QCoreApplication::applicationFilePath(), copy) ||
-        !QFile::setPermissions(copyDir.path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                   QFile::ExeOwner | QFile::ReadOther |
-                                                   QFile::ExeOther) ||
-        !QFile::setPermissions(copy, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
-                                         QFile::ExeOther)) {
-        run.output = "cannot copy the test program for nobody";
-        return run;
-    }
-    QString function = QString::fromLatin1(QTest::currentTestFunction());
-    if (QTest::currentDataTag() != nullptr)
-        function += QLatin1Char(':') + QString::fromUtf8(QTest::currentDataTag());
-    const ProcessResult result = TestSupport::run(
-        setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", copy, function});
-    run.output = result.out + result.err;
-    if (result.exitCode == 0 && run.output.contains("SKIP   :"))
-        run.output = run.output.mid(run.output.indexOf("SKIP   :")).split('\n').first();
-    else if (run.output.startsWith("setpriv: "))
-        run.output = "cannot run the test program as nobody (a noexec /tmp?): " + run.output;
-    else
-        run.verdict = result.exitCode == 0 ? NobodyRun::Passed : NobodyRun::Failed;
-    return run;
+    __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+    return syscall(call, &header, data);
+}
+} // namespace
+
+PermissionsApply::PermissionsApply()
+{
+    capabilities(SYS_capget, saved);
+    __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    capabilities(SYS_capset, reduced);
+}
+
+PermissionsApply::~PermissionsApply()
+{
+    capabilities(SYS_capset, saved);
 }
 
 void writeFile(const QString& path, const QByteArray& data)
@@ -225,17 +205,6 @@ QString binaryPath(const QString& relative)
 QString sourcePath(const QString& relative)
 {
     return QDir(QString::fromLocal8Bit(qgetenv("VARNISK_SOURCE_DIR"))).filePath(relative);
-}
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
 }
 
 } // namespace TestSupport

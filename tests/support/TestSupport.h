@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include <linux/capability.h>
+
 class QTemporaryDir;
 class SecureStringHolder;
 
@@ -65,37 +67,19 @@ private:
     quint64 previous = 0;
 };
 
-// Root may write into any folder, so a test of folder permissions runs as the user nobody:
-// called as root, asNobody() runs the current test function again in a copy of this test
-// program (the build tree may lie where nobody cannot enter) through setpriv, and tells how
-// that went. Called as any other user it returns RunHere, and the test goes on itself.
-struct NobodyRun
+// Root may write into any folder and open any file: while this lives, the calling thread (and
+// the threads it starts) obeys the permission bits as any other user does. (It gives up
+// CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH from its effective set, and takes them back after.)
+class PermissionsApply
 {
-    enum Verdict
-    {
-        RunHere,
-        Passed,
-        Failed,
-        Skipped
-    } verdict = RunHere;
-    QByteArray output;
-};
-NobodyRun asNobody();
-// Goes on with the rest of the test function (or data row) as nobody: as root, ends the function
-// with the verdict of the copy that ran as nobody.
-#define VARNISK_AS_NOBODY()                                                                        \
-    do {                                                                                           \
-        const TestSupport::NobodyRun nobody_ = TestSupport::asNobody();                            \
-        if (nobody_.verdict == TestSupport::NobodyRun::Skipped)                                    \
-            QSKIP(nobody_.output.constData());                                                     \
-        if (nobody_.verdict != TestSupport::NobodyRun::RunHere) {                                  \
-            QVERIFY2(nobody_.verdict == TestSupport::NobodyRun::Passed,                            \
-                     nobody_.output.constData());                                                  \
-            return;                                                                                \
-        }                                                                                          \
-    } while (false)
+public:
+    PermissionsApply();
+    ~PermissionsApply();
+    PermissionsApply(const PermissionsApply&) = delete;
+    PermissionsApply& operator=(const PermissionsApply&) = delete;
 
-// Runs the event loop until `condition` holds or `timeoutMs` passed; returns the condition.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
+private:
+    __user_cap_data_struct saved[2] = {};
+};
 
 } // namespace TestSupport
