@@ -278,7 +278,17 @@ int main(int argc, char** argv)
     TestSupport::isolateSettings(settings);
     VarniskApplication application(argc, argv);
     tst_VarniskApplication test(&application);
-    return QTest::qExec(&test, argc, argv);
+    const int failures = QTest::qExec(&test, argc, argv);
+    // The windows the rows left open go before the application, as closing the program's last
+    // window would take them.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->parentWidget() == nullptr)
+            windows << widget;
+    }
+    for (const QPointer<QWidget>& window : windows)
+        delete window.data();
+    return failures;
 }
 
 #include "tst_varniskapplication.moc"
