@@ -1,8 +1,8 @@
 #include "EarlyOptions.h"
 
-#include "LockService.h"
-#include "Translations.h"
 #include "Version.h"
+#include "platform/dbus/LockService.h"
+#include "translations/Translations.h"
 
 #include <cstdio>
 #include <cstring>

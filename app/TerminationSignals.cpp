@@ -1,7 +1,8 @@
 #include "TerminationSignals.h"
 
-#include "AtomicFile.h"
-#include "Varnisk.h"
+#include "app/VarniskApplication.h"
+#include "files/TemporaryFiles.h"
+#include "mainwindow/Varnisk.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -34,7 +35,7 @@ void onSignal(int signalNumber)
     if (!caught.compare_exchange_strong(none, signalNumber)) {
         // The event loop has not finished with the first one. Nothing named that holds a part
         // of a file may stay behind; then end as the signal would.
-        AtomicFile::unlinkTemporaries();
+        TemporaryFiles::unlinkAll();
         signal(signalNumber, SIG_DFL);
         raise(signalNumber); // delivered once this handler returns
         errno = savedErrno;
@@ -110,15 +111,15 @@ void TerminationSignals::endBySignal(int signalNumber)
     const QList<Varnisk*> windows = editorWindows();
     for (Varnisk* window : windows)
         window->writeRecovery();
-    for (Varnisk* window : windows) {
+    for (Varnisk* window : windows)
         window->writeSettings();
-        window->restoreKeyboard();
-    }
+    if (VarniskApplication* application = VarniskApplication::instance())
+        application->restoreKeyboard();
     const QDeadlineTimer deadline(cancelWaitMs);
     for (Varnisk* window : windows)
         window->cancelFileWork(deadline);
     // Work that did not end in time leaves no named part of a file behind.
-    AtomicFile::unlinkTemporaries();
+    TemporaryFiles::unlinkAll();
     std::fflush(stderr);
     signal(signalNumber, SIG_DFL);
     sigset_t set;

@@ -1,10 +1,10 @@
 #include "VarniskApplication.h"
 
 #include "TerminationSignals.h"
-#include "Translations.h"
-#include "Varnisk.h"
-#include "WindowSystem.h"
 #include "WorkerThread.h"
+#include "app/WindowSystemFactory.h"
+#include "mainwindow/Varnisk.h"
+#include "translations/Translations.h"
 
 #include <QBitmap>
 #include <QCommandLineParser>
@@ -23,7 +23,7 @@ VarniskApplication::VarniskApplication(int& argc, char** argv)
     Translations::install();
     // From the start: a signal that comes before the event loop runs is handled once it does.
     new TerminationSignals(this);
-    windowSystem = WindowSystem::create();
+    windowSystem = WindowSystemFactory::create();
     {
         const QPixmap pixmap(QStringLiteral(":/Varnisk/Resources/splash.jpg"));
         QSplashScreen splash(pixmap);
@@ -96,9 +96,20 @@ bool VarniskApplication::event(QEvent* event)
     return QApplication::event(event);
 }
 
+void VarniskApplication::restoreKeyboard()
+{
+    windowSystem->restoreKeyboard();
+}
+
+VarniskApplication* VarniskApplication::instance()
+{
+    return qobject_cast<VarniskApplication*>(QCoreApplication::instance());
+}
+
 Varnisk* VarniskApplication::createWindow()
 {
     auto* window = new Varnisk(this);
+    window->setWindowSystem(windowSystem);
     window->setAttribute(Qt::WA_DeleteOnClose);
     placeApart(window);
     window->show();

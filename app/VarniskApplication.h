@@ -25,6 +25,11 @@ public:
     int run(const QStringList& arguments);
     // Queues one file name to be opened.
     void requestOpen(const QString& filename);
+    // Undoes what Type Selection left in the window system (for a program about to end).
+    void restoreKeyboard();
+
+    // The application object, if it is a VarniskApplication.
+    static VarniskApplication* instance();
 
     // The positional arguments of a command line that has no options; false if it has any.
     static bool parseCommandLine(const QStringList& arguments, QStringList& fileNames);
@@ -40,9 +45,10 @@ private:
     // Moves a new window off the places of the editor windows on screen.
     void placeApart(Varnisk* window) const;
 
-    // Opened before the splash screen and kept for the program's life: on Wayland and under
-    // XWayland the window behind is known only from the focus changes it has seen.
-    std::unique_ptr<WindowSystem> windowSystem;
+    // Opened before the splash screen and kept for the program's life, one for every window: on
+    // Wayland and under XWayland the window behind is known only from the focus changes it has
+    // seen.
+    std::shared_ptr<WindowSystem> windowSystem;
     // Guarded: the start-up window may be closed (and deleted) before the first request.
     QPointer<Varnisk> mainWindow;
     std::unique_ptr<WorkerThread> workerThread;

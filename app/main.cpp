@@ -1,6 +1,6 @@
 #include "EarlyOptions.h"
-#include "ProcessProtection.h"
 #include "VarniskApplication.h"
+#include "securememory/ProcessProtection.h"
 
 #include <csignal>
 #include <optional>

@@ -9,12 +9,12 @@
 //
 // Usage: bench_editor [DIR [MiB]]   (default: /dev/shm, 1024 MiB); ROUNDS=3 in the environment.
 
-#include "CryptoFile.h"
 #include "ModalScript.h"
-#include "ProgressDialog.h"
-#include "SecureStringHolder.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
+#include "dialogs/ProgressDialog.h"
+#include "files/CryptoFile.h"
+#include "mainwindow/Varnisk.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QAction>
 #include <QApplication>

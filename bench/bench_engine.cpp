@@ -12,10 +12,10 @@
 // Usage: bench_engine [DIR [MiB...]]   (default: /dev/shm, 256 MiB)
 //   ROUNDS=5 in the environment; VERBOSE=1 prints every run's time.
 
-#include "CryptoFile.h"
-#include "EncryptedStream.h"
 #include "OneProcessor.h"
-#include "SecureStringHolder.h"
+#include "encryption/EncryptedStream.h"
+#include "files/CryptoFile.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QByteArray>
 #include <QDataStream>

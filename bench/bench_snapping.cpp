@@ -1,6 +1,6 @@
 // Cost of selection snapping per selection change in a 10 MB document: the handler is run on
 // a fresh user selection each round, its re-selection included.
-#include "Varnisk.h"
+#include "mainwindow/Varnisk.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -8,7 +8,7 @@
 // the environment.
 
 #include "RecordingWindowSystem.h"
-#include "X11WindowSystem.h"
+#include "platform/x11/X11WindowSystem.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

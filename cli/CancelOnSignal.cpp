@@ -1,8 +1,8 @@
 #include "CancelOnSignal.h"
 
-#include "AtomicFile.h"
 #include "EndingSignals.h"
-#include "StreamProgress.h"
+#include "encryption/StreamProgress.h"
+#include "files/TemporaryFiles.h"
 
 #include <atomic>
 #include <csignal>
@@ -63,7 +63,7 @@ void CancelOnSignal::onSignal(int signalNumber)
 {
     // Only async-signal-safe calls and lock-free atomics from here on.
     if (caught != 0) {
-        AtomicFile::unlinkTemporaries();
+        TemporaryFiles::unlinkAll();
         restore();
         // Blocked while this handler runs: it ends the program as the handler returns.
         raise(signalNumber);

@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-#include "PassphraseGenerator.h"
+#include "passwords/PassphraseGenerator.h"
 
 #include <algorithm>
 

@@ -2,18 +2,19 @@
 
 #include "CancelOnSignal.h"
 #include "ExitCode.h"
-#include "ImageFormat.h"
-#include "LockedMemory.h"
 #include "NullDevice.h"
-#include "OutcomeMessage.h"
-#include "PassphraseGenerator.h"
 #include "PasswordReader.h"
-#include "PasswordStrength.h"
-#include "SecureStringHolder.h"
-#include "SecureWipe.h"
 #include "StandardOutput.h"
-#include "StreamProgress.h"
 #include "Version.h"
+#include "encryption/StreamCipher.h"
+#include "encryption/StreamProgress.h"
+#include "files/ImageFormat.h"
+#include "messages/OutcomeMessage.h"
+#include "passwords/PassphraseGenerator.h"
+#include "passwords/PasswordStrength.h"
+#include "securememory/LockedMemory.h"
+#include "securememory/SecureStringHolder.h"
+#include "securememory/SecureWipe.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -32,8 +33,7 @@
 
 namespace {
 
-using Outcome = CryptoFile::Outcome;
-using Result = CryptoFile::Result;
+using Outcome = Result::Outcome;
 using Operation = OutcomeMessage::Operation;
 
 int exitCodeOf(const Result& result, Operation operation)
@@ -50,6 +50,8 @@ int exitCodeOf(const Result& result, Operation operation)
         // The stream format refusing a file it reads is the file's fault; refusing what it
         // writes is the input's or the disk's.
         return operation == Operation::Decrypt ? ExitCode::BadFile : ExitCode::InputOutput;
+    case Outcome::NotFound:
+    case Outcome::CannotRead:
     case Outcome::Exists: // worded and counted as the refusal before the work
     case Outcome::CannotWrite:
     case Outcome::Changed:
@@ -119,7 +121,7 @@ int Commands::run() const
     try {
         return runCommand();
     } catch (const std::bad_alloc&) {
-        return report({Outcome::OutOfMemory, qt_error_string(ENOMEM)}, Operation::Decrypt);
+        return report(Result::outOfMemory(), Operation::Decrypt);
     }
 }
 
@@ -215,7 +217,7 @@ int Commands::decryptImage(QFile& input, const QString& stem) const
     QByteArray image;
     const Result read =
         stream(ProgressLine::Work::Decrypting, input, false, [&](StreamProgress* progress) {
-            return CryptoFile::decrypt(input, image, password, progress);
+            return StreamCipher::decrypt(input, image, password, progress);
         });
     if (!read.ok())
         return report(read, Operation::Decrypt);
@@ -249,19 +251,19 @@ int Commands::decryptToStandardOutput(QFile& input) const
         sink.open(QIODevice::WriteOnly);
         const Result check =
             stream(ProgressLine::Work::Verifying, input, false, [&](StreamProgress* progress) {
-                return CryptoFile::decrypt(input, sink, password, progress);
+                return StreamCipher::decrypt(input, sink, password, progress);
             });
         if (!check.ok())
             return report(check, Operation::Decrypt);
         if (!input.seek(0))
-            return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
+            return report({Outcome::CannotRead, {}}, Operation::Decrypt);
     }
 
     StandardOutput output;
     output.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     Result written =
         stream(ProgressLine::Work::Decrypting, input, true, [&](StreamProgress* progress) {
-            return CryptoFile::decrypt(input, output, password, progress);
+            return StreamCipher::decrypt(input, output, password, progress);
         });
     if (written.ok()) {
         if (const int error = StandardOutput::sync())
@@ -284,7 +286,7 @@ int Commands::show() const
     if (const int noPassword = askPassword(password, false))
         return noPassword;
     QByteArray plain;
-    const Result read = CryptoFile::decrypt(input, plain, password);
+    const Result read = StreamCipher::decrypt(input, plain, password);
     if (!read.ok())
         return report(read, Operation::Decrypt);
     // The text ends before the first zero byte, as in the main window.
@@ -312,7 +314,7 @@ int Commands::create() const
         printTo(stderr, tr("Type the text, then Ctrl-D on a line of its own:"));
     QByteArray text;
     if (!readStandardInput(text))
-        return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
+        return report({Outcome::CannotRead, {}}, Operation::Decrypt);
     if (text.contains('\0')) {
         secureWipe(text);
         return fail(tr("The text holds a zero byte, where a secrets document's text would end; "
@@ -351,7 +353,7 @@ int Commands::passphrase() const
 int Commands::openInput(QFile& input, bool needsLength) const
 {
     if (!input.exists())
-        return fail(tr("File does not exsist!"), ExitCode::InputOutput);
+        return report({Outcome::NotFound, {}}, Operation::Decrypt);
     const QFileInfo info(input);
     if (needsLength && !info.isFile() && !info.isDir())
         return fail(tr("%1 is not a regular file: only a file whose length is known in advance "
@@ -361,7 +363,7 @@ int Commands::openInput(QFile& input, bool needsLength) const
     const bool opened = needsLength ? CryptoFile::openInput(input, CryptoFile::Input::RegularFile)
                                     : !info.isDir() && input.open(QIODevice::ReadOnly);
     if (!opened)
-        return fail(tr("File could not be opened for reading!"), ExitCode::InputOutput);
+        return report({Outcome::CannotRead, {}}, Operation::Decrypt);
     return ExitCode::Success;
 }
 
@@ -372,9 +374,8 @@ int Commands::checkTarget(const QString& target) const
     // A link counts as a file even when it leads nowhere: --force replaces the link itself.
     if (CryptoFile::targetExists(target) && !line.force())
         return refuseExisting(target);
-    int reason = 0;
-    if (!AtomicFile::isReplaceable(target, &reason))
-        return report({Outcome::CannotWrite, qt_error_string(reason)}, Operation::Encrypt);
+    if (const Result replaceable = AtomicFile::checkReplaceable(target); !replaceable.ok())
+        return report(replaceable, Operation::Encrypt);
     return ExitCode::Success;
 }
 
@@ -410,7 +411,7 @@ int Commands::askPassword(SecureStringHolder& password, bool confirm) const
                                      confirmation.string()) != PasswordReader::Status::Ok)
         return fail(tr("No password given."), ExitCode::Usage);
     if (!secureEqual(password.string(), confirmation.string()))
-        return fail(tr("Passwords don't match!"), ExitCode::Usage);
+        return fail(OutcomeMessage::passwordsDiffer(), ExitCode::Usage);
     return ExitCode::Success;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "CommandLine.h"
-#include "CryptoFile.h"
-#include "OutcomeMessage.h"
 #include "ProgressLine.h"
+#include "files/CryptoFile.h"
+#include "messages/OutcomeMessage.h"
 
 #include <QCoreApplication>
 
@@ -45,16 +45,15 @@ private:
     // One line on standard error when `password` would not hold for long; the work goes on.
     static void warnIfWeak(const SecureStringHolder& password, const QString& target);
     // Tells a failure on standard error and returns its exit code.
-    int report(const CryptoFile::Result& result, OutcomeMessage::Operation operation,
+    int report(const Result& result, OutcomeMessage::Operation operation,
                const QString& target = {}) const;
     static int refuseExisting(const QString& target);
 
     // Runs one pass of the engine over `input`, with a progress line where one is wanted and
     // Ctrl-C cancelling it; a cancelled pass ends the program by that signal, once the output
     // has been cleaned up.
-    CryptoFile::Result stream(ProgressLine::Work work, const QIODevice& input,
-                              bool writesStandardOutput,
-                              const std::function<CryptoFile::Result(StreamProgress*)>& pass) const;
+    Result stream(ProgressLine::Work work, const QIODevice& input, bool writesStandardOutput,
+                  const std::function<Result(StreamProgress*)>& pass) const;
     static int fail(const QString& message, int exitCode);
 
     const CommandLine& line;

@@ -1,7 +1,7 @@
 #include "PasswordReader.h"
 
 #include "EchoOffTerminal.h"
-#include "FileDescriptor.h"
+#include "files/FileDescriptor.h"
 
 #include <cerrno>
 #include <cstring>

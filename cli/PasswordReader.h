@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SecureString.h"
+#include "securememory/SecureString.h"
 
 // Reads a password byte by byte straight into a SecureString, so that it never passes through
 // an ordinary string: from the terminal with echo off, or from the first line of a file

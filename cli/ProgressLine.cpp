@@ -1,6 +1,6 @@
 #include "ProgressLine.h"
 
-#include "StreamProgress.h"
+#include "encryption/StreamProgress.h"
 
 #include <QLocale>
 

@@ -1,8 +1,8 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "ExitCode.h"
-#include "ProcessProtection.h"
-#include "Translations.h"
+#include "securememory/ProcessProtection.h"
+#include "translations/Translations.h"
 
 #include <QCoreApplication>
 

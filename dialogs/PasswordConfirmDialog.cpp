@@ -1,8 +1,9 @@
 #include "PasswordConfirmDialog.h"
 
-#include "PassphraseGenerator.h"
-#include "PasswordStrength.h"
 #include "SecureLineEdit.h"
+#include "messages/OutcomeMessage.h"
+#include "passwords/PassphraseGenerator.h"
+#include "passwords/PasswordStrength.h"
 #include "ui_PasswordConfirmDialog.h"
 
 #include <QLocale>
@@ -10,7 +11,7 @@
 #include <QScopedValueRollback>
 
 PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* holder, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::PasswordConfirmDialog>()), password(holder)
+    : PasswordPrompt(parent), ui(std::make_unique<Ui::PasswordConfirmDialog>()), password(holder)
 {
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
@@ -58,7 +59,7 @@ void PasswordConfirmDialog::setFileName(const QString& path)
 void PasswordConfirmDialog::accept()
 {
     if (!secureEqual(password->string(), confirmation.string())) {
-        QMessageBox::critical(this, QStringLiteral("Varnisk"), tr("Passwords don't match!"),
+        QMessageBox::critical(this, QStringLiteral("Varnisk"), OutcomeMessage::passwordsDiffer(),
                               QMessageBox::Ok);
         // Either entry may be the wrong one, and a field cannot show which: both start afresh.
         clear();

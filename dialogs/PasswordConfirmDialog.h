@@ -1,8 +1,8 @@
 #pragma once
 
-#include "SecureStringHolder.h"
+#include "dialogs/PasswordPrompt.h"
+#include "securememory/SecureStringHolder.h"
 
-#include <QDialog>
 #include <QString>
 
 #include <memory>
@@ -16,7 +16,7 @@ class SecureLineEdit;
 // into the caller's holder; the second into a holder of the dialog's own. Below the fields it
 // tells how long the password would hold against guessing; a weak or empty one is accepted only
 // when the user confirms it, and Generate fills both fields with a random passphrase, shown once.
-class PasswordConfirmDialog : public QDialog
+class PasswordConfirmDialog : public PasswordPrompt
 {
     Q_OBJECT
 
@@ -25,9 +25,9 @@ public:
     ~PasswordConfirmDialog() override;
 
     // Empties both fields and wipes both entries, ready for the next request.
-    void clear();
+    void clear() override;
     // The file the password is for, before each open(): its name counts as a guessable word.
-    void setFileName(const QString& path);
+    void setFileName(const QString& path) override;
 
 public slots:
     void accept() override;

@@ -4,7 +4,7 @@
 #include "ui_PasswordDialog.h"
 
 PasswordDialog::PasswordDialog(SecureStringHolder* holder, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::PasswordDialog>()), password(holder)
+    : PasswordPrompt(parent), ui(std::make_unique<Ui::PasswordDialog>()), password(holder)
 {
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);

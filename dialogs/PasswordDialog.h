@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "dialogs/PasswordPrompt.h"
 
 #include <memory>
 
@@ -12,7 +12,7 @@ class SecureStringHolder;
 
 // Asks once for a password, typed straight into the caller's holder. Opened window-modal for
 // each request and emptied with clear() after every use.
-class PasswordDialog : public QDialog
+class PasswordDialog : public PasswordPrompt
 {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ public:
     ~PasswordDialog() override;
 
     // Empties the field and wipes the password, ready for the next request.
-    void clear();
+    void clear() override;
 
 private:
     std::unique_ptr<Ui::PasswordDialog> ui;

@@ -1,7 +1,7 @@
 #include "SecureLineEdit.h"
 
-#include "SecureStringHolder.h"
-#include "SecureWipe.h"
+#include "securememory/SecureStringHolder.h"
+#include "securememory/SecureWipe.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SecureAllocator.h"
-#include "SecureString.h"
+#include "securememory/SecureAllocator.h"
+#include "securememory/SecureString.h"
 
 #include <QLineEdit>
 

@@ -12,9 +12,9 @@
 // Any other outcome, an exception other than a known std::runtime_error, or a sanitizer
 // report is a crash.
 
-#include "EncryptedStream.h"
-#include "OpenSslPointers.h"
-#include "SecureStringHolder.h"
+#include "encryption/EncryptedStream.h"
+#include "encryption/OpenSslPointers.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QBuffer>
 #include <QByteArray>

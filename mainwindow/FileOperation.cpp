@@ -76,9 +76,9 @@ void FileOperation::start(const QString& workText, std::unique_ptr<QIODevice> de
             result = work(*source, *progress);
         } catch (const std::bad_alloc&) {
             // An image decrypted into memory, above all: a failure like any other.
-            result = {CryptoFile::Outcome::OutOfMemory, qt_error_string(ENOMEM)};
+            result = Result::outOfMemory();
         } catch (...) {
-            result = {CryptoFile::Outcome::UnknownError, {}};
+            result = {Result::Outcome::UnknownError, {}};
         }
     };
     try {
@@ -153,7 +153,7 @@ void FileOperation::end()
     if (abandoned)
         return;
     // A copy: what the receiver does may start the next work before it is done with this one.
-    const CryptoFile::Result ended = result;
+    const Result ended = result;
     emit finished(ended);
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CryptoFile.h"
-#include "ProgressDialog.h"
-#include "StreamProgress.h"
+#include "dialogs/ProgressDialog.h"
+#include "encryption/Result.h"
+#include "encryption/StreamProgress.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
@@ -30,7 +30,7 @@ public:
     // Runs on the operation's thread. It reads `source` and must touch nothing else that the GUI
     // thread may change meanwhile; what it reads (a password holder above all) must stay as it
     // is until finished().
-    using Work = std::function<CryptoFile::Result(QIODevice& source, StreamProgress& progress)>;
+    using Work = std::function<Result(QIODevice& source, StreamProgress& progress)>;
 
     explicit FileOperation(QWidget* window);
     // Cancels a running work and waits for its thread, so that the work's output is removed and
@@ -58,7 +58,7 @@ public:
 signals:
     // The work has ended and its thread is gone; `result` is what the work returned, with
     // Outcome::Cancelled after a Cancel.
-    void finished(const CryptoFile::Result& result);
+    void finished(const Result& result);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -80,6 +80,6 @@ private:
     std::atomic<bool> workEnded{false}; // set by the work's thread as its last step
     std::unique_ptr<QIODevice> source;
     std::unique_ptr<StreamProgress> progress; // a fresh one per work
-    CryptoFile::Result result{CryptoFile::Outcome::UnknownError, {}};
+    Result result{Result::Outcome::UnknownError, {}};
     std::thread thread;
 };

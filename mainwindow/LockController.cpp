@@ -1,8 +1,8 @@
 #include "LockController.h"
 
-#include "LockService.h"
-#include "SessionLockEvents.h"
 #include "Varnisk.h"
+#include "platform/dbus/LockService.h"
+#include "platform/dbus/SessionLockEvents.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LockSettings.h"
+#include "dialogs/LockSettings.h"
 
 #include <QElapsedTimer>
 #include <QList>

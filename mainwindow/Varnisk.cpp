@@ -1,19 +1,23 @@
 #include "Varnisk.h"
 
-#include "About.h"
-#include "ClipboardGuard.h"
-#include "DragOutBlocker.h"
-#include "FindDialog.h"
-#include "LockController.h"
-#include "LockPage.h"
-#include "LockedMemory.h"
-#include "OutcomeMessage.h"
-#include "TracelessFileDialog.h"
-#include "WindowSystem.h"
+#include "dialogs/About.h"
+#include "dialogs/FindDialog.h"
+#include "dialogs/LockPage.h"
+#include "dialogs/LockSettings.h"
+#include "dialogs/MessageBoxes.h"
+#include "dialogs/SettingsDialog.h"
+#include "mainwindow/ClipboardGuard.h"
+#include "mainwindow/DragOutBlocker.h"
+#include "mainwindow/LockController.h"
+#include "mainwindow/TracelessFileDialog.h"
+#include "messages/OutcomeMessage.h"
+#include "platform/NullWindowSystem.h"
+#include "securememory/LockedMemory.h"
 #include "ui_VarniskClass.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -22,18 +26,44 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScopedValueRollback>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QTextCursor>
 
 #include <cmath>
 
-#include <sys/stat.h>
+namespace {
+
+QFont editorFont()
+{
+    // "Lucida Console" is rarely installed on Linux; the substitute must be monospaced too.
+    const QStringList families = {QStringLiteral("Lucida Console"),
+                                  QStringLiteral("DejaVu Sans Mono"),
+                                  QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")};
+    for (const QString& family : families) {
+        QFont font(family, 9);
+        font.setStyleHint(QFont::TypeWriter);
+        if (QFontInfo(font).fixedPitch())
+            return font;
+    }
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(9);
+    return font;
+}
+
+} // namespace
 
 Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's context*/)
     : QMainWindow(nullptr), ui(std::make_unique<Ui::VarniskClass>()),
-      windowSystem(WindowSystem::create()), openPasswordDialog(&openPassword, this),
+      windowSystem(std::make_shared<NullWindowSystem>()), openPasswordDialog(&openPassword, this),
       decryptPasswordDialog(&decryptPassword, this), saveAsPasswordDialog(&saveAsPassword, this),
-      encryptPasswordDialog(&encryptPassword, this), fileOperation(this)
+      encryptPasswordDialog(&encryptPassword, this),
+      openFlow(openPasswordDialog, openFileName, *this),
+      decryptFlow(decryptPasswordDialog, decryptFileName, *this),
+      saveAsFlow(saveAsPasswordDialog, saveAsFileName, *this),
+      encryptFlow(encryptPasswordDialog, encryptTarget, *this),
+      fileEncryption(this, {encryptPassword, encryptFlow, encryptSource, encryptTarget,
+                            decryptPassword, decryptFlow, decryptFileName})
 {
     ui->setupUi(this);
     clipboardGuard = new ClipboardGuard(this);
@@ -41,7 +71,7 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     pages = new QStackedWidget(this);
     pages->setObjectName(QStringLiteral("pages"));
     pages->addWidget(takeCentralWidget());
-    lockPage = new LockPage(&unlockPassword, pages);
+    lockPage = new LockPage(&windowLock.password(), pages);
     pages->addWidget(lockPage);
     setCentralWidget(pages);
     // Not a box: the editor works all the same, and the user should see it every time.
@@ -82,8 +112,11 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     connect(ui->action_Type_Selection_ENTER, &QAction::triggered, this,
             &Varnisk::aTypeSelectionEnter);
     connect(ui->action_About, &QAction::triggered, this, &Varnisk::aAbout);
-    connect(ui->action_Lock, &QAction::triggered, this, &Varnisk::aLock);
-    connect(lockPage, &LockPage::unlockRequested, this, &Varnisk::unlockRequested);
+    connect(ui->action_Lock, &QAction::triggered, this, &Varnisk::lock);
+    connect(lockPage, &LockPage::unlockRequested, this, [this]() {
+        if (isLocked())
+            unlock(windowLock.sealed().hasOwnKey() ? nullptr : &windowLock.password());
+    });
     connect(ui->seTextEdit, &QPlainTextEdit::modificationChanged, this,
             &Varnisk::textModificationChanged);
     connect(ui->seTextEdit, &QPlainTextEdit::selectionChanged, this,
@@ -92,28 +125,15 @@ Varnisk::Varnisk(VarniskApplication* /*application: qApp, the Quit connection's 
     connect(&saveAsPasswordDialog, &QDialog::finished, this, &Varnisk::saveSecretsAsContinued);
     connect(&decryptPasswordDialog, &QDialog::finished, this, &Varnisk::decryptFileContinued);
     connect(&encryptPasswordDialog, &QDialog::finished, this, &Varnisk::encryptFileContinued);
-    connect(&fileOperation, &FileOperation::finished, this, &Varnisk::fileOperationFinished);
+    // Files that came from outside while the work ran are opened once it has ended.
+    connect(&fileEncryption, &FileEncryption::ended, this, [this]() {
+        for (const QString& name : std::exchange(deferredOpens, {}))
+            openFile(name);
+    });
 
     readSettings();
     startNewDocument();
     LockController::instance().add(this);
-}
-
-QFont Varnisk::editorFont()
-{
-    // "Lucida Console" is rarely installed on Linux; the substitute must be monospaced too.
-    const QStringList families = {QStringLiteral("Lucida Console"),
-                                  QStringLiteral("DejaVu Sans Mono"),
-                                  QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")};
-    for (const QString& family : families) {
-        QFont font(family, 9);
-        font.setStyleHint(QFont::TypeWriter);
-        if (QFontInfo(font).fixedPitch())
-            return font;
-    }
-    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPointSize(9);
-    return font;
 }
 
 Varnisk::~Varnisk()
@@ -147,11 +167,6 @@ void Varnisk::aTabWidth()
 {
     tabWidth = QInputDialog::getInt(this, QStringLiteral("Varnisk"), tr("Tabulator Width:"),
                                     tabWidth, 1, 20, 1);
-    applyTabWidth();
-}
-
-void Varnisk::applyTabWidth()
-{
     ui->seTextEdit->setTabStopDistance(
         static_cast<qreal>(std::lround(tabWidth * averageCharWidth)));
 }
@@ -167,31 +182,25 @@ void Varnisk::aFind()
     findDialog->activateWindow();
 }
 
-void Varnisk::forgetSearchText()
-{
-    if (findDialog != nullptr)
-        findDialog->forgetSearchText();
-}
-
 void Varnisk::findNext()
 {
     const QString text = findDialog->searchText();
-    const QTextDocument* document = ui->seTextEdit->document();
+    const QTextDocument* textDocument = ui->seTextEdit->document();
     const QTextDocument::FindFlags flags = QTextDocument::FindCaseSensitively;
     // Searched on the document, so that an absent text leaves the cursor, the selection and
     // the view as they were. The editor never matches an empty text (nor one spanning a line
     // break): both count as absent instead of searching forever.
     QTextCursor match;
     if (!text.isEmpty()) {
-        match = document->find(text, ui->seTextEdit->textCursor(), flags);
+        match = textDocument->find(text, ui->seTextEdit->textCursor(), flags);
         if (match.isNull())
-            match = document->find(text, 0, flags); // on from the start, without a word
+            match = textDocument->find(text, 0, flags); // on from the start, without a word
     }
     if (match.isNull()) {
-        information(tr("Searched text not found!"));
+        MessageBoxes::information(this, tr("Searched text not found!"));
         // The search came from the find dialog: the user's next keys belong in its field, not
         // in the document behind the message. A lock meanwhile has closed it for good.
-        if (findDialog != nullptr && !locked) {
+        if (findDialog != nullptr && !isLocked()) {
             findDialog->activateWindow();
             findDialog->raise();
         }
@@ -222,34 +231,31 @@ void Varnisk::closeEvent(QCloseEvent* event)
 {
     // A running encryption or decryption is not dropped half-way: the window stays until it has
     // ended or the user has cancelled it in the progress dialog, shown now if it was not yet.
-    if (fileOperation.isRunning()) {
-        fileOperation.showProgress();
+    if (fileEncryption.operation().isRunning()) {
+        fileEncryption.operation().showProgress();
         event->ignore();
         return;
     }
     // A window whose operation still waits for a password stays open: closing it would drop
     // that operation (a Save As among them) half-way.
-    if (passwordDialogOpen() || maybeSave() != QMessageBox::No) {
+    if (openFlow.isAsking() || decryptFlow.isAsking() || saveAsFlow.isAsking() ||
+        encryptFlow.isAsking() || maybeSave() != QMessageBox::No) {
         event->ignore();
         return;
     }
     writeSettings();
     event->accept();
-    forgetSearchText();
+    // The search text may be a secret too.
+    if (findDialog != nullptr)
+        findDialog->forgetSearchText();
     clipboardGuard->windowClosing();
 }
 
 Varnisk* Varnisk::windowShowing(const QString& path)
 {
-    // Only device and inode count: the file may be large, and need not be read for that.
-    struct stat wanted = {};
-    if (stat(QFile::encodeName(path).constData(), &wanted) != 0)
-        return nullptr;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* window = qobject_cast<Varnisk*>(widget);
-        if (window != nullptr && window->named() && window->documentBase.exists() &&
-            window->documentBase.device() == static_cast<quint64>(wanted.st_dev) &&
-            window->documentBase.inode() == static_cast<quint64>(wanted.st_ino))
+        if (window != nullptr && window->named() && window->document.holds(path))
             return window;
     }
     return nullptr;
@@ -263,20 +269,50 @@ void Varnisk::bringToFront()
     activateWindow();
 }
 
-bool Varnisk::passwordDialogOpen() const
+void Varnisk::readSettings()
 {
-    return openPasswordDialog.isVisible() || decryptPasswordDialog.isVisible() ||
-           saveAsPasswordDialog.isVisible() || encryptPasswordDialog.isVisible();
+    QSettings settings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"));
+    settings.beginGroup(QStringLiteral("MainWindow"));
+    resize(settings.value(QStringLiteral("size"), QSize(600, 400)).toSize());
+    move(settings.value(QStringLiteral("pos"), QPoint(200, 200)).toPoint());
+    settings.endGroup();
+
+    settings.beginGroup(QStringLiteral("Settings"));
+    secretsPath = settings.value(QStringLiteral("secretsPath"), QDir::currentPath()).toString();
+    ui->action_Line_Wrap->setChecked(settings.value(QStringLiteral("lineWrap"), true).toBool());
+    tabWidth = settings.value(QStringLiteral("tabWidth"), 4).toInt();
+    ui->seTextEdit->setTabStopDistance(
+        static_cast<qreal>(std::lround(tabWidth * averageCharWidth)));
+    settings.endGroup();
+
+    aLineWrap();
 }
 
-void Varnisk::critical(const QString& text)
+void Varnisk::writeSettings()
 {
-    QMessageBox::critical(this, QStringLiteral("Varnisk"), text, QMessageBox::Ok,
-                          QMessageBox::NoButton);
+    QSettings settings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"));
+    settings.beginGroup(QStringLiteral("MainWindow"));
+    settings.setValue(QStringLiteral("size"), size());
+    settings.setValue(QStringLiteral("pos"), pos());
+    settings.endGroup();
+
+    settings.beginGroup(QStringLiteral("Settings"));
+    settings.setValue(QStringLiteral("secretsPath"), secretsPath);
+    settings.setValue(QStringLiteral("lineWrap"), ui->action_Line_Wrap->isChecked());
+    settings.setValue(QStringLiteral("tabWidth"), tabWidth);
+    settings.endGroup();
 }
 
-void Varnisk::information(const QString& text)
+void Varnisk::aPreferences()
 {
-    QMessageBox::information(this, QStringLiteral("Varnisk"), text, QMessageBox::Ok,
-                             QMessageBox::NoButton);
+    // The program's own settings, not a window's: written as soon as the dialog is accepted, and
+    // read where they are used, so every window follows at once.
+    SettingsDialog dialog(this);
+    dialog.setBackups(DocumentStore::backupsWanted());
+    dialog.setLockSettings(LockSettings::read());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    DocumentStore::setBackupsWanted(dialog.backups());
+    dialog.lockSettings().write();
+    LockController::instance().reloadSettings();
 }

@@ -2,8 +2,9 @@
 // snapping (a selection inside a token grows to the whole token).
 #include "Varnisk.h"
 
-#include "SecureWipe.h"
-#include "WindowSystem.h"
+#include "dialogs/MessageBoxes.h"
+#include "platform/WindowSystem.h"
+#include "securememory/SecureWipe.h"
 #include "ui_VarniskClass.h"
 
 #include <QMessageBox>
@@ -17,15 +18,9 @@ constexpr int focusWaitMs = 250;
 
 } // namespace
 
-void Varnisk::setWindowSystem(std::unique_ptr<WindowSystem> system)
+void Varnisk::setWindowSystem(std::shared_ptr<WindowSystem> system)
 {
     windowSystem = std::move(system);
-}
-
-void Varnisk::restoreKeyboard()
-{
-    if (windowSystem != nullptr)
-        windowSystem->restoreKeyboard();
 }
 
 void Varnisk::aTypeSelection()
@@ -47,19 +42,16 @@ void Varnisk::typeSelection(TypeSelectionKey key)
 {
     QString text = ui->seTextEdit->textCursor().selectedText();
     if (text.isEmpty()) {
-        information(tr("No Text selected!"));
+        MessageBoxes::information(this, tr("No Text selected!"));
         return;
     }
 
-    WindowSystem::Window target = 0;
-    if (windowSystem != nullptr) {
-        target = windowSystem->nextWindow(winId());
-        for (auto parent = target; parent != 0; parent = windowSystem->parentWindow(parent))
-            target = parent;
-    }
+    WindowSystem::Window target = windowSystem->nextWindow(winId());
+    for (auto parent = target; parent != 0; parent = windowSystem->parentWindow(parent))
+        target = parent;
     if (target == 0 || !windowSystem->isWindowVisible(target)) {
         secureWipe(text);
-        critical(tr("No Window found for typing!"));
+        MessageBoxes::critical(this, tr("No Window found for typing!"));
         return;
     }
 
@@ -93,7 +85,7 @@ void Varnisk::typeSelection(TypeSelectionKey key)
     records.fill(Record());
     secureWipe(text);
     if (sent != records.size())
-        critical(tr("Error typing!"));
+        MessageBoxes::critical(this, tr("Error typing!"));
 
     if (trailing != 0) {
         windowSystem->sleep(focusWaitMs);
@@ -117,21 +109,21 @@ void Varnisk::textSelectionChanged()
 
     // Characters are read through the document: a copy of the whole text per notification
     // would make every step of a mouse drag cost the document's size.
-    const QTextDocument* document = ui->seTextEdit->document();
+    const QTextDocument* textDocument = ui->seTextEdit->document();
     int start = cursor.selectionStart();
     int end = cursor.selectionEnd();
     // A selection over a line break holds a paragraph separator, which is whitespace.
-    if (document->findBlock(start) != document->findBlock(end))
+    if (textDocument->findBlock(start) != textDocument->findBlock(end))
         return;
     for (int i = start; i < end; ++i) {
-        if (document->characterAt(i).isSpace())
+        if (textDocument->characterAt(i).isSpace())
             return;
     }
 
-    const int length = document->characterCount() - 1; // without the final separator
-    while (start > 0 && !document->characterAt(start - 1).isSpace())
+    const int length = textDocument->characterCount() - 1; // without the final separator
+    while (start > 0 && !textDocument->characterAt(start - 1).isSpace())
         --start;
-    while (end < length && !document->characterAt(end).isSpace())
+    while (end < length && !textDocument->characterAt(end).isSpace())
         ++end;
 
     if (cursor.anchor() == start && cursor.position() == end)

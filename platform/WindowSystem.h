@@ -30,12 +30,6 @@ public:
 
     virtual ~WindowSystem() = default;
 
-    // The layer for the running session: X11 when the application runs on xcb (following the
-    // active window under XWayland), Wayland on compositors that list toplevels and offer
-    // virtual keyboards, otherwise one that finds no window (so Type Selection reports that
-    // instead of crashing).
-    static std::unique_ptr<WindowSystem> create();
-
     // The top-level window directly below `window` in the stacking order, or 0.
     virtual Window nextWindow(Window window) = 0;
     // The parent (or owner) of `window`, or 0 at the top.

@@ -1,9 +1,11 @@
 // AtomicFile on real files: whatever fails, the target's path holds the old file or the complete
 // new one, the failure is reported with its reason, and no temporary file stays behind.
 
-#include "AtomicFile.h"
-#include "StreamProgress.h"
 #include "TestSupport.h"
+#include "encryption/StreamProgress.h"
+#include "files/AtomicFile.h"
+#include "files/FileSystemCalls.h"
+#include "files/TemporaryFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,8 +23,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using Failure = AtomicFile::Failure;
-Q_DECLARE_METATYPE(AtomicFile::Failure)
+using Outcome = Result::Outcome;
+Q_DECLARE_METATYPE(Result::Outcome)
 
 namespace {
 
@@ -47,14 +49,16 @@ QByteArray writeAndCommit(AtomicFile& file, const QByteArray& data,
         if (file.write(data.mid(at, 4112)) < 0)
             break;
     }
-    if (file.commit(progress))
+    const WriteResult result = file.commit(progress);
+    if (result.ok())
         return "committed";
-    return QByteArray::number(int(file.failure())) + ": " + file.errorString().toUtf8();
+    return QByteArray::number(int(result.outcome)) + ": " + result.detail.toUtf8();
 }
 
-QByteArray failedWith(Failure failure, int error)
+QByteArray failedWith(Outcome outcome, int error)
 {
-    return QByteArray::number(int(failure)) + ": " + qt_error_string(error).toUtf8();
+    return QByteArray::number(int(outcome)) + ": " +
+           (error == 0 ? QByteArray() : qt_error_string(error).toUtf8());
 }
 
 int failWith(int error)
@@ -135,17 +139,17 @@ private slots:
     void staleTemporaries();
 
 private:
-    AtomicFile::SystemCalls realCalls{};
+    FileSystemCalls realCalls{};
 };
 
 void TestAtomicFile::initTestCase()
 {
-    realCalls = AtomicFile::systemCalls();
+    realCalls = FileSystemCalls::instance();
 }
 
 void TestAtomicFile::cleanup()
 {
-    AtomicFile::systemCalls() = realCalls;
+    FileSystemCalls::instance() = realCalls;
 }
 
 void TestAtomicFile::replaces_data()
@@ -168,9 +172,9 @@ void TestAtomicFile::replaces()
     QFETCH(bool, unnamed);
     QFETCH(QString, before);
     QFETCH(bool, modeless);
-    AtomicFile::systemCalls().unnamedTemporaries = unnamed;
+    FileSystemCalls::instance().unnamedTemporaries = unnamed;
     if (modeless)
-        AtomicFile::systemCalls().changeMode = [](int, mode_t) { return failWith(ENOSYS); };
+        FileSystemCalls::instance().changeMode = [](int, mode_t) { return failWith(ENOSYS); };
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir("sub"));
     writeFile(dir.filePath("sub/real"), oldContent);
@@ -194,10 +198,11 @@ void TestAtomicFile::replaces()
         if (name.startsWith(".target.varnisk-"))
             QCOMPARE(QFileInfo(dir.filePath(name)).permissions(), ownerOnly);
     }
-    QCOMPARE(writeAndCommit(file, {}), QByteArray("committed"));
+    const WriteResult committed = file.commit();
+    QVERIFY(committed.ok());
     QVERIFY(readFile(target) == fresh);
     QVERIFY(!QFileInfo(target).isSymLink());
-    QVERIFY(file.writtenIdentity() == FileIdentity::ofPath(target));
+    QVERIFY(committed.written == FileIdentity::ofPath(target));
     // A replaced file keeps its mode; a new one, often a decrypted secret, is its owner's only.
     QCOMPARE(QFile::permissions(target), before == "file" && !modeless ? shared : ownerOnly);
     QCOMPARE(entries(dir.path()), QStringList({"sub", "target"}));
@@ -223,7 +228,7 @@ void TestAtomicFile::failedWriteKeepsTarget()
 {
     QFETCH(bool, unnamed);
     QFETCH(int, failAt);
-    AtomicFile::systemCalls().unnamedTemporaries = unnamed;
+    FileSystemCalls::instance().unnamedTemporaries = unnamed;
     QTemporaryDir dir;
     const QString target = dir.filePath("target");
     writeFile(target, oldContent);
@@ -236,7 +241,7 @@ void TestAtomicFile::failedWriteKeepsTarget()
         },
         &ok);
     QVERIFY(ok);
-    QCOMPARE(answer, failedWith(Failure::Write, EFBIG));
+    QCOMPARE(answer, failedWith(Outcome::SaveFailed, EFBIG));
     QCOMPARE(readFile(target), oldContent);
     QCOMPARE(entries(dir.path()), QStringList({"target"}));
 }
@@ -245,14 +250,16 @@ void TestAtomicFile::failedCall_data()
 {
     QTest::addColumn<bool>("unnamed");
     QTest::addColumn<QString>("call");
-    QTest::addColumn<Failure>("failure");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<int>("reason"); // each seam fails with its own errno, which tells the step
     for (bool unnamed : {true, false}) {
         const char* kind = unnamed ? "unnamed" : "named";
-        QTest::addRow("%s, file sync", kind) << unnamed << "syncFile" << Failure::SyncFile;
-        QTest::addRow("%s, rename", kind) << unnamed << "renameAt" << Failure::Replace;
-        QTest::addRow("%s, folder sync", kind) << unnamed << "syncFolder" << Failure::SyncFolder;
+        QTest::addRow("%s, file sync", kind) << unnamed << "syncFile" << Outcome::SaveFailed << EIO;
+        QTest::addRow("%s, rename", kind) << unnamed << "renameAt" << Outcome::SaveFailed << EROFS;
+        QTest::addRow("%s, folder sync", kind)
+            << unnamed << "syncFolder" << Outcome::NotSynced << EIO;
         QTest::addRow("%s, cancelled during the sync", kind)
-            << unnamed << "cancel" << Failure::Cancelled;
+            << unnamed << "cancel" << Outcome::Cancelled << 0;
     }
 }
 
@@ -263,8 +270,9 @@ void TestAtomicFile::failedCall()
     // the folder after.
     QFETCH(bool, unnamed);
     QFETCH(QString, call);
-    QFETCH(Failure, failure);
-    AtomicFile::SystemCalls& calls = AtomicFile::systemCalls();
+    QFETCH(Outcome, outcome);
+    QFETCH(int, reason);
+    FileSystemCalls& calls = FileSystemCalls::instance();
     calls.unnamedTemporaries = unnamed;
     StreamProgress progress;
     signalled = &progress;
@@ -273,7 +281,9 @@ void TestAtomicFile::failedCall()
     else if (call == "cancel")
         calls.syncFile = cancellingSync;
     else if (call == "renameAt")
-        calls.renameAt = [](int, const char*, int, const char*, unsigned) { return failWith(EIO); };
+        calls.renameAt = [](int, const char*, int, const char*, unsigned) {
+            return failWith(EROFS);
+        };
     else
         calls.syncFolder = failingCall;
     QTemporaryDir dir;
@@ -281,9 +291,8 @@ void TestAtomicFile::failedCall()
     writeFile(target, oldContent);
 
     AtomicFile file(target);
-    QCOMPARE(writeAndCommit(file, "new", &progress),
-             failedWith(failure, failure == Failure::Cancelled ? ECANCELED : EIO));
-    QCOMPARE(readFile(target), failure == Failure::SyncFolder ? QByteArray("new") : oldContent);
+    QCOMPARE(writeAndCommit(file, "new", &progress), failedWith(outcome, reason));
+    QCOMPARE(readFile(target), outcome == Outcome::NotSynced ? QByteArray("new") : oldContent);
     QCOMPARE(entries(dir.path()), QStringList({"target"}));
 }
 
@@ -311,14 +320,14 @@ void TestAtomicFile::inPlaceInLockedFolder()
                      return writeAndCommit(file, fresh.left(5000));
                  },
                  &ok),
-             failedWith(Failure::Write, EFBIG));
+             failedWith(Outcome::SaveFailed, EFBIG));
     QVERIFY(ok);
     QCOMPARE(readFile(target), oldContent);
-    AtomicFile::systemCalls().syncFile = failingOnce;
+    FileSystemCalls::instance().syncFile = failingOnce;
     AtomicFile unsynced(target, AtomicFile::Strategy::ReplaceOrInPlace);
-    QCOMPARE(writeAndCommit(unsynced, fresh.left(50)), failedWith(Failure::SyncFile, EIO));
+    QCOMPARE(writeAndCommit(unsynced, fresh.left(50)), failedWith(Outcome::SaveFailed, EIO));
     QCOMPARE(readFile(target), oldContent);
-    AtomicFile::systemCalls().syncFile = realCalls.syncFile;
+    FileSystemCalls::instance().syncFile = realCalls.syncFile;
 
     AtomicFile inPlace(target, AtomicFile::Strategy::ReplaceOrInPlace);
     QCOMPARE(writeAndCommit(inPlace, fresh.left(10)), QByteArray("committed"));
@@ -353,7 +362,7 @@ void TestAtomicFile::expectedTarget()
     QFETCH(QString, change);
     QFETCH(bool, committed);
     QFETCH(QString, refused);
-    AtomicFile::SystemCalls& calls = AtomicFile::systemCalls();
+    FileSystemCalls& calls = FileSystemCalls::instance();
     calls.renameAt = renameSeam;
     refusedFlags = refused.startsWith("exchange")    ? RENAME_EXCHANGE
                    : refused.startsWith("noreplace") ? RENAME_NOREPLACE
@@ -387,7 +396,8 @@ void TestAtomicFile::expectedTarget()
     else if (change == "replaced" || change == "created")
         writeFile(target, theirs = "other");
 
-    QCOMPARE(writeAndCommit(file, "new").left(2), committed ? "co" : QByteArray("7:"));
+    QCOMPARE(writeAndCommit(file, "new"),
+             committed ? QByteArray("committed") : failedWith(Outcome::Changed, 0));
     QCOMPARE(readFile(target), committed ? QByteArray("new") : change == "removed" ? "" : theirs);
     // Only a successful replace keeps the file it replaced.
     QCOMPARE(readFile(backup), committed && change != "absent" ? oldContent : "older backup");
@@ -436,7 +446,7 @@ void TestAtomicFile::staleTemporaries()
 
     // The next write into the folder cleans up; a write in progress is left alone, and a signal
     // handler removes that one.
-    AtomicFile::systemCalls().unnamedTemporaries = false;
+    FileSystemCalls::instance().unnamedTemporaries = false;
     AtomicFile inProgress(dir.filePath("doc"));
     QVERIFY(inProgress.open(QIODevice::WriteOnly));
     AtomicFile next(dir.filePath("other"));
@@ -444,7 +454,7 @@ void TestAtomicFile::staleTemporaries()
     QCOMPARE(QFileInfo::exists(path), !removed);
     const QString ours = QStringLiteral("-%1-").arg(getpid());
     QCOMPARE(entries(dir.path()).filter(ours).size(), 1);
-    AtomicFile::unlinkTemporaries();
+    TemporaryFiles::unlinkAll();
     QCOMPARE(entries(dir.path()).filter(ours).size(), 0);
 }
 

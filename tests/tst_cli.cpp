@@ -3,8 +3,8 @@
 // messages, its refusals to damage files, and password entry on a real pseudo-terminal.
 
 #include "OpensslStream.h"
-#include "SanitizerBuild.h"
 #include "TestSupport.h"
+#include "securememory/SanitizerBuild.h"
 
 #include <QDir>
 #include <QFile>
@@ -582,7 +582,7 @@ void TestCli::passphrase()
 {
     // The list follows the locale; the words are drawn anew each time.
     const QList<QByteArray> german =
-        readFile(qEnvironmentVariable("VARNISK_SOURCE_DIR") + "/frontend/wordlists/"
+        readFile(qEnvironmentVariable("VARNISK_SOURCE_DIR") + "/passwords/wordlists/"
                                                               "german_wordlist.txt")
             .split('\n');
     QSet<QByteArray> seen;

@@ -1,9 +1,10 @@
 // Encrypted files on disk: round trips through real files, and that no failure ever damages
 // an existing target or leaves a partial or temporary file behind.
 
-#include "CryptoFile.h"
-#include "SecureStringHolder.h"
 #include "TestSupport.h"
+#include "encryption/StreamCipher.h"
+#include "files/CryptoFile.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,8 +13,8 @@
 
 #include <sys/stat.h>
 
-using Outcome = CryptoFile::Outcome;
-Q_DECLARE_METATYPE(CryptoFile::Outcome)
+using Outcome = Result::Outcome;
+Q_DECLARE_METATYPE(Result::Outcome)
 
 namespace {
 
@@ -26,9 +27,8 @@ const QByteArray oldContent = "precious old content\n";
 
 // Runs "encrypt" (of plain.bin), "decrypt" (of secret.sdat) or "write" (of `data`) into `target`,
 // with the sources in `dir`, as the window's file commands do.
-CryptoFile::Result perform(const QString& operation, const QTemporaryDir& dir,
-                           const QString& target, const QByteArray& password = "pw",
-                           const QByteArray& data = {})
+WriteResult perform(const QString& operation, const QTemporaryDir& dir, const QString& target,
+                    const QByteArray& password = "pw", const QByteArray& data = {})
 {
     if (operation == "write")
         return CryptoFile::write(data, target);
@@ -37,12 +37,12 @@ CryptoFile::Result perform(const QString& operation, const QTemporaryDir& dir,
     TestSupport::setPassword(holder, password);
     QFile file(dir.filePath(encrypting ? "plain.bin" : "secret.sdat"));
     if (!file.open(QIODevice::ReadOnly))
-        return {Outcome::UnknownError, QStringLiteral("cannot open source")};
+        return Result{Outcome::UnknownError, QStringLiteral("cannot open source")};
     return encrypting ? CryptoFile::encrypt(file, static_cast<quint64>(file.size()), target, holder)
                       : CryptoFile::decrypt(file, target, holder);
 }
 
-QByteArray describe(const CryptoFile::Result& result)
+QByteArray describe(const Result& result)
 {
     return QByteArray::number(static_cast<int>(result.outcome)) + ": " + result.detail.toUtf8();
 }
@@ -146,7 +146,7 @@ void TestCryptoFile::failureKeepsTarget()
     QFile source(secret);
     QVERIFY(source.open(QIODevice::ReadOnly));
     QByteArray plain = "text in the editor";
-    QVERIFY(!CryptoFile::decrypt(source, plain, holder).ok());
+    QVERIFY(!StreamCipher::decrypt(source, plain, holder).ok());
     QCOMPARE(plain, QByteArray("text in the editor"));
     QVERIFY(QFile::remove(secret));
     QCOMPARE(readFile(target), targetExists ? oldContent : QByteArray());
@@ -193,8 +193,8 @@ void TestCryptoFile::unwritableTarget()
     if (lockFolder)
         QVERIFY(QFile::setPermissions(out, QFile::ReadOwner | QFile::ExeOwner));
 
-    QVERIFY(!AtomicFile::isReplaceable(path));
-    const CryptoFile::Result result = perform(operation, dir, path, "pw", "new");
+    QVERIFY(!AtomicFile::checkReplaceable(path).ok());
+    const Result result = perform(operation, dir, path, "pw", "new");
     QFile::setPermissions(out, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY2(result.outcome == Outcome::CannotWrite, describe(result));
     // The refusal says why.

@@ -3,13 +3,13 @@
 // damaged or foreign stream must fail the way callers expect. Sizes sit around the engine's
 // 64 KiB pieces, and the engine with its helper thread must give what it gives on one processor.
 
-#include "EncryptedStream.h"
 #include "OpensslStream.h"
-#include "SecureStringHolder.h"
-#include "StreamCancelled.h"
-#include "StreamOutputError.h"
-#include "StreamProgress.h"
 #include "TestSupport.h"
+#include "encryption/EncryptedStream.h"
+#include "encryption/StreamCancelled.h"
+#include "encryption/StreamOutputError.h"
+#include "encryption/StreamProgress.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QBuffer>
 #include <QDataStream>

@@ -1,12 +1,12 @@
 // Encrypt File, Decrypt File (.sdat and .simg) and opening files by their suffix, driven
 // through the real dialogs on real files.
 #include "EditorWindow.h"
-#include "ImageFormat.h"
 #include "ModalScript.h"
-#include "OutcomeMessage.h"
-#include "ProgressDialog.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
+#include "dialogs/ProgressDialog.h"
+#include "files/ImageFormat.h"
+#include "mainwindow/Varnisk.h"
+#include "messages/OutcomeMessage.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -27,7 +27,7 @@
 
 namespace {
 
-using Outcome = CryptoFile::Outcome;
+using Outcome = Result::Outcome;
 using Operation = OutcomeMessage::Operation;
 using TestSupport::randomBytes;
 

@@ -1,9 +1,9 @@
 // The real program started in a German environment: the application object loads our German
 // translation and Qt's own, and the first window shows its menus in German.
 #include "EditorWindow.h"
-#include "OutcomeMessage.h"
 #include "TestSupport.h"
-#include "VarniskApplication.h"
+#include "app/VarniskApplication.h"
+#include "messages/OutcomeMessage.h"
 
 #include <QAction>
 #include <QMenu>
@@ -50,7 +50,7 @@ void tst_GermanWindow::qtsOwnTextsAreGerman()
 void tst_GermanWindow::engineReasonsAreGerman()
 {
     // The engine throws its fixed English text; the user is told it in German.
-    const CryptoFile::Result truncated{CryptoFile::Outcome::Failed, "unexpected end of input"};
+    const Result truncated{Result::Outcome::Failed, "unexpected end of input"};
     QCOMPARE(OutcomeMessage::text(truncated, OutcomeMessage::Operation::Decrypt),
              QString::fromUtf8("Falsches Passwort oder beschädigte Datei!\n"
                                "Fehlermeldung: unerwartetes Ende der Eingabe"));

@@ -1,11 +1,11 @@
 // The lock: sealing and unlocking a document, locking over every kind of dialog, and closing
 // a locked window. What locks it (buses, idle, `varnisk --lock`) is tst_locktriggers.py's.
 #include "EditorWindow.h"
-#include "FindDialog.h"
 #include "ModalScript.h"
 #include "RecordingWindowSystem.h"
-#include "RecoveryFile.h"
 #include "TestSupport.h"
+#include "dialogs/FindDialog.h"
+#include "documents/RecoveryFile.h"
 
 #include <QAbstractButton>
 #include <QLabel>

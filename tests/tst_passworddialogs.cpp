@@ -2,10 +2,10 @@
 // keys that close them, the confirmation's comparison and its question about a weak password,
 // the generated passphrase, and a fresh start after clear().
 #include "ModalScript.h"
-#include "PasswordConfirmDialog.h"
-#include "PasswordDialog.h"
-#include "SecureStringHolder.h"
 #include "TestSupport.h"
+#include "dialogs/PasswordConfirmDialog.h"
+#include "dialogs/PasswordDialog.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QLabel>
 #include <QLineEdit>

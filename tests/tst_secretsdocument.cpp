@@ -3,8 +3,9 @@
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "OpensslStream.h"
-#include "SanitizerBuild.h"
 #include "TestSupport.h"
+#include "files/FileSystemCalls.h"
+#include "securememory/SanitizerBuild.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -268,9 +269,9 @@ void tst_SecretsDocument::failedSaveKeepsOldDocument()
 
     ModalScript script;
     QString shown;
-    const AtomicFile::SystemCalls real = AtomicFile::systemCalls();
+    const FileSystemCalls real = FileSystemCalls::instance();
     if (failure == "sync") {
-        AtomicFile::systemCalls().syncFolder = [](int) {
+        FileSystemCalls::instance().syncFolder = [](int) {
             errno = EIO;
             return -1;
         };
@@ -289,7 +290,7 @@ void tst_SecretsDocument::failedSaveKeepsOldDocument()
         trigger(*window, failure == "proc" ? "action_Save_As" : "action_Save");
         QVERIFY(script.waitUntilDone());
     }
-    AtomicFile::systemCalls() = real;
+    FileSystemCalls::instance() = real;
     QVERIFY2(shown.startsWith(message), qPrintable(shown));
     if (failure != "sync") {
         QCOMPARE(readFile(file), before);

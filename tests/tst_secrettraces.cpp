@@ -3,8 +3,8 @@
 // programs being non-dumpable), and the start-up protection that keeps everyone else from
 // looking. The texts looked for are only ever held in two halves here.
 #include "ProcessMemory.h"
-#include "SanitizerBuild.h"
 #include "TestSupport.h"
+#include "securememory/SanitizerBuild.h"
 
 #include <QFile>
 #include <QProcess>

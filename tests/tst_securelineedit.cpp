@@ -1,8 +1,8 @@
 // The password field: what is typed and edited reaches the secret, byte for byte, while the
 // widget holds only stand-in letters; every other way into the field is shut.
-#include "SecureLineEdit.h"
-#include "SecureStringHolder.h"
 #include "TestSupport.h"
+#include "dialogs/SecureLineEdit.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QApplication>
 #include <QClipboard>

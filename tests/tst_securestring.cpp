@@ -1,11 +1,11 @@
 // Secure strings: where the bytes of a secret live (locked, undumpable pages only), and that
 // they are wiped when dropped.
 
-#include "LockedMemory.h"
 #include "ProcessMemory.h"
-#include "SanitizerBuild.h"
-#include "SecureString.h"
-#include "SecureStringHolder.h"
+#include "securememory/LockedMemory.h"
+#include "securememory/SanitizerBuild.h"
+#include "securememory/SecureString.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QTest>
 

@@ -1,13 +1,13 @@
 // The translations: every text the forms show is extracted by lupdate under the context the
 // program looks it up in, and the German translation covers every text the sources have now.
-#include "About.h"
-#include "FindDialog.h"
-#include "PasswordConfirmDialog.h"
-#include "PasswordDialog.h"
-#include "SecureStringHolder.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
 #include "Version.h"
+#include "dialogs/About.h"
+#include "dialogs/FindDialog.h"
+#include "dialogs/PasswordConfirmDialog.h"
+#include "dialogs/PasswordDialog.h"
+#include "mainwindow/Varnisk.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -1,11 +1,11 @@
 // The editor window: its actions, settings, Find, the About window's link and the close question.
-#include "About.h"
 #include "EditorWindow.h"
-#include "FindDialog.h"
-#include "LockedMemory.h"
 #include "ModalScript.h"
-#include "OutcomeMessage.h"
 #include "TestSupport.h"
+#include "dialogs/About.h"
+#include "dialogs/FindDialog.h"
+#include "messages/OutcomeMessage.h"
+#include "securememory/LockedMemory.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,8 +3,8 @@
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
-#include "VarniskApplication.h"
-#include "WorkerThread.h"
+#include "app/VarniskApplication.h"
+#include "app/WorkerThread.h"
 
 #include <QFile>
 #include <QFileOpenEvent>

@@ -1,9 +1,9 @@
 // The keymap written for a batch of key records, checked without a compositor: libxkbcommon
 // compiles it, and each key of a stroke produces exactly the character (or key) it stands for.
 // Also which batches either backend refuses to type (KeyTaps).
-#include "KeyTaps.h"
 #include "RecordingWindowSystem.h"
-#include "WaylandKeymap.h"
+#include "platform/KeyTaps.h"
+#include "platform/wayland/WaylandKeymap.h"
 
 #include <QTest>
 

@@ -7,6 +7,7 @@
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "TestSupport.h"
+#include "app/WindowSystemFactory.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -119,7 +120,7 @@ void tst_WaylandTyping::cleanup()
 
 void tst_WaylandTyping::showWindow(const QString& text)
 {
-    window = EditorWindow::show(text);
+    window = EditorWindow::show(text, false, WindowSystemFactory::create());
     QVERIFY(waitForFocus(getpid()));
 }
 
@@ -227,7 +228,7 @@ void tst_XWaylandTyping::typesIntoX11WindowActiveBefore()
         QVERIFY(waitForFocus(xterm.pid()));
     }
     const QString token = QString::fromUtf8("s3cr€t-P@ss-äöüßZY😀");
-    auto window = EditorWindow::show();
+    auto window = EditorWindow::show({}, false, WindowSystemFactory::create());
     QVERIFY(waitForFocus(getpid()));
     ModalScript script;
     if (!xtermLast)

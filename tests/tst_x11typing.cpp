@@ -6,7 +6,8 @@
 #include "ModalScript.h"
 #include "RecordingWindowSystem.h"
 #include "TestSupport.h"
-#include "X11WindowSystem.h"
+#include "app/WindowSystemFactory.h"
+#include "platform/x11/X11WindowSystem.h"
 
 #include <QMessageBox>
 #include <QProcess>
@@ -252,7 +253,7 @@ void tst_X11Typing::typesIntoWindowBehind()
     Recorder farther, behind;
     QVERIFY(farther.start(QStringLiteral("farther")));
     QVERIFY(behind.start(QStringLiteral("behind")));
-    auto window = EditorWindow::show(text, true);
+    auto window = EditorWindow::show(text, true, WindowSystemFactory::create());
     QVERIFY(window->isActiveWindow());
 
     const BusyLoops busy(underLoad);
@@ -287,7 +288,8 @@ void tst_X11Typing::capsLockDoesNotChangeText()
 {
     Recorder behind;
     QVERIFY(behind.start(QStringLiteral("behind")));
-    auto window = EditorWindow::show(QStringLiteral("abcXYZ1!"), true);
+    auto window =
+        EditorWindow::show(QStringLiteral("abcXYZ1!"), true, WindowSystemFactory::create());
     XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
     XSync(display, False);
 
@@ -302,7 +304,7 @@ void tst_X11Typing::capsLockDoesNotChangeText()
 
 void tst_X11Typing::noWindowBehind()
 {
-    auto window = EditorWindow::show(QStringLiteral("secret"), true);
+    auto window = EditorWindow::show(QStringLiteral("secret"), true, WindowSystemFactory::create());
     ModalScript script;
     QString title;
     script.then([&](QWidget* widget) {

@@ -254,10 +254,6 @@ Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
         <translation>Das Ziel ist die Quelldatei selbst!</translation>
     </message>
     <message>
-        <source>File could not be opened for reading!</source>
-        <translation>Die Datei konnte nicht zum Lesen geöffnet werden!</translation>
-    </message>
-    <message>
         <source>Anything written to standard output is unverified: discard it.</source>
         <translation>Was auf die Standardausgabe geschrieben wurde, ist ungeprüft: Verwerfen Sie es.</translation>
     </message>
@@ -268,10 +264,6 @@ Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
     <message>
         <source>The text holds a zero byte, where a secrets document&apos;s text would end; nothing was written.</source>
         <translation>Der Text enthält ein Null-Byte, an dem der Text eines Geheimnisdokuments enden würde; es wurde nichts geschrieben.</translation>
-    </message>
-    <message>
-        <source>File does not exsist!</source>
-        <translation>Die Datei existiert nicht!</translation>
     </message>
     <message>
         <source>%1 exists already; use --force to replace it.</source>
@@ -298,10 +290,6 @@ Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
         <translation>Passwort bestätigen: </translation>
     </message>
     <message>
-        <source>Passwords don&apos;t match!</source>
-        <translation>Die Passwörter stimmen nicht überein!</translation>
-    </message>
-    <message>
         <source>%1 is not a regular file: only a file whose length is known in advance can be encrypted.</source>
         <translation>%1 ist keine gewöhnliche Datei: verschlüsseln lässt sich nur eine Datei, deren Länge vorher feststeht.</translation>
     </message>
@@ -316,6 +304,79 @@ Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
     <message>
         <source>Image format not recognized! Name the output with -o.</source>
         <translation>Bildformat nicht erkannt! Geben Sie die Ausgabe mit -o an.</translation>
+    </message>
+</context>
+<context>
+    <name>DocumentQuestions</name>
+    <message>
+        <source>%1 is no longer there: another program moved or deleted it after this window opened or saved it.</source>
+        <translation>%1 ist nicht mehr da: Ein anderes Programm hat die Datei verschoben oder gelöscht, nachdem dieses Fenster sie geöffnet oder gespeichert hat.</translation>
+    </message>
+    <message>
+        <source>%1 was changed by another program (or another Varnisk window) after this window opened or saved it. Saving now replaces that version.</source>
+        <translation>%1 wurde von einem anderen Programm (oder einem anderen Varnisk-Fenster) geändert, nachdem dieses Fenster die Datei geöffnet oder gespeichert hat. Speichern ersetzt jetzt diese Fassung.</translation>
+    </message>
+    <message>
+        <source>Write it again with this window&apos;s text, save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters neu schreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Write it again with this window&apos;s text, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters neu schreiben oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Overwrite it with this window&apos;s text, save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Overwrite it with this window&apos;s text, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>&amp;Write It Again</source>
+        <translation>&amp;Neu schreiben</translation>
+    </message>
+    <message>
+        <source>&amp;Overwrite</source>
+        <translation>&amp;Überschreiben</translation>
+    </message>
+    <message>
+        <source>Save &amp;As...</source>
+        <translation>Speichern &amp;unter...</translation>
+    </message>
+    <message>
+        <source>%1 holds more data after a zero byte, which the editor cannot show.
+
+Open only the text before the zero byte? Saving it afterwards drops the rest for good.</source>
+        <translation>%1 enthält nach einem Nullbyte weitere Daten, die der Editor nicht anzeigen kann.
+
+Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest endgültig verloren.</translation>
+    </message>
+    <message>
+        <source>&amp;Open the Text Before It</source>
+        <translation>Text davor &amp;öffnen</translation>
+    </message>
+    <message>
+        <source>Varnisk was ended on %1 while %2 had unsaved changes, and kept them in the recovery file %3.</source>
+        <translation>Varnisk wurde am %1 beendet, als %2 ungespeicherte Änderungen hatte, und hat sie in der Wiederherstellungsdatei %3 aufbewahrt.</translation>
+    </message>
+    <message>
+        <source>Continue with the recovered text? Otherwise the document opens as it was saved, and the recovery file stays until the document is saved again.</source>
+        <translation>Mit dem wiederhergestellten Text weiterarbeiten? Andernfalls wird das Dokument so geöffnet, wie es gespeichert wurde, und die Wiederherstellungsdatei bleibt, bis das Dokument wieder gespeichert wird.</translation>
+    </message>
+    <message>
+        <source>&amp;Recover</source>
+        <translation>&amp;Wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Open &amp;Saved Version</source>
+        <translation>&amp;Gespeicherte Fassung öffnen</translation>
+    </message>
+    <message>
+        <source>The recovery file %1 does not open with this password. It was left as it is; the document opens as it was saved.
+%2</source>
+        <translation>Die Wiederherstellungsdatei %1 lässt sich mit diesem Passwort nicht öffnen. Sie bleibt unverändert; das Dokument wird so geöffnet, wie es gespeichert wurde.
+%2</translation>
     </message>
 </context>
 <context>
@@ -534,10 +595,6 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     <message>
         <source>Confirm:</source>
         <translation>Bestätigen:</translation>
-    </message>
-    <message>
-        <source>Passwords don&apos;t match!</source>
-        <translation>Die Passwörter stimmen nicht überein!</translation>
     </message>
     <message>
         <source>Fill both fields with a passphrase of random words</source>
@@ -892,70 +949,12 @@ Error-Message: </source>
 Fehlermeldung: </translation>
     </message>
     <message>
-        <source>%1 holds more data after a zero byte, which the editor cannot show.
-
-Open only the text before the zero byte? Saving it afterwards drops the rest for good.</source>
-        <translation>%1 enthält nach einem Nullbyte weitere Daten, die der Editor nicht anzeigen kann.
-
-Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest endgültig verloren.</translation>
-    </message>
-    <message>
-        <source>&amp;Open the Text Before It</source>
-        <translation>Text davor &amp;öffnen</translation>
-    </message>
-    <message>
-        <source>%1 is no longer there: another program moved or deleted it after this window opened or saved it.</source>
-        <translation>%1 ist nicht mehr da: Ein anderes Programm hat die Datei verschoben oder gelöscht, nachdem dieses Fenster sie geöffnet oder gespeichert hat.</translation>
-    </message>
-    <message>
-        <source>%1 was changed by another program (or another Varnisk window) after this window opened or saved it. Saving now replaces that version.</source>
-        <translation>%1 wurde von einem anderen Programm (oder einem anderen Varnisk-Fenster) geändert, nachdem dieses Fenster die Datei geöffnet oder gespeichert hat. Speichern ersetzt jetzt diese Fassung.</translation>
-    </message>
-    <message>
-        <source>Overwrite it with this window&apos;s text, save this text under another name, or cancel?</source>
-        <translation>Mit dem Text dieses Fensters überschreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
-    </message>
-    <message>
-        <source>Overwrite it with this window&apos;s text, or cancel?</source>
-        <translation>Mit dem Text dieses Fensters überschreiben oder abbrechen?</translation>
-    </message>
-    <message>
-        <source>&amp;Write It Again</source>
-        <translation>&amp;Neu schreiben</translation>
-    </message>
-    <message>
-        <source>&amp;Overwrite</source>
-        <translation>&amp;Überschreiben</translation>
-    </message>
-    <message>
-        <source>Save &amp;As...</source>
-        <translation>Speichern &amp;unter...</translation>
-    </message>
-    <message>
         <source>varnisk: the unsaved changes are kept in %1</source>
         <translation>varnisk: Die ungespeicherten Änderungen sind in %1 aufbewahrt</translation>
     </message>
     <message>
         <source>varnisk: the unsaved changes could not be kept in %1: %2</source>
         <translation>varnisk: Die ungespeicherten Änderungen konnten nicht in %1 aufbewahrt werden: %2</translation>
-    </message>
-    <message>
-        <source>The recovery file %1 does not open with this password. It was left as it is; the document opens as it was saved.
-%2</source>
-        <translation>Die Wiederherstellungsdatei %1 lässt sich mit diesem Passwort nicht öffnen. Sie bleibt unverändert; das Dokument wird so geöffnet, wie es gespeichert wurde.
-%2</translation>
-    </message>
-    <message>
-        <source>Varnisk was ended on %1 while %2 had unsaved changes, and kept them in the recovery file %3.</source>
-        <translation>Varnisk wurde am %1 beendet, als %2 ungespeicherte Änderungen hatte, und hat sie in der Wiederherstellungsdatei %3 aufbewahrt.</translation>
-    </message>
-    <message>
-        <source>Continue with the recovered text? Otherwise the document opens as it was saved, and the recovery file stays until the document is saved again.</source>
-        <translation>Mit dem wiederhergestellten Text weiterarbeiten? Andernfalls wird das Dokument so geöffnet, wie es gespeichert wurde, und die Wiederherstellungsdatei bleibt, bis das Dokument wieder gespeichert wird.</translation>
-    </message>
-    <message>
-        <source>&amp;Recover</source>
-        <translation>&amp;Wiederherstellen</translation>
     </message>
     <message>
         <source>Not enough memory!
@@ -968,16 +967,8 @@ Fehlermeldung: </translation>
         <translation>Speicher kann nicht gesperrt werden (ulimit -l): Passwörter können in den Auslagerungsspeicher geschrieben werden.</translation>
     </message>
     <message>
-        <source>Open &amp;Saved Version</source>
-        <translation>&amp;Gespeicherte Fassung öffnen</translation>
-    </message>
-    <message>
-        <source>Write it again with this window&apos;s text, save this text under another name, or cancel?</source>
-        <translation>Mit dem Text dieses Fensters neu schreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
-    </message>
-    <message>
-        <source>Write it again with this window&apos;s text, or cancel?</source>
-        <translation>Mit dem Text dieses Fensters neu schreiben oder abbrechen?</translation>
+        <source>Passwords don&apos;t match!</source>
+        <translation>Die Passwörter stimmen nicht überein!</translation>
     </message>
 </context>
 <context>

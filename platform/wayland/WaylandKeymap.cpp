@@ -1,7 +1,7 @@
 #include "WaylandKeymap.h"
 
-#include "KeyTaps.h"
-#include "SecureWipe.h"
+#include "platform/KeyTaps.h"
+#include "securememory/SecureWipe.h"
 
 #include <openssl/crypto.h>
 

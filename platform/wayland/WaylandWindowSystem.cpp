@@ -1,8 +1,8 @@
 #include "WaylandWindowSystem.h"
 
-#include "FileDescriptor.h"
 #include "WaylandConnection.h"
 #include "WaylandKeymap.h"
+#include "files/FileDescriptor.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "WaylandToplevels.h"
-#include "WindowSystem.h"
+#include "platform/WindowSystem.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "KeyTaps.h"
 #include "X11Handles.h"
+#include "platform/KeyTaps.h"
 
 #include <QPair>
 #include <QVector>

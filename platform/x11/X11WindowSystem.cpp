@@ -1,9 +1,9 @@
 #include "X11WindowSystem.h"
 
-#include "KeyTaps.h"
 #include "X11ActiveWindowHistory.h"
 #include "X11ErrorTrap.h"
 #include "X11Keyboard.h"
+#include "platform/KeyTaps.h"
 
 #include <QDeadlineTimer>
 #include <QGuiApplication>

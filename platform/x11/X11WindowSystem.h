@@ -1,7 +1,7 @@
 #pragma once
 
-#include "WindowSystem.h"
 #include "X11Handles.h"
+#include "platform/WindowSystem.h"
 
 #include <QVector>
 

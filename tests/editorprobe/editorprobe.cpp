@@ -23,13 +23,13 @@
 // As the program does, it ends by SIGTERM, SIGHUP and SIGINT through its signal path.
 // VARNISK_PROBE_NAMED_TEMPORARIES=1 makes its writes use named temporary files, as on file
 // systems without unnamed ones.
-#include "AtomicFile.h"
 #include "EditorWindow.h"
 #include "ModalScript.h"
-#include "ProcessProtection.h"
-#include "TerminationSignals.h"
 #include "TestSupport.h"
-#include "Varnisk.h"
+#include "app/TerminationSignals.h"
+#include "files/FileSystemCalls.h"
+#include "mainwindow/Varnisk.h"
+#include "securememory/ProcessProtection.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -145,7 +145,7 @@ int main(int argc, char** argv)
     const QStringList search = application.arguments().mid(3, 2);
     TerminationSignals signalPath;
     if (qEnvironmentVariableIntValue("VARNISK_PROBE_NAMED_TEMPORARIES") == 1)
-        AtomicFile::systemCalls().unnamedTemporaries = false;
+        FileSystemCalls::instance().unnamedTemporaries = false;
 
     QPointer<Varnisk> window = new Varnisk(nullptr);
     window->setAttribute(Qt::WA_DeleteOnClose);

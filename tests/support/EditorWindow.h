@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TestSupport.h"
-#include "Varnisk.h"
+#include "mainwindow/Varnisk.h"
 
 #include <QAction>
 #include <QApplication>
@@ -49,10 +49,13 @@ inline bool cleared(Varnisk& window)
 }
 
 // A new window, shown and exposed (with `active`, also activated), holding `text` unmodified and
-// all selected.
-inline std::unique_ptr<Varnisk> show(const QString& text = {}, bool active = false)
+// all selected; it types through `system` if given.
+inline std::unique_ptr<Varnisk> show(const QString& text = {}, bool active = false,
+                                     std::shared_ptr<WindowSystem> system = {})
 {
     auto window = std::make_unique<Varnisk>(nullptr);
+    if (system)
+        window->setWindowSystem(std::move(system));
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         qWarning("the window was not exposed");

@@ -1,7 +1,8 @@
 #include "TestSupport.h"
 
-#include "CryptoFile.h"
-#include "SecureStringHolder.h"
+#include "encryption/StreamCipher.h"
+#include "files/CryptoFile.h"
+#include "securememory/SecureStringHolder.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -102,7 +103,7 @@ QByteArray decryptFile(const QString& path, const QByteArray& password)
     setPassword(holder, password);
     QFile file(path);
     QByteArray plain;
-    if (!file.open(QIODevice::ReadOnly) || !CryptoFile::decrypt(file, plain, holder).ok())
+    if (!file.open(QIODevice::ReadOnly) || !StreamCipher::decrypt(file, plain, holder).ok())
         return {};
     return plain.isNull() ? QByteArray("") : plain;
 }

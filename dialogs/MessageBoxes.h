@@ -1,0 +1,18 @@
+#pragma once
+
+#include "messages/OutcomeMessage.h"
+
+#include <QString>
+
+class QWidget;
+
+// The program's message boxes: the window as parent, the untranslated title "Varnisk" and a
+// single Ok button.
+class MessageBoxes
+{
+public:
+    static void critical(QWidget* parent, const QString& text);
+    static void information(QWidget* parent, const QString& text);
+    // A failure in the user's words; a cancel, which the user asked for, shows nothing.
+    static void report(QWidget* parent, const Result& result, OutcomeMessage::Operation operation);
+};

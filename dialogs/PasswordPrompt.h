@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+// What the password dialogs have in common for the operations that ask through them: each is
+// opened window-modal for one file and emptied after every use.
+class PasswordPrompt : public QDialog
+{
+    Q_OBJECT
+
+public:
+    using QDialog::QDialog;
+
+    // Empties the fields and wipes what was typed, ready for the next request.
+    virtual void clear() = 0;
+    // The file the password is for, before each open().
+    virtual void setFileName(const QString& path) { Q_UNUSED(path) }
+};

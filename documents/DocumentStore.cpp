@@ -1,0 +1,175 @@
+#include "DocumentStore.h"
+
+#include "encryption/StreamCipher.h"
+#include "files/CryptoFile.h"
+#include "securememory/SecureStringHolder.h"
+#include "securememory/SecureWipe.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QSettings>
+
+#include <new>
+
+#include <sys/stat.h>
+
+namespace {
+
+using Outcome = Result::Outcome;
+
+// The settings of the settings dialog are the program's, not a window's: each is written as soon
+// as the dialog is accepted and read where it is used, so every window follows at once.
+const QString backupsKey = QStringLiteral("Settings/backups");
+
+} // namespace
+
+DocumentStore::DocumentStore(const SecureStringHolder& documentPassword)
+    : password(documentPassword)
+{}
+
+Result DocumentStore::read(const QString& path, const SecureStringHolder& key, QByteArray& plain,
+                           FileIdentity& read)
+{
+    QFile file(path);
+    if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile))
+        return {Outcome::CannotRead, {}};
+    struct stat status = {};
+    QByteArray encrypted;
+    try {
+        if (fstat(file.handle(), &status) == 0)
+            encrypted = file.readAll();
+    } catch (const std::bad_alloc&) {
+        return Result::outOfMemory();
+    }
+    if (encrypted.size() != status.st_size || file.error() != QFileDevice::NoError)
+        return {Outcome::CannotRead, {}};
+    file.close();
+    QBuffer source(&encrypted);
+    source.open(QIODevice::ReadOnly);
+    const Result decrypted = StreamCipher::decrypt(source, plain, key);
+    if (decrypted.ok())
+        read = FileIdentity::of(encrypted, status);
+    return decrypted;
+}
+
+void DocumentStore::setBase(const FileIdentity& base, bool underPassword)
+{
+    version = base;
+    baseUnderPassword = underPassword;
+}
+
+bool DocumentStore::holds(const QString& path) const
+{
+    // Only device and inode count: the file may be large, and need not be read for that.
+    struct stat wanted = {};
+    return version.exists() && stat(QFile::encodeName(path).constData(), &wanted) == 0 &&
+           version.device() == static_cast<quint64>(wanted.st_dev) &&
+           version.inode() == static_cast<quint64>(wanted.st_ino);
+}
+
+WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Content content,
+                                const FileIdentity& expected)
+{
+    // A backup only under the password of the new version: after a password change no copy may
+    // keep the secrets under the old one.
+    const bool samePassword = expected.exists() && underPassword(path, expected);
+    const QString backup = backupPathFor(path);
+    // A document in a folder where the user may not create files is written in place.
+    AtomicFile::Options options(AtomicFile::Strategy::ReplaceOrInPlace);
+    options.identifyWritten = true;
+    options.expected = expected;
+    if (samePassword && backupsWanted())
+        options.backup = backup;
+    WriteResult written;
+    if (content == Content::Sealed) {
+        written = CryptoFile::write(bytes, path, options);
+    } else {
+        QBuffer source;
+        source.setData(bytes); // shared, not copied
+        source.open(QIODevice::ReadOnly);
+        written = CryptoFile::encrypt(source, static_cast<quint64>(bytes.size()), path, password,
+                                      options);
+    }
+    // A new file in place whose folder could not be synced is this window's version too.
+    if (written.written.exists())
+        setBase(written.written, true);
+    if (!written.ok())
+        return written;
+    if (expected.exists() && !samePassword && !underPassword(backup, {}))
+        QFile::remove(backup);
+    QFile::remove(RecoveryFile::pathFor(path));
+    return written;
+}
+
+WriteResult DocumentStore::writeRecovery(const QString& path, const QByteArray& bytes,
+                                         Content content) const
+{
+    try {
+        QByteArray image;
+        if (const Result encrypted = sealed(bytes, content, image); !encrypted.ok())
+            return encrypted;
+        AtomicFile::Options options(AtomicFile::Strategy::Replace);
+        options.identifyWritten = true;
+        return CryptoFile::write(RecoveryFile::compose(version, image), RecoveryFile::pathFor(path),
+                                 options);
+    } catch (const std::bad_alloc&) {
+        return Result::outOfMemory();
+    }
+}
+
+Result DocumentStore::sealed(const QByteArray& bytes, Content content, QByteArray& image) const
+{
+    if (content == Content::Sealed) {
+        image = bytes;
+        return {};
+    }
+    return StreamCipher::encrypt(bytes, image, password);
+}
+
+RecoveryFile::Content DocumentStore::recoveryOf(const QString& path, const FileIdentity& read)
+{
+    RecoveryFile::Content recovery = RecoveryFile::read(RecoveryFile::pathFor(path));
+    // One older than the document was written before the document's last save: nothing in it
+    // is newer than what opens. Times are the file system's, which often stay the same for some
+    // milliseconds: one as old as the document is offered, since declining it loses nothing.
+    if (recovery.valid && recovery.writtenNs < read.modifiedNs())
+        recovery = {};
+    return recovery;
+}
+
+bool DocumentStore::underPassword(const QString& path, const FileIdentity& known) const
+{
+    if (known.exists() && known == version && baseUnderPassword)
+        return true;
+    // A version this window has not read or written: it opens with the password, or not.
+    QFile file(path);
+    if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile))
+        return false;
+    QByteArray plain;
+    // No room to tell: no backup, rather than none of the save.
+    const bool opens = StreamCipher::decrypt(file, plain, password).ok();
+    secureWipe(plain);
+    return opens;
+}
+
+bool DocumentStore::backupsWanted()
+{
+    return QSettings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk"))
+        .value(backupsKey, true)
+        .toBool();
+}
+
+void DocumentStore::setBackupsWanted(bool wanted)
+{
+    QSettings(QStringLiteral("Nembrow"), QStringLiteral("Varnisk")).setValue(backupsKey, wanted);
+}
+
+QString DocumentStore::backupPathFor(const QString& path)
+{
+    // A document like any other, which says what it is and sorts beside its original. Never
+    // hidden and never ".tmp", so no clean-up of temporary files takes it for one.
+    QString backup = path;
+    if (backup.endsWith(QLatin1String(".stxt")))
+        backup.chop(5);
+    return backup + QStringLiteral(".backup.stxt");
+}

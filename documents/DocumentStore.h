@@ -1,0 +1,79 @@
+#pragma once
+
+#include "documents/RecoveryFile.h"
+#include "encryption/Result.h"
+#include "files/FileIdentity.h"
+#include "files/WriteResult.h"
+
+#include <QByteArray>
+#include <QString>
+
+class SecureStringHolder;
+
+// A window's secrets document on disk, without widgets. It reads a version of the document,
+// writes the next one (keeping the replaced version as the backup, and never replacing another
+// writer's version unasked), writes and finds the document's recovery files, and remembers the
+// version the window holds: its base, which a save replaces without asking.
+//
+// The document's password is the window's; the store only reads it.
+class DocumentStore
+{
+public:
+    explicit DocumentStore(const SecureStringHolder& documentPassword);
+
+    // Reads the document at `path` once and decrypts it with `password`: the identity and the
+    // text come from the same bytes, so the version a later save checks against is exactly the
+    // one shown. `plain` and `read` are set only on success.
+    static Result read(const QString& path, const SecureStringHolder& password, QByteArray& plain,
+                       FileIdentity& read);
+
+    // The version of the document's file that the window last read or wrote (or a recovery's
+    // base): a save replaces only that one without asking.
+    [[nodiscard]] const FileIdentity& base() const { return version; }
+    // The window now holds `base`; `underPassword`: it is encrypted under the document's
+    // password.
+    void setBase(const FileIdentity& base, bool underPassword);
+    // The document's password changed: the base may be under another one now.
+    void passwordChanged() { baseUnderPassword = false; }
+    // The window holds the file that `path` names now (the same device and inode), without
+    // reading it.
+    [[nodiscard]] bool holds(const QString& path) const;
+
+    // What a save writes: the editor's UTF-8 text, encrypted under the document's password as it
+    // goes, or a sealed image of the document made before (a locked window holds its text only
+    // so).
+    enum class Content
+    {
+        Text,
+        Sealed,
+    };
+    // Writes `bytes` as the document at `path`, replacing it only if it is still `expected`
+    // right before the rename (Outcome::Changed otherwise). With backups wanted, the replaced
+    // version is kept beside it when it is under the same password; after a password change no
+    // copy is kept under the old one. Removes the document's recovery file once the new version
+    // is in place, and makes what was written the base.
+    WriteResult save(const QString& path, const QByteArray& bytes, Content content,
+                     const FileIdentity& expected);
+    // Writes the recovery file of the document at `path`, based on the base.
+    WriteResult writeRecovery(const QString& path, const QByteArray& bytes, Content content) const;
+    // The document's recovery file when it is not older than the version `read`.
+    [[nodiscard]] static RecoveryFile::Content recoveryOf(const QString& path,
+                                                          const FileIdentity& read);
+
+    // The setting "keep backups" (on unless turned off), shared by every window.
+    [[nodiscard]] static bool backupsWanted();
+    static void setBackupsWanted(bool wanted);
+    // doc.stxt keeps doc.backup.stxt.
+    [[nodiscard]] static QString backupPathFor(const QString& path);
+
+private:
+    // The file at `path` opens with the document's password; known without reading it when it
+    // is `known`, a version this window read or wrote under that password.
+    [[nodiscard]] bool underPassword(const QString& path, const FileIdentity& known) const;
+    // The bytes as a complete encrypted document.
+    Result sealed(const QByteArray& bytes, Content content, QByteArray& image) const;
+
+    const SecureStringHolder& password;
+    FileIdentity version;
+    bool baseUnderPassword = false;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "encryption/Result.h"
+
+#include <QtGlobal>
+
+class QByteArray;
+class QIODevice;
+class SecureStringHolder;
+class StreamProgress;
+
+// The stream format between Qt devices and memory, with every way a call can end as a Result:
+// decryptStream's outcomes, what the engine throws, a failed write to the output (with the
+// device's reason) and running out of memory. What the engine left on the stack is wiped when a
+// call returns.
+//
+// Every call that streams takes an optional StreamProgress, through which another thread can
+// follow it and cancel it; a cancelled call gives Outcome::Cancelled.
+class StreamCipher
+{
+public:
+    // Encrypts the `length` bytes that `source` delivers into `target`. Part of a stream may be
+    // in `target` after a failure.
+    static Result encrypt(QIODevice& source, quint64 length, QIODevice& target,
+                          const SecureStringHolder& password, StreamProgress* progress = nullptr);
+    // Encrypts `plain` into `image`, a complete encrypted stream; `image` is set only on success.
+    static Result encrypt(const QByteArray& plain, QByteArray& image,
+                          const SecureStringHolder& password);
+    // Decrypts `source` into an open device as it goes; the data there are verified only when
+    // the result is a success.
+    static Result decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password,
+                          StreamProgress* progress = nullptr);
+    // Decrypts `source` into memory; `plain` is set only on success, and nothing of a failed
+    // decryption is left in freed memory.
+    static Result decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password,
+                          StreamProgress* progress = nullptr);
+};
