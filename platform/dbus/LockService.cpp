@@ -6,7 +6,10 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -25,6 +28,41 @@ void tell(const QString& text)
     std::fprintf(stderr, "varnisk: %s\n", qPrintable(text));
 }
 
+QByteArray readProc(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Started with an option (--lock, --help, --version): not an editor, which takes none.
+bool answersOption(const QByteArray& commandLine)
+{
+    const QList<QByteArray> arguments = commandLine.split('\0');
+    return std::any_of(arguments.begin() + 1, arguments.end(),
+                       [](const QByteArray& argument) { return argument.startsWith("--"); });
+}
+
+// The editors of this user in this login session on this machine, found without the bus: the
+// processes that bear this program's name (their other files are closed to their user).
+int runningEditors()
+{
+    const QByteArray name = readProc(QStringLiteral("/proc/self/comm"));
+    const QByteArray session = readProc(QStringLiteral("/proc/self/sessionid"));
+    const QByteArray user = "Uid:\t" + QByteArray::number(getuid()) + '\t';
+    int count = 0;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isProcess = false;
+        const qint64 pid = entry.toLongLong(&isProcess);
+        const QString folder = QStringLiteral("/proc/") + entry + QLatin1Char('/');
+        if (isProcess && pid != getpid() && readProc(folder + QStringLiteral("comm")) == name &&
+            readProc(folder + QStringLiteral("sessionid")) == session &&
+            readProc(folder + QStringLiteral("status")).contains('\n' + user) &&
+            !answersOption(readProc(folder + QStringLiteral("cmdline"))))
+            ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 LockService::LockService(LockAll lock, QObject* parent) : QObject(parent), lockAll(std::move(lock))
@@ -33,10 +71,16 @@ LockService::LockService(LockAll lock, QObject* parent) : QObject(parent), lockA
     if (!bus.isConnected())
         return;
     const QString name = namePrefix + QString::number(getpid());
-    if (!bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots))
-        return;
-    if (!bus.registerService(name)) {
-        bus.unregisterObject(objectPath);
+    const bool exported = bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots);
+    if (!exported || !bus.registerService(name)) {
+        if (exported)
+            bus.unregisterObject(objectPath);
+        // Taken by another program, or by an editor of the same number in another namespace:
+        // `varnisk --lock` does not reach this one, and counts it as not reached.
+        tell(QCoreApplication::translate("LockService",
+                                         "the name %1 cannot be had on the session bus: "
+                                         "\"varnisk --lock\" does not reach this Varnisk")
+                 .arg(name));
         return;
     }
     serviceName = name;
@@ -82,7 +126,8 @@ int LockService::lockEveryInstance()
                               qMax(1, static_cast<int>(deadline.remainingTime()))));
         }
     }
-    if (calls.empty()) {
+    const int found = runningEditors();
+    if (calls.empty() && found == 0) {
         tell(QCoreApplication::translate("LockService", "no running Varnisk to lock"));
         return 1;
     }
@@ -93,6 +138,16 @@ int LockService::lockEveryInstance()
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
             reply.arguments().constFirst().toBool())
             ++locked;
+    }
+    // An editor that holds no name on the bus is running all the same, and stays unlocked.
+    if (found > static_cast<int>(calls.size())) {
+        tell(QCoreApplication::translate("LockService",
+                                         "%1 running Varnisk found, %2 reached on the session bus, "
+                                         "%3 locked")
+                 .arg(found)
+                 .arg(calls.size())
+                 .arg(locked));
+        return 1;
     }
     if (locked == static_cast<int>(calls.size()))
         return 0;
