@@ -73,6 +73,14 @@ def fakes():
     freedesktop = Freedesktop(name('org.freedesktop.ScreenSaver', session),
                               '/org/freedesktop/ScreenSaver')
     gnome = Gnome(name('org.gnome.ScreenSaver', session), '/org/gnome/ScreenSaver')
+    class Impostor(dbus.service.Object):
+        @method('org.nembrow.Varnisk', out_signature='b')
+        def Lock(self):
+            return True
+
+    # The name of an editor that is process 1 of its namespace: another program has it, and
+    # answers as if it were one.
+    impostor = Impostor(name('org.nembrow.Varnisk.Instance1', session), '/org/nembrow/Varnisk')
     login1 = name('org.freedesktop.login1', system)
     manager = Manager(login1, '/org/freedesktop/login1')
     seat = Session(login1, SESSION)
@@ -227,7 +235,7 @@ class LockTriggers(unittest.TestCase):
         self.unlock()
         second = self.start_probe(self.env)
         try:
-            self.assertEqual(self.fakes.until('inhibit'), 'inhibit sleep delay held 2')
+            self.fakes.until('inhibit sleep delay held 2')
             command = self.lock_command(self.env['DBUS_SESSION_BUS_ADDRESS'])
             self.assertEqual(command.returncode, 0, command.stderr)
             self.assertEqual([self.probe.ask('locked'), second.ask('locked')], ['ok', 'ok'])
@@ -240,6 +248,28 @@ class LockTriggers(unittest.TestCase):
                 command = self.lock_command(address)
                 self.assertEqual(command.returncode, 1)
                 self.assertTrue(command.stderr.startswith(b'varnisk: '), command.stderr)
+
+    @unittest.skipUnless(os.geteuid() == 0, 'a process namespace of its own needs root')
+    def test_lock_command_counts_editors_it_cannot_reach(self):
+        self.unlock()
+        # Process 1 of a namespace of its own, so its name is the one another program holds.
+        editor = subprocess.Popen(['unshare', '--pid', '--fork', '--kill-child',
+                                   os.path.join(BUILD, 'app/varnisk')],
+                                  env=self.env, stderr=subprocess.PIPE)
+        try:
+            told = b''
+            while b'Instance1 cannot be had' not in told:
+                told = editor.stderr.readline()
+                self.assertTrue(told, 'not told at start-up')
+            self.fakes.until('inhibit sleep delay held 2')
+            command = self.lock_command(self.env['DBUS_SESSION_BUS_ADDRESS'])
+            self.assertEqual(command.returncode, 1)
+            self.assertIn(b'1 running Varnisk found, 1 of them not reached', command.stderr)
+        finally:
+            editor.kill()  # and so, with --kill-child, the editor
+            editor.wait(timeout=30)
+            editor.stderr.close()
+        self.fakes.until('released held 1')
 
     def test_no_bus_at_all(self):
         # Nothing to hear and nothing fails: by hand and on idle (2 s here) it locks all the same.

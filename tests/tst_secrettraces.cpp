@@ -38,6 +38,8 @@ const Halves lastLine = {QStringLiteral("Wifi router admin: "),
                          QStringLiteral("Hollowmere-Vantage-5512")};
 // Not ASCII, so that the strength estimate makes its accent-free copies as well.
 const Halves password = {QStringLiteral("Tangerine-ä"), QStringLiteral("Osprey-4417")};
+// Its bytes 8 to 14, which a string growing past its 15 inline bytes would leave behind there.
+const Halves passwordPiece = {QStringLiteral("e-ä"), QStringLiteral("Osp")};
 // A search text can be a secret too; this one is found in the last line.
 const Halves searched = {QStringLiteral("router admin: Hollow"), QStringLiteral("mere-Vantage")};
 
@@ -306,6 +308,8 @@ void TestSecretTraces::editorLeavesNoText()
     QCOMPARE(traces(pid, searched), 0);
     QCOMPARE(traces(pid, password, last == "lock" ? Where::Anywhere : Where::OutsideLockedUndumped),
              0);
+    if (last == "lock")
+        QCOMPARE(traces(pid, passwordPiece), 0);
 }
 
 void TestSecretTraces::cliLeavesNoSecret_data()

@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QSet>
 
 #include <algorithm>
 #include <cstdio>
@@ -44,12 +45,12 @@ bool answersOption(const QByteArray& commandLine)
 
 // The editors of this user in this login session on this machine, found without the bus: the
 // processes that bear this program's name (their other files are closed to their user).
-int runningEditors()
+QSet<quint32> runningEditors()
 {
     const QByteArray name = readProc(QStringLiteral("/proc/self/comm"));
     const QByteArray session = readProc(QStringLiteral("/proc/self/sessionid"));
     const QByteArray user = "Uid:\t" + QByteArray::number(getuid()) + '\t';
-    int count = 0;
+    QSet<quint32> found;
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool isProcess = false;
         const qint64 pid = entry.toLongLong(&isProcess);
@@ -58,9 +59,9 @@ int runningEditors()
             readProc(folder + QStringLiteral("sessionid")) == session &&
             readProc(folder + QStringLiteral("status")).contains('\n' + user) &&
             !answersOption(readProc(folder + QStringLiteral("cmdline"))))
-            ++count;
+            found.insert(quint32(pid));
     }
-    return count;
+    return found;
 }
 
 } // namespace
@@ -115,6 +116,7 @@ int LockService::lockEveryInstance()
     const QDBusMessage names =
         bus.call(listNames, QDBus::Block, static_cast<int>(deadline.remainingTime()));
     std::vector<QDBusPendingCall> calls;
+    std::vector<quint32> owners; // the process behind each name, as the bus knows it
     if (names.type() == QDBusMessage::ReplyMessage && !names.arguments().isEmpty()) {
         for (const QString& name : names.arguments().constFirst().toStringList()) {
             if (!name.startsWith(namePrefix))
@@ -124,29 +126,33 @@ int LockService::lockEveryInstance()
                 bus.asyncCall(QDBusMessage::createMethodCall(name, objectPath, interfaceName,
                                                              QStringLiteral("Lock")),
                               qMax(1, static_cast<int>(deadline.remainingTime()))));
+            owners.push_back(bus.interface()->servicePid(name).value());
         }
     }
-    const int found = runningEditors();
-    if (calls.empty() && found == 0) {
+    // Every editor running here, reached on the bus or not (its name taken by another program,
+    // or by an editor of the same number in another namespace).
+    QSet<quint32> unlocked = runningEditors();
+    if (calls.empty() && unlocked.isEmpty()) {
         tell(QCoreApplication::translate("LockService", "no running Varnisk to lock"));
         return 1;
     }
+    const int found = unlocked.size();
     int locked = 0;
-    for (QDBusPendingCall& call : calls) {
-        call.waitForFinished();
-        const QDBusMessage reply = call.reply();
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        calls[i].waitForFinished();
+        const QDBusMessage reply = calls[i].reply();
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-            reply.arguments().constFirst().toBool())
+            reply.arguments().constFirst().toBool()) {
             ++locked;
+            unlocked.remove(owners[i]);
+        }
     }
-    // An editor that holds no name on the bus is running all the same, and stays unlocked.
-    if (found > static_cast<int>(calls.size())) {
+    if (!unlocked.isEmpty()) {
         tell(QCoreApplication::translate("LockService",
-                                         "%1 running Varnisk found, %2 reached on the session bus, "
-                                         "%3 locked")
+                                         "%1 running Varnisk found, %2 of them not reached on the "
+                                         "session bus")
                  .arg(found)
-                 .arg(calls.size())
-                 .arg(locked));
+                 .arg(unlocked.size()));
         return 1;
     }
     if (locked == static_cast<int>(calls.size()))
