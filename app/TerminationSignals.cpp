@@ -26,7 +26,7 @@ constexpr int signalNumbers[] = {SIGTERM, SIGHUP, SIGINT};
 constexpr int cancelWaitMs = 3000;
 // A signal that comes this long after the recovery files began to be written is an impatient
 // one: it ends the program at once.
-constexpr qint64 patienceNs = 2'000'000'000;
+constexpr qint64 patienceNs = qint64(2) * 1000 * 1000 * 1000;
 
 // Touched by the handler: a pipe and lock-free atomics only.
 int wakePipe[2] = {-1, -1};
@@ -38,7 +38,7 @@ qint64 monotonicNs() noexcept
 {
     struct timespec now = {};
     clock_gettime(CLOCK_MONOTONIC, &now); // async-signal-safe
-    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+    return qint64(now.tv_sec) * 1000 * 1000 * 1000 + now.tv_nsec;
 }
 
 void onSignal(int signalNumber)

@@ -100,8 +100,8 @@ RecoveryFile::Content RecoveryFile::read(const QString& path)
     Content content;
     // Never through a link, never blocked by a FIFO, never anyone else's: a file planted in a
     // shared folder is not the user's unsaved work.
-    FileDescriptor fd(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor fd(::open(QFile::encodeName(path).constData(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info = {};
     if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         info.st_uid != geteuid() || info.st_size > sizeLimit)

@@ -434,11 +434,11 @@ bool AtomicFile::exchangeAndCheck(bool& done)
             return fail(Outcome::Changed, 0);
         QByteArray kept = swapped;
         kept.replace(kept.size() - 4, 4, ".kept");
-        const bool moved = calls.renameAt(folderFd, swapped.constData(), folderFd,
-                                          kept.constData(), RENAME_NOREPLACE) == 0;
-        return fail({Outcome::SaveFailed,
-                     qt_error_string(error) + QStringLiteral(" (") +
-                         QFile::decodeName(moved ? kept : swapped) + QLatin1Char(')')});
+        const bool moved = calls.renameAt(folderFd, swapped.constData(), folderFd, kept.constData(),
+                                          RENAME_NOREPLACE) == 0;
+        return fail({Outcome::SaveFailed, qt_error_string(error) + QStringLiteral(" (") +
+                                              QFile::decodeName(moved ? kept : swapped) +
+                                              QLatin1Char(')')});
     }
     temporaryName = swapped;
     temporarySlot = TemporaryFiles::remember(folderFd, temporaryName);

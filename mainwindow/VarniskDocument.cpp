@@ -333,8 +333,7 @@ void Varnisk::saveSecretsAsContinued(int result)
         if (!sameDocument) {
             document.setBase(saveAsBase, false);
             document.offered({});
-        }
-        else if (!secureEqual(documentPassword.string(), saveAsPassword.string()))
+        } else if (!secureEqual(documentPassword.string(), saveAsPassword.string()))
             document.passwordChanged();
         secureClear(documentPassword.string());
         documentPassword.string() = saveAsPassword.string();

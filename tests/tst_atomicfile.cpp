@@ -368,8 +368,8 @@ void TestAtomicFile::expectedTarget_data()
         QTest::addRow("still nothing there %s", refused) << "absent" << true << refused;
     }
     // Over the empty file of ours that claims the name: the new one is never taken for it.
-    QTest::newRow("still nothing there, a signal at the last rename") << "absent" << true
-                                                                      << "noreplace EPERM";
+    QTest::newRow("still nothing there, a signal at the last rename")
+        << "absent" << true << "noreplace EPERM";
 }
 
 void TestAtomicFile::expectedTarget()

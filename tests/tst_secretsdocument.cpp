@@ -81,8 +81,8 @@ QByteArray startProbe(QProcess& probe, const QString& doc, const QStringList& ow
     QStringList command{TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe")),
                         "p", "w"};
     if (geteuid() == 0 && !owned.isEmpty()) {
-        command = QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} +
-                  command;
+        command =
+            QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
         for (const QString& folder : owned)
             TestSupport::run("chown", {"-R", "--from=0:0", "65534:65534", folder});
     }
@@ -608,8 +608,8 @@ void tst_SecretsDocument::backups_data()
     // Another writer's file under another password is no backup; ours stays.
     QTest::newRow("overwriting theirs keeps ours") << "overwrite theirs" << QByteArray("first");
     // Without the password, which the lock wiped, nothing can be told to be under another.
-    QTest::newRow("locked, overwriting theirs keeps ours") << "locked overwrite theirs"
-                                                          << QByteArray("first");
+    QTest::newRow("locked, overwriting theirs keeps ours")
+        << "locked overwrite theirs" << QByteArray("first");
     QTest::newRow("switched off") << "backups off" << QByteArray();
     // The save holds all the same, and says so.
     QTest::newRow("a folder at its name") << "folder" << QByteArray();
@@ -818,28 +818,22 @@ void tst_SecretsDocument::recovery_data()
     QTest::addColumn<QString>("meanwhile");
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("declined: kept until the next save") << ""
-                                                        << "Open &Saved Version"
-                                                        << "saved";
-    QTest::newRow("based on an older version: said, and the save asks") << "replaced before"
-                                                                        << "&Recover"
-                                                                        << "recovered";
-    QTest::newRow("older than the document: not offered") << "saved after"
-                                                          << ""
-                                                          << "saved";
-    QTest::newRow("another password: told, left alone") << "other password"
-                                                        << "message"
-                                                        << "saved";
-    QTest::newRow("another user's: not offered") << "chown" << "" << "saved";
-    QTest::newRow("a link to one: not offered") << "link" << "" << "saved";
-    QTest::newRow("larger than any document: not offered") << "sparse" << "" << "saved";
-    QTest::newRow("two of them: the newer first") << "older one"
-                                                  << "&Next Recovery File|&Recover"
-                                                  << "older";
+    const auto row = [](const char* name, const char* meanwhile, const char* answer,
+                        const char* shown) {
+        QTest::newRow(name) << QString(meanwhile) << QString(answer) << QString(shown);
+    };
+    row("declined: kept until the next save", "", "Open &Saved Version", "saved");
+    row("based on an older version: said, and the save asks", "replaced before", "&Recover",
+        "recovered");
+    row("older than the document: not offered", "saved after", "", "saved");
+    row("another password: told, left alone", "other password", "message", "saved");
+    row("another user's: not offered", "chown", "", "saved");
+    row("a link to one: not offered", "link", "", "saved");
+    row("larger than any document: not offered", "sparse", "", "saved");
+    row("two of them: the newer first", "older one", "&Next Recovery File|&Recover", "older");
     // What holds the usual name keeps nothing from being kept, nor opens it to others.
-    QTest::newRow("a folder at its name: written beside it") << "folder" << "&Recover"
-                                                             << "recovered";
-    QTest::newRow("a 0666 file at its name: 0600") << "0666" << "&Recover" << "recovered";
+    row("a folder at its name: written beside it", "folder", "&Recover", "recovered");
+    row("a 0666 file at its name: 0600", "0666", "&Recover", "recovered");
 }
 
 void tst_SecretsDocument::recovery()
@@ -890,8 +884,8 @@ void tst_SecretsDocument::recovery()
         QCOMPARE(truncate(qPrintable(recoveryFile), qint64(300) << 20), 0);
     }
     struct stat info = {};
-    QVERIFY(lstat(qPrintable(recoveryFile), &info) == 0 && (S_ISLNK(info.st_mode) ||
-                                                             (info.st_mode & 0777) == 0600));
+    QVERIFY(lstat(qPrintable(recoveryFile), &info) == 0 &&
+            (S_ISLNK(info.st_mode) || (info.st_mode & 0777) == 0600));
     const QByteArray recoveryBytes = readFile(recoveryFile);
 
     auto window = show();
@@ -902,7 +896,8 @@ void tst_SecretsDocument::recovery()
     window->openFile(doc);
     QVERIFY(opening.waitUntilDone());
     QCOMPARE(opening.unexpected, QStringList());
-    QCOMPARE(opening.messages.join(' ').contains("another version"), meanwhile == "replaced before");
+    QCOMPARE(opening.messages.join(' ').contains("another version"),
+             meanwhile == "replaced before");
     QCOMPARE(editor(*window)->toPlainText(), shown);
     QCOMPARE(editor(*window)->document()->isModified(), shown != "saved");
     QCOMPARE(readFile(recoveryFile), recoveryBytes);

@@ -72,7 +72,8 @@ LockService::LockService(LockAll lock, QObject* parent) : QObject(parent), lockA
     if (!bus.isConnected())
         return;
     const QString name = namePrefix + QString::number(getpid());
-    const bool exported = bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots);
+    const bool exported =
+        bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots);
     if (!exported || !bus.registerService(name)) {
         if (exported)
             bus.unregisterObject(objectPath);

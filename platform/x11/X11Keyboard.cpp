@@ -176,9 +176,9 @@ constexpr char sparesProperty[] = "_VARNISK_SPARE_KEYS";
 ::Window ownWindow(Display* display)
 {
     // One display connection per process.
-    static const ::Window window = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1,
-                                                 1, 0, CopyFromParent, InputOnly, CopyFromParent,
-                                                 0, nullptr);
+    static const ::Window window =
+        XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, CopyFromParent,
+                      InputOnly, CopyFromParent, 0, nullptr);
     return window;
 }
 
@@ -206,8 +206,8 @@ void updateRecords(Display* display, ::Window owner, const QVector<SpareKey>& mi
     const X11Buffer<unsigned char> owned(data);
     const auto* items = format == 32 ? reinterpret_cast<const unsigned long*>(data) : nullptr;
     std::vector<unsigned long> records;
-    const std::vector<X11Keymap> maps = owner == 0 ? keymaps(display, keyboards(display))
-                                                   : std::vector<X11Keymap>();
+    const std::vector<X11Keymap> maps =
+        owner == 0 ? keymaps(display, keyboards(display)) : std::vector<X11Keymap>();
     for (unsigned long i = 0; items != nullptr && i + 2 < count; i += 3) {
         const ::Window writer = items[i];
         if (writer == owner)
