@@ -289,9 +289,9 @@ int Commands::show() const
     const Result read = StreamCipher::decrypt(input, plain, password);
     if (!read.ok())
         return report(read, Operation::Decrypt);
-    // The text ends before the first zero byte, as in the main window.
-    const int end = plain.indexOf('\0');
-    int error = StandardOutput::writeAll(plain.constData(), end < 0 ? plain.size() : end);
+    // The document's bytes exactly as stored, a zero byte and what follows it included: a filter
+    // must not lose any of them without a word.
+    int error = StandardOutput::writeAll(plain.constData(), plain.size());
     secureWipe(plain);
     if (error == 0)
         error = StandardOutput::sync();

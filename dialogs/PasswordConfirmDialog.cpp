@@ -24,6 +24,7 @@ PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* holder, QWidget
     sleConfirm = new SecureLineEdit(&confirmation, this);
     sleConfirm->setObjectName(QStringLiteral("sleConfirm"));
     ui->formLayout->setWidget(1, QFormLayout::FieldRole, sleConfirm);
+    addFileLine(ui->formLayout);
     forgetPassphrase();
     updateEstimate();
 
@@ -52,6 +53,7 @@ void PasswordConfirmDialog::clear()
 
 void PasswordConfirmDialog::setFileName(const QString& path)
 {
+    PasswordPrompt::setFileName(path);
     fileName = path;
     updateEstimate();
 }

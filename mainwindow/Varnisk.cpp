@@ -224,6 +224,9 @@ void Varnisk::textModificationChanged(bool change)
     title += documentName.isEmpty() ? tr("NoName") : documentName;
     if (change)
         title += QLatin1Char('*');
+    // A task bar shows the title: a locked window must not look like an open document.
+    if (isLocked())
+        title += tr(" (locked)");
     setWindowTitle(title);
 }
 

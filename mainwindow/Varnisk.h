@@ -109,7 +109,8 @@ private:
     bool saveAsAndWait();
     void startNewDocument();
     void openSecrets(const QString& path);
-    void openDocument();
+    // True when the password may have been wrong, and so is worth asking again.
+    bool openDocument();
     bool named() const { return !documentDir.isEmpty() && !documentName.isEmpty(); }
     QString documentPath() const;
     // How a save ended.

@@ -80,9 +80,11 @@ int Varnisk::maybeSave()
             return QMessageBox::Cancel;
         if (!ui->seTextEdit->document()->isModified())
             return QMessageBox::No;
-        const int answer =
-            QMessageBox::question(this, QStringLiteral("Varnisk"), tr("Save changes?"),
-                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        // Named as the password dialogs name their file: several windows may ask at once.
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Varnisk"), tr("Save changes?"),
+                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+        question.setInformativeText(MessageBoxes::fileLine(named() ? documentName : tr("NoName")));
+        const int answer = question.exec();
         if (answer == QMessageBox::No)
             return QMessageBox::No;
         // Anything else is a Cancel, a box that a lock closed included.
@@ -158,18 +160,23 @@ void Varnisk::openSecrets(const QString& path)
 
 void Varnisk::openSecretsContinued(int result)
 {
+    bool askAgain = false;
     if (result == QDialog::Accepted) {
         try {
-            openDocument();
+            askAgain = openDocument();
         } catch (const std::bad_alloc&) {
             // Only our own buffers: the editor is given a text only once there is room for it.
             MessageBoxes::report(this, Result::outOfMemory(), Operation::Decrypt);
         }
     }
+    const QString status = openFlow.status();
     openFlow.end();
+    // A mistyped password does not drop the Open: the same file asks again until cancelled.
+    if (askAgain && !isLocked())
+        openFlow.begin(openFileName, status);
 }
 
-void Varnisk::openDocument()
+bool Varnisk::openDocument()
 {
     QByteArray plain;
     FileIdentity read;
@@ -180,13 +187,13 @@ void Varnisk::openDocument()
     busy.end();
     if (!opened.ok()) {
         MessageBoxes::report(this, opened, Operation::Decrypt);
-        return;
+        return opened.mayBeWrongPassword();
     }
     // Another window may have opened it while this one asked for the password.
     if (Varnisk* other = windowShowing(openFileName); other != nullptr && other != this) {
         secureWipe(plain);
         other->bringToFront();
-        return;
+        return false;
     }
     // A save replaces the file at the document's path; a document opened through a link is
     // saved where it really lives, and the link keeps leading there.
@@ -202,7 +209,7 @@ void Varnisk::openDocument()
          !DocumentQuestions::openBeforeZeroByte(this, QFileInfo(openFileName).fileName())) ||
         isLocked()) {
         secureWipe(plain);
-        return;
+        return false;
     }
     // The text ends at the first zero byte, as a C string would.
     const int zero = plain.indexOf('\0');
@@ -210,7 +217,7 @@ void Varnisk::openDocument()
     if (!MemoryCheck::roomForText(length)) {
         secureWipe(plain);
         MessageBoxes::report(this, Result::outOfMemory(), Operation::Decrypt);
-        return;
+        return false;
     }
     BusyCursor layingOut;
     // The decoded string is not wiped here: the editor's document may go on sharing its buffer.
@@ -226,6 +233,7 @@ void Varnisk::openDocument()
     textModificationChanged(recovered);
     if (findDialog != nullptr)
         findDialog->forgetSearchText();
+    return false;
 }
 
 QString Varnisk::documentPath() const
@@ -266,6 +274,8 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
             }
         }
         WriteResult written;
+        // A large document takes a noticeable while to encrypt and sync.
+        BusyCursor busy;
         if (sealedImage != nullptr) {
             written = document.save(path, *sealedImage, DocumentStore::Content::Sealed, expected);
         } else {
@@ -278,6 +288,7 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
             }
             secureWipe(text);
         }
+        busy.end();
         if (written.outcome == Result::Outcome::Changed)
             continue; // changed once more while it was written: ask again
         if (!written.ok()) {

@@ -26,13 +26,11 @@ def fakes():
     signal = dbus.service.signal
     manager_interface = 'org.freedesktop.login1.Manager'
 
-    class Freedesktop(dbus.service.Object):
-        @signal('org.freedesktop.ScreenSaver', signature='b')
-        def ActiveChanged(self, active): pass
-
-    class Gnome(dbus.service.Object):
-        @signal('org.gnome.ScreenSaver', signature='b')
-        def ActiveChanged(self, active): pass
+    def screen_saver(interface):
+        class ScreenSaver(dbus.service.Object):
+            @signal(interface, signature='b')
+            def ActiveChanged(self, active): pass
+        return ScreenSaver
 
     class Session(dbus.service.Object):
         @signal('org.freedesktop.login1.Session')
@@ -70,22 +68,26 @@ def fakes():
         def PrepareForSleep(self, start): pass
 
     name = dbus.service.BusName
-    freedesktop = Freedesktop(name('org.freedesktop.ScreenSaver', session),
-                              '/org/freedesktop/ScreenSaver')
-    gnome = Gnome(name('org.gnome.ScreenSaver', session), '/org/gnome/ScreenSaver')
+    savers = {desktop: screen_saver('org.%s.ScreenSaver' % desktop)(
+        name('org.%s.ScreenSaver' % desktop, session), '/org/%s/ScreenSaver' % desktop)
+        for desktop in ('freedesktop', 'gnome', 'mate', 'xfce', 'cinnamon')}
+    # Not the owner of the name: its signal must not count.
+    spoofer = screen_saver('org.mate.ScreenSaver')(dbus.SessionBus(private=True),
+                                                    '/org/mate/ScreenSaver')
     login1 = name('org.freedesktop.login1', system)
     manager = Manager(login1, '/org/freedesktop/login1')
     seat = Session(login1, SESSION)
-    commands = {
-        'freedesktop-active': lambda: freedesktop.ActiveChanged(True),
-        'gnome-active': lambda: gnome.ActiveChanged(True),
-        'gnome-inactive': lambda: gnome.ActiveChanged(False),
+    commands = {desktop + '-active': (lambda saver=saver: saver.ActiveChanged(True))
+                for desktop, saver in savers.items()}
+    commands.update({
+        'gnome-inactive': lambda: savers['gnome'].ActiveChanged(False),
+        'spoofed-active': lambda: spoofer.ActiveChanged(True),
         'session-lock': seat.Lock,
         'locked-hint': lambda: seat.PropertiesChanged('org.freedesktop.login1.Session',
                                                       {'LockedHint': True}, []),
         'sleep': lambda: manager.PrepareForSleep(True),
         'wake': lambda: manager.PrepareForSleep(False),
-    }
+    })
 
     def command(fd, condition):
         line = sys.stdin.readline()
@@ -203,15 +205,17 @@ class LockTriggers(unittest.TestCase):
             self.assertEqual(self.fakes.until('inhibit'), 'inhibit sleep delay held 1')
 
     def test_desktop_signals_lock(self):
-        for signal in ('freedesktop-active', 'gnome-active', 'session-lock', 'locked-hint'):
+        for signal in ('freedesktop-active', 'gnome-active', 'mate-active', 'xfce-active',
+                       'cinnamon-active', 'session-lock', 'locked-hint'):
             with self.subTest(signal):
                 self.unlock()
                 self.assertTrue(self.probe.wait_locked(lambda: self.fakes.send(signal)))
                 self.assertEqual(self.fakes.until('released'), 'released held 0')
 
-    def test_screen_saver_ending_does_not_lock(self):
+    def test_screen_saver_ending_or_a_stranger_does_not_lock(self):
         self.unlock()
         self.fakes.send('gnome-inactive')
+        self.fakes.send('spoofed-active')
         time.sleep(1)
         self.assertEqual(self.probe.ask('locked'), 'failed: unlocked')
 

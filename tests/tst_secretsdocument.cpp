@@ -96,6 +96,7 @@ private slots:
     void saveAndOpen();
     void openFailures_data();
     void openFailures();
+    void wrongPasswordAsksAgain();
     void failedSaveKeepsOldDocument_data();
     void failedSaveKeepsOldDocument();
     void saveInPlaceInLockedFolder();
@@ -239,6 +240,20 @@ void tst_SecretsDocument::openFailures()
              message.isEmpty() ? QStringLiteral("Varnisk - bad.stxt") : "Varnisk - NoName");
     QVERIFY(EditorWindow::cleared(*window));
     QCOMPARE(readFile(file), before);
+}
+
+void tst_SecretsDocument::wrongPasswordAsksAgain()
+{
+    // A mistyped password does not drop the Open: the same file asks again until it opens.
+    QVERIFY(encryptToFile(path("doc.stxt"), "secret", "right"));
+    auto window = show();
+    ModalScript script;
+    script.password("wrong").message().password("right");
+    window->openFile(path("doc.stxt"));
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("secret"));
+    QVERIFY(EditorWindow::cleared(*window));
 }
 
 void tst_SecretsDocument::failedSaveKeepsOldDocument_data()

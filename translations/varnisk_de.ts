@@ -568,6 +568,13 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     </message>
 </context>
 <context>
+    <name>MessageBoxes</name>
+    <message>
+        <source>File: %1</source>
+        <translation>Datei: %1</translation>
+    </message>
+</context>
+<context>
     <name>PassphraseGenerator</name>
     <message>
         <source>No passphrase could be made: the system&apos;s random number generator failed.</source>
@@ -845,8 +852,8 @@ Fehlermeldung: </translation>
         <translation>Dateiversion &lt; 4!</translation>
     </message>
     <message>
-        <source>File-Version &gt; 5: this file was written by a newer version of Varnisk!</source>
-        <translation>Dateiversion &gt; 5: Diese Datei wurde von einer neueren Version von Varnisk geschrieben!</translation>
+        <source>This file is not a Varnisk file, or was written by a newer version of Varnisk!</source>
+        <translation>Diese Datei ist keine Varnisk-Datei oder wurde von einer neueren Version von Varnisk geschrieben!</translation>
     </message>
     <message>
         <source>Wrong password or corrupted File!
@@ -969,6 +976,10 @@ Fehlermeldung: </translation>
     <message>
         <source>Passwords don&apos;t match!</source>
         <translation>Die Passwörter stimmen nicht überein!</translation>
+    </message>
+    <message>
+        <source> (locked)</source>
+        <translation> (gesperrt)</translation>
     </message>
 </context>
 <context>
