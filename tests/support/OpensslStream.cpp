@@ -110,6 +110,19 @@ QByteArray stream(char version, const QByteArray& password, QByteArray record,
     return body.isNull() ? QByteArray() : QByteArray(1, version) + '\x01' + salt + body;
 }
 
+QByteArray argon2KeyOf(const QByteArray& stream, const QByteArray& password)
+{
+    QByteArray key, iv;
+    const auto cost = [&](int offset) {
+        return quint32(readLittleEndian64(stream.mid(offset, 4) + QByteArray(4, '\0')));
+    };
+    if (stream.size() < 27 ||
+        !deriveArgon2Key(password, stream.mid(11, 16), cost(2), cost(6), quint8(stream.at(10)),
+                         key, iv))
+        return {};
+    return key + iv;
+}
+
 QByteArray argon2Stream(const QByteArray& password, const QByteArray& record, quint32 memoryKiB,
                         quint32 passes, quint8 lanes, const QByteArray& salt)
 {
@@ -127,12 +140,13 @@ Record open(const QByteArray& stream, const QByteArray& password, bool whole)
     Record record;
     QByteArray key, iv;
     const int headerSize = stream.startsWith('\x06') ? 27 : 18;
-    const QByteArray salt = stream.mid(headerSize - 16, 16);
-    const auto costAt = [&](int offset) { return quint32(readLittleEndian64(stream.mid(offset, 4) + QByteArray(4, '\0'))); };
+    if (headerSize == 27) {
+        const QByteArray material = argon2KeyOf(stream, password);
+        key = material.left(32);
+        iv = material.mid(32);
+    }
     if (stream.size() < headerSize ||
-        !(headerSize == 18 ? deriveKey(password, salt, key, iv)
-                           : deriveArgon2Key(password, salt, costAt(2), costAt(6),
-                                             quint8(stream.at(10)), key, iv)))
+        (headerSize == 18 ? !deriveKey(password, stream.mid(2, 16), key, iv) : iv.size() != 16))
         return record;
     const QByteArray body = stream.mid(headerSize);
     const QByteArray plain =

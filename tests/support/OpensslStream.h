@@ -19,6 +19,9 @@ QByteArray record(const QByteArray& prefix, const QByteArray& data);
 // up to whole blocks with bytes after the digest.
 QByteArray stream(char version, const QByteArray& password, QByteArray record,
                   const QByteArray& salt = fixedSalt);
+// The 48 bytes of key and IV of a version-6 stream, derived by python3-argon2 with the costs and
+// salt of its header.
+QByteArray argon2KeyOf(const QByteArray& stream, const QByteArray& password);
 // A version-6 stream: Argon2id with these costs, and the header that names them.
 QByteArray argon2Stream(const QByteArray& password, const QByteArray& record, quint32 memoryKiB,
                         quint32 passes, quint8 lanes, const QByteArray& salt = fixedSalt);
