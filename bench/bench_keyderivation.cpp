@@ -87,9 +87,8 @@ int main(int argc, char** argv)
                 Argon2id::derive("pw", 2, salt, sizeof salt, Argon2id::written, key, sizeof key);
             });
         }
-        measure(results["PBKDF2-HMAC-SHA1, 1,000 iterations"], [&] {
-            PKCS5_PBKDF2_HMAC_SHA1("pw", 2, salt, sizeof salt, 1000, sizeof key, key);
-        });
+        measure(results["PBKDF2-HMAC-SHA1, 1,000 iterations"],
+                [&] { PKCS5_PBKDF2_HMAC_SHA1("pw", 2, salt, sizeof salt, 1000, sizeof key, key); });
         for (const KeyDerivation derivation : {KeyDerivation::Pbkdf2, KeyDerivation::Argon2id}) {
             const std::string version =
                 derivation == KeyDerivation::Argon2id ? "version 6" : "version 5";
@@ -107,8 +106,7 @@ int main(int argc, char** argv)
     }
     std::printf("bench_keyderivation, median of %d rounds: wall s (CPU s)\n", rounds);
     for (const auto& [name, times] : results)
-        std::printf("  %-48s %7.3f (%.3f)\n", name.c_str(), median(times.wall),
-                    median(times.cpu));
+        std::printf("  %-48s %7.3f (%.3f)\n", name.c_str(), median(times.wall), median(times.cpu));
     struct rusage usage = {};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("  peak resident memory: %ld KiB\n", usage.ru_maxrss);

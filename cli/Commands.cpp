@@ -372,12 +372,11 @@ int Commands::info() const
     } else {
         derivation = tr("PBKDF2-HMAC-SHA1, 1000 iterations");
     }
-    std::printf("%s\n%s\n",
-                tr("format version: %1").arg(header.version()).toUtf8().constData(),
+    std::printf("%s\n%s\n", tr("format version: %1").arg(header.version()).toUtf8().constData(),
                 tr("key derivation: %1").arg(derivation).toUtf8().constData());
-    return std::fflush(stdout) == 0 ? ExitCode::Success
-                                    : report({Outcome::SaveFailed, qt_error_string(errno)},
-                                             Operation::Decrypt);
+    return std::fflush(stdout) == 0
+               ? ExitCode::Success
+               : report({Outcome::SaveFailed, qt_error_string(errno)}, Operation::Decrypt);
 }
 
 int Commands::openInput(QFile& input, bool needsLength) const

@@ -32,9 +32,9 @@ public:
 
     // `filePath` names the file the password is for: its name is among the first words an
     // attacker tries. Every copy of the password made on the way is wiped.
-    [[nodiscard]] static PasswordStrength estimate(const SecureString& password,
-                                                   const QString& filePath,
-                                                   KeyDerivation derivation = KeyDerivation::Pbkdf2);
+    [[nodiscard]] static PasswordStrength
+    estimate(const SecureString& password, const QString& filePath,
+             KeyDerivation derivation = KeyDerivation::Pbkdf2);
 
     double bits() const { return entropyBits; }
     double seconds() const;

@@ -312,7 +312,8 @@ void TestCli::formatVersion6()
 
     // --kdf pbkdf2 is the default, version 5.
     writeFile(path("plain"), "data");
-    QCOMPARE(runWithPassword({"encrypt", "--kdf", "pbkdf2", "-q", path("plain")}, "pw").exitCode, 0);
+    QCOMPARE(runWithPassword({"encrypt", "--kdf", "pbkdf2", "-q", path("plain")}, "pw").exitCode,
+             0);
     QCOMPARE(TestSupport::run(cli(), {"info", path("plain.sdat")}).out,
              QByteArray("format version: 5\nkey derivation: PBKDF2-HMAC-SHA1, 1000 iterations\n"));
 }
@@ -335,7 +336,8 @@ void TestCli::failedDecryptionKeepsTarget_data()
     QTest::newRow("spoilt digest") << streamByOpenssl(randomBytes(3000), "pw", true) << decrypt << 1
                                    << QByteArray("Wrong password!\n") << 0;
     QTest::newRow("truncated salt")
-        << good.left(10) << decrypt << 1 << damaged + "unexpected end of input\n" << 0;
+        << good.left(10) << decrypt << 1 << damaged + "unexpected end of input\n"
+        << 0;
     QTest::newRow("version 7, show")
         << QByteArray("\x07\x02") + good.mid(2) << show << 1
         << QByteArray("File-Version > 5: this file was written by a newer version of Varnisk!\n")
@@ -352,7 +354,8 @@ void TestCli::failedDecryptionKeepsTarget_data()
                QByteArray("\x01\x00\x00\x00\x01", 5) + good.mid(2);
     };
     QTest::newRow("version 6, memory 1 GiB + 1 KiB, 200 MiB address space")
-        << costing(1048577) << decrypt << 1 << damaged + "invalid header data\n" << 200;
+        << costing(1048577) << decrypt << 1 << damaged + "invalid header data\n"
+        << 200;
     QTest::newRow("version 6, memory 1 GiB, 200 MiB address space")
         << costing(1048576) << decrypt << 3
         << QByteArray("Not enough memory!\nError-Message: Cannot allocate memory\n") << 200;
@@ -376,12 +379,16 @@ void TestCli::failedDecryptionKeepsTarget()
     const QStringList before = entries(dir->path());
     QDir::setCurrent(dir->path());
 
-    arguments << path("in.sdat") << "--password-fd" << "0";
+    arguments << path("in.sdat") << "--password-fd"
+              << "0";
     const ProcessResult result =
         memoryLimit == 0
             ? TestSupport::run(cli(), arguments, "pw\n")
-            : TestSupport::run("prlimit", QStringList{QStringLiteral("--as=%1").arg(memoryLimit << 20),
-                                                      "--", cli()} + arguments, "pw\n");
+            : TestSupport::run(
+                  "prlimit",
+                  QStringList{QStringLiteral("--as=%1").arg(memoryLimit << 20), "--", cli()} +
+                      arguments,
+                  "pw\n");
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY2(result.err.startsWith(message), result.err.constData());
     QVERIFY(result.out.isEmpty());

@@ -209,8 +209,8 @@ void TestEncryptedStream::roundTrip()
     QFETCH(QList<int>, sizes);
     QFETCH(bool, argon2);
     // Version 6 is written with its constant costs: 256 MiB, 3 passes, 2 lanes.
-    const QByteArray header = argon2 ? QByteArray::fromHex("06020000040003000000") + '\x02'
-                                     : QByteArray("\x05\x01");
+    const QByteArray header =
+        argon2 ? QByteArray::fromHex("06020000040003000000") + '\x02' : QByteArray("\x05\x01");
     const int headerSize = header.size() + 16;
     const QByteArray data = randomBytes(length);
     QSet<QByteArray> salts, prefixes, bodies;

@@ -75,8 +75,8 @@ int keyTraces(pid_t pid, const QString& document)
     const QByteArray stream = TestSupport::readFile(document);
     if (!stream.startsWith('\x06'))
         return 0;
-    const QByteArray key = OpensslStream::argon2KeyOf(
-        stream, (password.head + password.tail).toUtf8());
+    const QByteArray key =
+        OpensslStream::argon2KeyOf(stream, (password.head + password.tail).toUtf8());
     return key.isEmpty() ? -1 : ProcessMemory::count(pid, {key.left(16), key.mid(16, 16)});
 }
 

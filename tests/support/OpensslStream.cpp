@@ -116,9 +116,8 @@ QByteArray argon2KeyOf(const QByteArray& stream, const QByteArray& password)
     const auto cost = [&](int offset) {
         return quint32(readLittleEndian64(stream.mid(offset, 4) + QByteArray(4, '\0')));
     };
-    if (stream.size() < 27 ||
-        !deriveArgon2Key(password, stream.mid(11, 16), cost(2), cost(6), quint8(stream.at(10)),
-                         key, iv))
+    if (stream.size() < 27 || !deriveArgon2Key(password, stream.mid(11, 16), cost(2), cost(6),
+                                               quint8(stream.at(10)), key, iv))
         return {};
     return key + iv;
 }
