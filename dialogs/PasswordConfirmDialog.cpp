@@ -24,6 +24,8 @@ PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* holder, QWidget
     sleConfirm = new SecureLineEdit(&confirmation, this);
     sleConfirm->setObjectName(QStringLiteral("sleConfirm"));
     ui->formLayout->setWidget(1, QFormLayout::FieldRole, sleConfirm);
+    // From the second entry to the choice of format, then on to the buttons.
+    setTabOrder(sleConfirm, ui->cbStrongerDerivation);
     forgetPassphrase();
     updateEstimate();
 
