@@ -1,5 +1,7 @@
 #pragma once
 
+#include "encryption/KeyDerivation.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -20,6 +22,8 @@ public:
     virtual void clear() = 0;
     // The file the password is for, before each open().
     virtual void setFileName(const QString& path);
+    // What a new file is to be written with; a prompt for an existing file's password has no say.
+    [[nodiscard]] virtual KeyDerivation derivation() const { return KeyDerivation::Pbkdf2; }
 
 protected:
     // Puts the line that names the file as the last row of `form`.

@@ -21,6 +21,18 @@ using Outcome = Result::Outcome;
 // as the dialog is accepted and read where it is used, so every window follows at once.
 const QString backupsKey = QStringLiteral("Settings/backups");
 
+// The key derivation of the document at `path` by its first byte, without decrypting it; false
+// when nothing is there to read.
+bool derivationOfFile(const QString& path, KeyDerivation& derivation)
+{
+    QFile file(path);
+    char version = 0;
+    if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile) || !file.getChar(&version))
+        return false;
+    derivation = StreamCipher::derivationOf(QByteArray(1, version));
+    return true;
+}
+
 } // namespace
 
 DocumentStore::DocumentStore(const SecureStringHolder& documentPassword)
@@ -28,7 +40,7 @@ DocumentStore::DocumentStore(const SecureStringHolder& documentPassword)
 {}
 
 Result DocumentStore::read(const QString& path, const SecureStringHolder& key, QByteArray& plain,
-                           FileIdentity& read)
+                           FileIdentity& read, KeyDerivation& derivation)
 {
     QFile file(path);
     if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile))
@@ -47,8 +59,10 @@ Result DocumentStore::read(const QString& path, const SecureStringHolder& key, Q
     QBuffer source(&encrypted);
     source.open(QIODevice::ReadOnly);
     const Result decrypted = StreamCipher::decrypt(source, plain, key);
-    if (decrypted.ok())
+    if (decrypted.ok()) {
         read = FileIdentity::of(encrypted, status);
+        derivation = StreamCipher::derivationOf(encrypted);
+    }
     return decrypted;
 }
 
@@ -74,11 +88,18 @@ WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Co
     // keep the secrets under the old one.
     const bool samePassword = expected.exists() && underPassword(path, expected);
     const QString backup = backupPathFor(path);
+    // Nor may a copy in version 5 stay beside a document that was raised to version 6: its key
+    // derivation is what the new format was chosen against.
+    const KeyDerivation writing =
+        content == Content::Sealed ? StreamCipher::derivationOf(bytes) : format;
+    KeyDerivation replaced = KeyDerivation::Pbkdf2;
+    const bool raised = writing == KeyDerivation::Argon2id && expected.exists() &&
+                        derivationOfFile(path, replaced) && replaced != writing;
     // A document in a folder where the user may not create files is written in place.
     AtomicFile::Options options(AtomicFile::Strategy::ReplaceOrInPlace);
     options.identifyWritten = true;
     options.expected = expected;
-    if (samePassword && backupsWanted())
+    if (samePassword && !raised && backupsWanted())
         options.backup = backup;
     WriteResult written;
     if (content == Content::Sealed) {
@@ -88,14 +109,16 @@ WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Co
         source.setData(bytes); // shared, not copied
         source.open(QIODevice::ReadOnly);
         written = CryptoFile::encrypt(source, static_cast<quint64>(bytes.size()), path, password,
-                                      options);
+                                      options, nullptr, format);
     }
     // A new file in place whose folder could not be synced is this window's version too.
     if (written.written.exists())
         setBase(written.written, true);
     if (!written.ok())
         return written;
-    if (expected.exists() && !samePassword && !underPassword(backup, {}))
+    KeyDerivation kept = KeyDerivation::Pbkdf2;
+    if ((expected.exists() && !samePassword && !underPassword(backup, {})) ||
+        (raised && derivationOfFile(backup, kept) && kept != writing))
         QFile::remove(backup);
     QFile::remove(RecoveryFile::pathFor(path));
     return written;
@@ -123,7 +146,7 @@ Result DocumentStore::sealed(const QByteArray& bytes, Content content, QByteArra
         image = bytes;
         return {};
     }
-    return StreamCipher::encrypt(bytes, image, password);
+    return StreamCipher::encrypt(bytes, image, password, format);
 }
 
 RecoveryFile::Content DocumentStore::recoveryOf(const QString& path, const FileIdentity& read)

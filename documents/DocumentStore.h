@@ -1,6 +1,7 @@
 #pragma once
 
 #include "documents/RecoveryFile.h"
+#include "encryption/KeyDerivation.h"
 #include "encryption/Result.h"
 #include "files/FileIdentity.h"
 #include "files/WriteResult.h"
@@ -15,7 +16,8 @@ class SecureStringHolder;
 // writer's version unasked), writes and finds the document's recovery files, and remembers the
 // version the window holds: its base, which a save replaces without asking.
 //
-// The document's password is the window's; the store only reads it.
+// The document's password is the window's; the store only reads it. The store keeps the
+// document's key derivation (its format version), which every save and recovery file of it uses.
 class DocumentStore
 {
 public:
@@ -23,9 +25,15 @@ public:
 
     // Reads the document at `path` once and decrypts it with `password`: the identity and the
     // text come from the same bytes, so the version a later save checks against is exactly the
-    // one shown. `plain` and `read` are set only on success.
+    // one shown. `plain`, `read` and `derivation` (the format the document is in) are set only on
+    // success.
     static Result read(const QString& path, const SecureStringHolder& password, QByteArray& plain,
-                       FileIdentity& read);
+                       FileIdentity& read, KeyDerivation& derivation);
+
+    // What the next save writes with: the format the document was read in, or the one chosen for
+    // Save As; a new document's is version 5.
+    [[nodiscard]] KeyDerivation derivation() const { return format; }
+    void setDerivation(KeyDerivation derivation) { format = derivation; }
 
     // The version of the document's file that the window last read or wrote (or a recovery's
     // base): a save replaces only that one without asking.
@@ -50,8 +58,9 @@ public:
     // Writes `bytes` as the document at `path`, replacing it only if it is still `expected`
     // right before the rename (Outcome::Changed otherwise). With backups wanted, the replaced
     // version is kept beside it when it is under the same password; after a password change no
-    // copy is kept under the old one. Removes the document's recovery file once the new version
-    // is in place, and makes what was written the base.
+    // copy is kept under the old one, and after a save that raises the format to version 6 none
+    // in the older one. Removes the document's recovery file once the new version is in place,
+    // and makes what was written the base.
     WriteResult save(const QString& path, const QByteArray& bytes, Content content,
                      const FileIdentity& expected);
     // Writes the recovery file of the document at `path`, based on the base.
@@ -76,4 +85,5 @@ private:
     const SecureStringHolder& password;
     FileIdentity version;
     bool baseUnderPassword = false;
+    KeyDerivation format = KeyDerivation::Pbkdf2;
 };

@@ -43,11 +43,14 @@ void FileEncryption::encryptContinued(int result)
         } else {
             const auto length = static_cast<quint64>(source->size());
             const SecureStringHolder& password = members.encryptPassword;
+            const KeyDerivation derivation = members.encryptFlow.derivation();
             run(
                 members.encryptFlow.status(), std::move(source),
-                [target, length, &password](QIODevice& input, StreamProgress& progress) {
+                [target, length, &password, derivation](QIODevice& input,
+                                                        StreamProgress& progress) {
                     return CryptoFile::encrypt(input, length, target, password,
-                                               AtomicFile::Strategy::Replace, &progress);
+                                               AtomicFile::Strategy::Replace, &progress,
+                                               derivation);
                 },
                 &FileEncryption::encryptFinished);
             return;

@@ -112,6 +112,7 @@ bool Varnisk::saveAsAndWait()
     if (path.isEmpty())
         return false;
     saveAsBase = FileIdentity::ofPath(path);
+    saveAsPasswordDialog.setDerivation(document.derivation());
     // finished(int) runs saveSecretsAsContinued, which writes the document, before this returns.
     return saveAsFlow.beginAndWait(path, tr("Saving: ") + QFileInfo(path).fileName());
 }
@@ -129,6 +130,7 @@ void Varnisk::startNewDocument()
     documentName.clear();
     documentDir.clear();
     document.setBase(FileIdentity(), false);
+    document.setDerivation(KeyDerivation::Pbkdf2);
     ui->seTextEdit->clear();
     ui->seTextEdit->document()->setModified(false);
     textModificationChanged(false);
@@ -180,10 +182,11 @@ bool Varnisk::openDocument()
 {
     QByteArray plain;
     FileIdentity read;
+    KeyDerivation derivation = KeyDerivation::Pbkdf2;
     // A large document takes seconds to decrypt and above all to lay out, while the window
     // cannot repaint or take input.
     BusyCursor busy;
-    const Result opened = DocumentStore::read(openFileName, openPassword, plain, read);
+    const Result opened = DocumentStore::read(openFileName, openPassword, plain, read, derivation);
     busy.end();
     if (!opened.ok()) {
         MessageBoxes::report(this, opened, Operation::Decrypt);
@@ -228,6 +231,7 @@ bool Varnisk::openDocument()
     documentName = info.fileName();
     documentDir = info.absolutePath();
     document.setBase(base, base == read);
+    document.setDerivation(derivation);
     // Recovered text is not on disk yet: it shows as modified, so closing still asks.
     ui->seTextEdit->document()->setModified(recovered);
     textModificationChanged(recovered);
@@ -310,6 +314,8 @@ void Varnisk::aSaveAs()
     if (path.isEmpty())
         return;
     saveAsBase = FileIdentity::ofPath(path);
+    // A document in version 6 is offered to stay there.
+    saveAsPasswordDialog.setDerivation(document.derivation());
     saveAsFlow.begin(path, tr("Saving: ") + QFileInfo(path).fileName());
 }
 
@@ -327,6 +333,7 @@ void Varnisk::saveSecretsAsContinued(int result)
             document.passwordChanged();
         secureClear(documentPassword.string());
         documentPassword.string() = saveAsPassword.string();
+        document.setDerivation(saveAsPasswordDialog.derivation());
         documentName = info.fileName();
         documentDir = info.absolutePath();
         // The next Save writes to the new name even if this write fails: the title says so.

@@ -29,8 +29,10 @@ bool Varnisk::lock()
         findDialog = nullptr;
     }
     windowSystem->restoreKeyboard();
-    // Sealed exactly as a Save would write it, so closing while locked can write this image.
-    if (!windowLock.seal(*ui->seTextEdit, named() ? &documentPassword : nullptr).ok()) {
+    // Sealed exactly as a Save would write it, in the document's format, so closing while locked
+    // can write this image.
+    const SecureStringHolder* key = named() ? &documentPassword : nullptr;
+    if (!windowLock.seal(*ui->seTextEdit, key, document.derivation()).ok()) {
         // Nothing is wiped that could not come back; no box, which would wait for an answer.
         ui->statusBar->showMessage(tr("The document could not be locked!"), 0);
         return false;

@@ -215,8 +215,8 @@ void tst_FileEncryption::failuresKeepFiles_data()
     QTest::newRow("truncated in salt")
         << "x.sdat" << QByteArray("\x05\x01\x00", 3) << false << QByteArray("pw") << "x" << -1
         << QStringList{told(Outcome::Failed, "unexpected end of input", Operation::Decrypt)};
-    QTest::newRow("version 6, image")
-        << "x.simg" << QByteArray("\x06\x01", 2) + QByteArray(64, 'x') << false << QByteArray("pw")
+    QTest::newRow("version 7, image")
+        << "x.simg" << QByteArray("\x07\x02", 2) + QByteArray(64, 'x') << false << QByteArray("pw")
         << "" << -1 << QStringList{told(Outcome::VersionTooNew, {}, Operation::Decrypt)};
     QTest::newRow("unknown image format")
         << "x.simg" << QByteArray("BMxx") << true << QByteArray("pw") << "" << -1

@@ -101,6 +101,7 @@ private slots:
     void failedSaveKeepsOldDocument();
     void saveInPlaceInLockedFolder();
     void saveThroughLink();
+    void formatVersion6();
     void saveChanges_data();
     void saveChanges();
     void changedOnDisk_data();
@@ -368,6 +369,54 @@ void tst_SecretsDocument::saveThroughLink()
     trigger(*window, "action_Save");
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(decryptFile(real, "pw"), QByteArray("new"));
+}
+
+void tst_SecretsDocument::formatVersion6()
+{
+    // doc.stxt in version 5, with a backup in version 5 beside it; raised to version 6 by Save As
+    // onto itself, with the same password.
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString backup = path(QStringLiteral("doc.backup.stxt"));
+    const auto version = [](const QString& file) { return readFile(file).left(1).toHex(); };
+    QVERIFY(encryptToFile(doc, "first", "pw") && encryptToFile(backup, "zeroth", "pw"));
+    auto window = openDocument(doc, QStringLiteral("second"));
+    bool offered = true;
+    ModalScript raising;
+    raising.replaceFile(doc).passwords("pw", "pw", true, &offered);
+    trigger(*window, "action_Save_As");
+    QVERIFY(raising.waitUntilDone());
+    QCOMPARE(raising.unexpected, QStringList());
+    QVERIFY(!offered);
+    QCOMPARE(version(doc), QByteArray("06"));
+    // No copy of the secrets stays in the weaker format.
+    QVERIFY(!QFileInfo::exists(backup));
+
+    // Recovery files, backups and plain saves stay in version 6.
+    edit(*window, QStringLiteral("third"));
+    QVERIFY(window->writeRecovery());
+    QCOMPARE(readFile(path(".doc.stxt.recovery")).split('\n').value(3).left(1).toHex(), "06");
+    trigger(*window, "action_Save");
+    QCOMPARE(version(doc), QByteArray("06"));
+    QCOMPARE(version(backup), QByteArray("06"));
+    window.reset();
+
+    // Opened in version 6, a document is offered Save As in version 6; the lock seals it in
+    // version 6, which closing while locked writes as it is.
+    window = openDocument(doc, QStringLiteral("fourth"));
+    ModalScript copying;
+    copying.chooseFile(path("copy.stxt")).passwords("pw", "pw", true, &offered);
+    trigger(*window, "action_Save_As");
+    QVERIFY(copying.waitUntilDone());
+    QVERIFY(offered);
+    edit(*window, QStringLiteral("fifth"));
+    QVERIFY(window->lock());
+    ModalScript closing;
+    closing.answer(QMessageBox::Yes);
+    window->close();
+    QVERIFY(closing.waitUntilDone());
+    QCOMPARE(closing.unexpected, QStringList());
+    QCOMPARE(version(path("copy.stxt")), QByteArray("06"));
+    QCOMPARE(decryptFile(path("copy.stxt"), "pw"), QByteArray("fifth"));
 }
 
 void tst_SecretsDocument::saveChanges_data()

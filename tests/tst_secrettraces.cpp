@@ -2,6 +2,7 @@
 // done with them, read through /proc/PID/mem as a debugger or a core dump would (root only, the
 // programs being non-dumpable), and the start-up protection that keeps everyone else from
 // looking. The texts looked for are only ever held in two halves here.
+#include "OpensslStream.h"
 #include "ProcessMemory.h"
 #include "TestSupport.h"
 #include "securememory/SanitizerBuild.h"
@@ -66,6 +67,17 @@ int traces(pid_t pid, const Halves& text, Where where = Where::Anywhere)
     const int utf8 = ProcessMemory::count(pid, ProcessMemory::utf8(text.head, text.tail), where);
     const int utf16 = ProcessMemory::count(pid, ProcessMemory::utf16(text.head, text.tail), where);
     return utf8 < 0 || utf16 < 0 ? -1 : utf8 + utf16;
+}
+
+// Copies of the AES key of a version-6 document (nothing to look for in another version).
+int keyTraces(pid_t pid, const QString& document)
+{
+    const QByteArray stream = TestSupport::readFile(document);
+    if (!stream.startsWith('\x06'))
+        return 0;
+    const QByteArray key =
+        OpensslStream::argon2KeyOf(stream, (password.head + password.tail).toUtf8());
+    return key.isEmpty() ? -1 : ProcessMemory::count(pid, {key.left(16), key.mid(16, 16)});
 }
 
 QString program(const char* relative)
@@ -189,7 +201,7 @@ private slots:
 
 private:
     static const char* whyMemoryIsNotCounted();
-    bool writeDocument(const QString& path, const QList<QByteArray>& text);
+    bool writeDocument(const QString& path, const QList<QByteArray>& text, bool argon2 = false);
     QString path(const QString& name) const { return dir.filePath(name); }
 
     QTemporaryDir dir;
@@ -217,11 +229,14 @@ const char* TestSecretTraces::whyMemoryIsNotCounted()
     return "only root (CAP_SYS_PTRACE) can read a non-dumpable process's memory: run as root";
 }
 
-bool TestSecretTraces::writeDocument(const QString& file, const QList<QByteArray>& text)
+bool TestSecretTraces::writeDocument(const QString& file, const QList<QByteArray>& text,
+                                     bool argon2)
 {
     QProcess cli;
     cli.setStandardOutputFile(QProcess::nullDevice());
-    cli.start(program("cli/varnisk-cli"), {"new", file, "--password-fd", "0", "--force"});
+    cli.start(program("cli/varnisk-cli"),
+              QStringList{"new", file, "--password-fd", "0", "--force"} +
+                  (argon2 ? QStringList{"--kdf", "argon2id"} : QStringList()));
     const QList<QByteArray> input = halves(password) << "\n" << text;
     for (const QByteArray& piece : input)
         cli.write(piece);
@@ -266,19 +281,23 @@ void TestSecretTraces::startupProtection()
 void TestSecretTraces::editorLeavesNoText_data()
 {
     QTest::addColumn<QString>("last");
-    QTest::newRow("New") << "new";
-    QTest::newRow("Open replaces the document") << "open " + path("other.stxt");
-    QTest::newRow("the window closes") << "close";
+    QTest::addColumn<bool>("argon2"); // the document is in version 6
+    QTest::newRow("New") << "new" << false;
+    QTest::newRow("Open replaces the document") << "open " + path("other.stxt") << false;
+    QTest::newRow("the window closes") << "close" << false;
     // The document password goes too, even from locked memory.
-    QTest::newRow("the window locks") << "lock";
+    QTest::newRow("the window locks") << "lock" << false;
+    // Nor is the key derived from it left, nor the password in Argon2's memory.
+    QTest::newRow("the window closes, version 6") << "close" << true;
 }
 
 void TestSecretTraces::editorLeavesNoText()
 {
     QFETCH(QString, last);
+    QFETCH(bool, argon2);
     if (const char* reason = whyMemoryIsNotCounted())
         QSKIP(reason);
-    QVERIFY(writeDocument(path("secrets.stxt"), documentText()));
+    QVERIFY(writeDocument(path("secrets.stxt"), documentText(), argon2));
     QVERIFY(writeDocument(path("other.stxt"), {"another document\n"}));
 
     QProcess editor;
@@ -306,6 +325,7 @@ void TestSecretTraces::editorLeavesNoText()
     QCOMPARE(traces(pid, searched), 0);
     QCOMPARE(traces(pid, password, last == "lock" ? Where::Anywhere : Where::OutsideLockedUndumped),
              0);
+    QCOMPARE(keyTraces(pid, path("secrets.stxt")), 0);
 }
 
 void TestSecretTraces::cliLeavesNoSecret_data()
@@ -313,9 +333,14 @@ void TestSecretTraces::cliLeavesNoSecret_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("confirm");
     QTest::addColumn<bool>("textOnInput");
-    QTest::newRow("show") << QStringList{"show", path("secrets.stxt")} << false << false;
-    QTest::newRow("new") << QStringList{"new", path("new.stxt"), "--force"} << true << true;
-    QTest::newRow("encrypt") << QStringList{"encrypt", path("plain"), "--force"} << true << false;
+    QTest::addColumn<bool>("argon2");
+    QTest::newRow("show") << QStringList{"show", path("secrets.stxt")} << false << false << false;
+    QTest::newRow("new") << QStringList{"new", path("new.stxt"), "--force"} << true << true
+                         << false;
+    QTest::newRow("encrypt") << QStringList{"encrypt", path("plain"), "--force"} << true << false
+                             << false;
+    QTest::newRow("show, version 6")
+        << QStringList{"show", path("secrets.stxt")} << false << false << true;
 }
 
 void TestSecretTraces::cliLeavesNoSecret()
@@ -323,9 +348,10 @@ void TestSecretTraces::cliLeavesNoSecret()
     QFETCH(QStringList, arguments);
     QFETCH(bool, confirm);
     QFETCH(bool, textOnInput);
+    QFETCH(bool, argon2);
     if (const char* reason = whyMemoryIsNotCounted())
         QSKIP(reason);
-    QVERIFY(writeDocument(path("secrets.stxt"), documentText()));
+    QVERIFY(writeDocument(path("secrets.stxt"), documentText(), argon2));
     {
         const int plain =
             open(QFile::encodeName(path("plain")).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -353,6 +379,7 @@ void TestSecretTraces::cliLeavesNoSecret()
     QCOMPARE(traces(cli.pid, lastLine), 0);
     QCOMPARE(traces(cli.pid, mark), 0);
     QCOMPARE(traces(cli.pid, password), 0);
+    QCOMPARE(keyTraces(cli.pid, path("secrets.stxt")), 0);
     QCOMPARE(cli.finish(), 0);
 }
 

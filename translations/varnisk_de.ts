@@ -102,6 +102,14 @@ Creative Commons Namensnennung 3.0.</translation>
         <translation>Der Befehl passphrase nimmt keine Datei.</translation>
     </message>
     <message>
+        <source>The option --kdf needs pbkdf2 or argon2id.</source>
+        <translation>Die Option --kdf braucht pbkdf2 oder argon2id.</translation>
+    </message>
+    <message>
+        <source>The option --kdf is for encrypt and new only.</source>
+        <translation>Die Option --kdf gibt es nur für encrypt und new.</translation>
+    </message>
+    <message>
         <source>Usage: varnisk-cli COMMAND [OPTIONS] FILE
        varnisk-cli passphrase [--words N]
 
@@ -120,6 +128,8 @@ Commands:
   passphrase              print a new passphrase of random common words, from
                           the German list when the locale is German, else
                           from the English one
+  info FILE               print the format version of an encrypted file and
+                          the costs of its key derivation (no password asked)
 
 Options:
   -o, --output OUT        the file to write
@@ -131,6 +141,11 @@ Options:
                           for encrypt and new
   --words N               the number of words of a passphrase, 6 (the
                           default) to 20
+  --kdf NAME              the key derivation of encrypt and new: pbkdf2 (the
+                          default, format version 5, which every Varnisk
+                          opens) or argon2id (version 6: Argon2id with
+                          256 MiB and 3 passes; earlier releases of Varnisk
+                          cannot open it)
   -h, --help              show this help
   --version               show the version
 
@@ -139,9 +154,10 @@ begin with a dash.
 
 Passwords are never taken from arguments or environment variables.
 encrypt and new print a warning on standard error (and go on) when one
-graphics card would guess the password within 10 years: this format&apos;s key
-derivation (PBKDF2-HMAC-SHA1, 1,000 iterations) lets it try about 10 million
-passwords a second. A passphrase of six random words holds for ages.
+graphics card would guess the password within 10 years: the key derivation
+of version 5 (PBKDF2-HMAC-SHA1, 1,000 iterations) lets it try about 10 million
+passwords a second, that of version 6 (--kdf argon2id) about 10,000.
+A passphrase of six random words holds for ages.
 An output file is written under a temporary name, synced, and renamed into
 place only once it is complete (and, when decrypting, verified), so a failure
 leaves any existing file as it was. A symbolic link counts as an existing
@@ -187,6 +203,9 @@ Befehle:
   passphrase              eine neue Passphrase aus zufälligen, geläufigen Wörtern
                           ausgeben, aus der deutschen Liste, wenn die Locale
                           deutsch ist, sonst aus der englischen
+  info DATEI              die Formatversion einer verschlüsselten Datei und die
+                          Kosten ihrer Schlüsselableitung ausgeben (ohne nach
+                          dem Passwort zu fragen)
 
 Optionen:
   -o, --output AUS        die zu schreibende Datei
@@ -198,6 +217,11 @@ Optionen:
                           bei encrypt und new zweimal
   --words N               die Zahl der Wörter einer Passphrase, 6 (Vorgabe)
                           bis 20
+  --kdf NAME              die Schlüsselableitung von encrypt und new: pbkdf2
+                          (Vorgabe, Formatversion 5, die jedes Varnisk öffnet)
+                          oder argon2id (Version 6: Argon2id mit 256 MiB und
+                          3 Durchgängen; frühere Varnisk-Versionen können sie
+                          nicht öffnen)
   -h, --help              diese Hilfe anzeigen
   --version               die Version anzeigen
 
@@ -207,8 +231,9 @@ Dateiname auch mit einem Bindestrich beginnen.
 Passwörter werden nie aus Argumenten oder Umgebungsvariablen genommen.
 encrypt und new geben eine Warnung auf der Standardfehlerausgabe aus (und
 arbeiten weiter), wenn eine Grafikkarte das Passwort innerhalb von 10 Jahren
-erriete: die Schlüsselableitung dieses Formats (PBKDF2-HMAC-SHA1, 1.000
-Iterationen) lässt sie etwa 10 Millionen Passwörter pro Sekunde probieren.
+erriete: die Schlüsselableitung von Version 5 (PBKDF2-HMAC-SHA1, 1.000
+Iterationen) lässt sie etwa 10 Millionen Passwörter pro Sekunde probieren, die
+von Version 6 (--kdf argon2id) etwa 10.000.
 Eine Passphrase aus sechs zufälligen Wörtern hält praktisch ewig.
 Eine Ausgabedatei wird unter einem vorläufigen Namen geschrieben, auf die Platte
 gebracht und erst dann an ihren Platz umbenannt, wenn sie vollständig (und beim
@@ -304,6 +329,22 @@ Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
     <message>
         <source>Image format not recognized! Name the output with -o.</source>
         <translation>Bildformat nicht erkannt! Geben Sie die Ausgabe mit -o an.</translation>
+    </message>
+    <message>
+        <source>Argon2id (version 1.3), memory %1 KiB, passes %2, lanes %3</source>
+        <translation>Argon2id (Version 1.3), Speicher %1 KiB, Durchgänge %2, Spuren %3</translation>
+    </message>
+    <message>
+        <source>PBKDF2-HMAC-SHA1, 1000 iterations</source>
+        <translation>PBKDF2-HMAC-SHA1, 1000 Iterationen</translation>
+    </message>
+    <message>
+        <source>format version: %1</source>
+        <translation>Formatversion: %1</translation>
+    </message>
+    <message>
+        <source>key derivation: %1</source>
+        <translation>Schlüsselableitung: %1</translation>
     </message>
 </context>
 <context>
@@ -622,6 +663,14 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     <message>
         <source>Write it down now: it is shown only this once</source>
         <translation>Jetzt aufschreiben: sie wird nur dieses eine Mal gezeigt</translation>
+    </message>
+    <message>
+        <source>Stronger key derivation (Argon2id; versions of Varnisk before this one cannot open it)</source>
+        <translation>Stärkere Schlüsselableitung (Argon2id; frühere Versionen von Varnisk können sie nicht öffnen)</translation>
+    </message>
+    <message>
+        <source>Each guess at the password then fills 256 MiB of memory: a graphics card tries thousands of times fewer passwords a second. Opening, saving and unlocking the document take about a second longer.</source>
+        <translation>Jeder Versuch, das Passwort zu erraten, füllt dann 256 MiB Speicher: eine Grafikkarte probiert tausendmal weniger Passwörter pro Sekunde. Öffnen, Speichern und Entsperren des Dokuments dauern etwa eine Sekunde länger.</translation>
     </message>
 </context>
 <context>

@@ -17,8 +17,10 @@ namespace {
 const QString namePrefix = QStringLiteral("org.nembrow.Varnisk.Instance");
 const QString objectPath = QStringLiteral("/org/nembrow/Varnisk");
 const QString interfaceName = QStringLiteral("org.nembrow.Varnisk");
-// swayidle's before-sleep runs while logind waits, at most 5 s by default.
-constexpr int answerWithinMs = 2000;
+// swayidle's before-sleep runs while logind waits, at most 5 s by default. A window whose
+// document is in format version 6 seals it with one Argon2id derivation (about a second here,
+// more on a slow or busy machine), and one process locks its windows one after the other.
+constexpr int answerWithinMs = 5000;
 
 void tell(const QString& text)
 {
