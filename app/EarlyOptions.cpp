@@ -1,9 +1,11 @@
 #include "EarlyOptions.h"
 
+#include "VarniskApplication.h"
 #include "Version.h"
 #include "platform/dbus/LockService.h"
 #include "translations/Translations.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 
@@ -50,6 +52,21 @@ std::optional<int> EarlyOptions::answer(int& argc, char** argv)
         }
     }
     return std::nullopt;
+}
+
+ApplicationService::HandOver EarlyOptions::handOver(int argc, char** argv)
+{
+    // As the application object would: Qt decodes file names by the locale and keeps the codec
+    // it chose first.
+    std::setlocale(LC_ALL, "");
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QStringList names;
+    // Also Qt's own options (such as -platform), which only an application object knows.
+    if (!VarniskApplication::parseCommandLine(arguments, names))
+        return ApplicationService::HandOver::Refused;
+    return ApplicationService::handOver(names);
 }
 
 QString EarlyOptions::helpText()
