@@ -133,14 +133,16 @@ class Child:
         self.send(command)
         return self.line()
 
-    def wait_locked(self, again=lambda: None, command='locked', answer='ok'):
-        """Until the probe is locked (or answers so); a signal sent before it subscribed is simply
-        sent again."""
+    def wait_answer(self, command, answer, again=lambda: None):
+        """Until the probe answers so; a signal sent before it subscribed is simply sent again."""
         deadline = time.monotonic() + 20
         while self.ask(command) != answer and time.monotonic() < deadline:
             again()
             time.sleep(0.2)
         return self.ask(command) == answer
+
+    def wait_locked(self, again=lambda: None):
+        return self.wait_answer('locked', 'ok', again)
 
     def close(self):
         self.process.stdin.close()
@@ -260,10 +262,14 @@ class LockTriggers(unittest.TestCase):
         finally:
             probe.close()
 
-    def session_env(self):
+    def session_env(self, **changes):
         """The session bus only: logind's inhibitors are the other tests' matter."""
         return dict(self.env, DBUS_SYSTEM_BUS_ADDRESS='unix:path=' + self.path('none'),
-                    VARNISK_PROBE_INSTANCE='1', LC_ALL='C.UTF-8')
+                    VARNISK_PROBE_INSTANCE='1', LC_ALL='C.UTF-8', **changes)
+
+    def launch(self, *names, **changes):
+        return subprocess.Popen([os.path.join(BUILD, 'app/varnisk'), *names],
+                                env=self.session_env(**changes))
 
     def later_varnisk(self, *names, folder=None):
         """A `varnisk` started while the session's one runs: it hands over and ends at once."""
@@ -277,6 +283,7 @@ class LockTriggers(unittest.TestCase):
         subprocess.run([os.path.join(BUILD, 'cli/varnisk-cli'), 'new', 'Zweites-ä.stxt',
                         '--password-fd', '0'], input=(''.join(PASSWORD) + '\nx\n').encode(),
                        cwd=folder, check=True, env=self.session_env())
+        own = None
         try:
             # A name that is no file: the usual message, over a window of its own.
             probe.send('message')
@@ -288,27 +295,28 @@ class LockTriggers(unittest.TestCase):
             self.assertEqual(probe.line(), 'ok')
             # The same document again: its window comes to the front, no other opens.
             self.assertEqual(self.later_varnisk(self.document), 0)
-            self.assertTrue(probe.wait_locked(command='windows', answer='ok *Varnisk - doc.stxt'
-                                              '|Varnisk - NoName|Varnisk - Zweites-ä.stxt'))
+            windows = 'ok *Varnisk - doc.stxt|Varnisk - NoName|Varnisk - Zweites-ä.stxt'
+            self.assertTrue(probe.wait_answer('windows', windows))
             # No file: the front window comes forward.
             self.assertEqual(self.later_varnisk(), 0)
+            # From another display: a Varnisk of its own, there.
+            own = self.launch('missing.stxt', DISPLAY='elsewhere:0')
+            name = 'org.nembrow.Varnisk.Instance%d' % own.pid
+            self.assertTrue(until(lambda: self.bus().name_has_owner(name)))
+            self.assertEqual(probe.ask('windows'), windows)
         finally:
             probe.close()
+            if own:
+                own.terminate()
+                own.wait()
 
     def test_two_launches_at_once(self):
-        launches = [subprocess.Popen([os.path.join(BUILD, 'app/varnisk'), name],
-                                     env=self.session_env())
-                    for name in ('one.stxt', 'two.stxt')]
+        launches = [self.launch(name) for name in ('one.stxt', 'two.stxt')]
         try:
-            deadline = time.monotonic() + 20
-            while all(launch.poll() is None for launch in launches) and \
-                    time.monotonic() < deadline:
-                time.sleep(0.05)
+            until(lambda: any(launch.poll() is not None for launch in launches))
             handed, owner = sorted(launches, key=lambda launch: launch.poll() is None)
             self.assertEqual([handed.returncode, owner.poll()], [0, None])
-            import dbus
-            bus = dbus.bus.BusConnection(self.env['DBUS_SESSION_BUS_ADDRESS'])
-            self.assertEqual(bus.call_blocking(
+            self.assertEqual(self.bus().call_blocking(
                 'org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
                 'GetConnectionUnixProcessID', 's', ('org.nembrow.Varnisk',)), owner.pid)
         finally:
@@ -316,6 +324,17 @@ class LockTriggers(unittest.TestCase):
                 launch.terminate()
                 launch.wait()
 
+    def bus(self):
+        import dbus
+        return dbus.bus.BusConnection(self.env['DBUS_SESSION_BUS_ADDRESS'])
+
+
+def until(condition):
+    """Whether `condition` came true within 20 s."""
+    deadline = time.monotonic() + 20
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return condition()
 
 if __name__ == '__main__':
     if sys.argv[1:] == ['--fakes']:
