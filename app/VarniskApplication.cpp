@@ -16,6 +16,8 @@
 #include <QSplashScreen>
 #include <QWindow>
 
+#include <utility>
+
 VarniskApplication::VarniskApplication(int& argc, char** argv, Instance instance)
     : QApplication(argc, argv), workerThread(std::make_unique<WorkerThread>(this))
 {
@@ -25,7 +27,7 @@ VarniskApplication::VarniskApplication(int& argc, char** argv, Instance instance
     // Before the splash screen: a `varnisk FILE` that comes meanwhile waits for a window here
     // instead of starting one more program.
     if (instance == Instance::Session && handedOverToSession()) {
-        handedOver = true;
+        stage = Stage::HandedOver;
         return;
     }
     Translations::install();
@@ -48,6 +50,15 @@ VarniskApplication::VarniskApplication(int& argc, char** argv, Instance instance
         if (auto* window = qobject_cast<Varnisk*>(activeWindow()))
             frontWindow = window;
     });
+    // Once run() has queued the command line.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            stage = Stage::Running;
+            if (!handedOverEarly.isEmpty())
+                openHandedOver(std::exchange(handedOverEarly, {}));
+        },
+        Qt::QueuedConnection);
 }
 
 VarniskApplication::~VarniskApplication()
@@ -67,7 +78,7 @@ bool VarniskApplication::parseCommandLine(const QStringList& arguments, QStringL
 
 int VarniskApplication::run(const QStringList& arguments)
 {
-    if (handedOver)
+    if (stage == Stage::HandedOver)
         return 0;
     QStringList fileNames;
     if (!parseCommandLine(arguments, fileNames)) {
@@ -93,7 +104,7 @@ bool VarniskApplication::handedOverToSession()
     // A command line with options is refused by a program of its own, in run().
     if (!parseCommandLine(arguments(), names))
         return false;
-    session =
+    auto* session =
         new ApplicationService([this](const QStringList& files) { openHandedOver(files); }, this);
     if (session->ownsName()) {
         connect(this, &QGuiApplication::lastWindowClosed, session,
@@ -106,6 +117,11 @@ bool VarniskApplication::handedOverToSession()
 
 void VarniskApplication::openHandedOver(const QStringList& files)
 {
+    // During the splash screen (the start-up window comes anyway).
+    if (stage == Stage::Starting) {
+        handedOverEarly << files;
+        return;
+    }
     if (files.isEmpty()) {
         Varnisk* window = frontWindow;
         for (QWidget* widget : topLevelWidgets()) {

@@ -6,7 +6,6 @@
 
 #include <memory>
 
-class ApplicationService;
 class Varnisk;
 class WindowSystem;
 class WorkerThread;
@@ -68,7 +67,13 @@ private:
     // The editor window that was active last: the one a `varnisk` without files brings forward.
     QPointer<Varnisk> frontWindow;
     std::unique_ptr<WorkerThread> workerThread;
-    ApplicationService* session = nullptr;
+    enum class Stage
+    {
+        Starting,   // files handed over meanwhile wait behind the program's own command line
+        Running,    // from the event loop's first turn
+        HandedOver, // another Varnisk took the command line
+    };
+    Stage stage = Stage::Starting;
+    QStringList handedOverEarly;
     bool requested = false;
-    bool handedOver = false;
 };

@@ -94,13 +94,13 @@ void ApplicationService::Open(const QStringList& uris, const QVariantMap& data,
         return;
     QStringList files;
     for (const QString& uri : uris) {
-        const QUrl url(uri);
-        if (!url.isLocalFile()) {
+        const QString file = QUrl(uri).toLocalFile();
+        if (!QDir::isAbsolutePath(file)) {
             refuse(message, QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"),
-                   QStringLiteral("Only local files are opened"));
+                   QStringLiteral("Only local files are opened, by absolute names"));
             return;
         }
-        files << url.toLocalFile();
+        files << file;
     }
     request(files);
 }
