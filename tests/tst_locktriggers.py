@@ -146,8 +146,9 @@ class Child:
 
     def close(self):
         self.process.stdin.close()
-        self.process.wait(timeout=30)
+        ended = self.process.wait(timeout=30)
         self.process.stdout.close()
+        assert ended == 0, 'ended with %d' % ended
 
 
 class LockTriggers(unittest.TestCase):

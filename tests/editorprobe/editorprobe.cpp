@@ -228,8 +228,10 @@ int main(int argc, char** argv)
     }
     // Before the application, with the windows files handed over opened.
     QList<QPointer<QWidget>> windows;
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        windows << widget;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->parentWidget() == nullptr)
+            windows << widget;
+    }
     for (const QPointer<QWidget>& widget : windows)
         delete widget.data();
     return 0;
