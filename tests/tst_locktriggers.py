@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """What locks the editor from outside, through real buses: a private dbus-daemon as the session
 bus with a fake screen saver, another as the system bus with a fake logind, `varnisk --lock` from
-another process, and no bus at all (where idle still locks). The editor is editorprobe, the real
+another process, and no bus at all (where idle still locks). On the same session bus, later
+`varnisk` runs hand their files to the session's one Varnisk. The editor is editorprobe, the real
 window driven over its standard input. Run with --fakes, this file is the fake screen saver and
 logind: commands on standard input, what happened on standard output."""
 import os
@@ -134,18 +135,22 @@ class Child:
         self.send(command)
         return self.line()
 
-    def wait_locked(self, again=lambda: None):
-        """Until the probe is locked; a signal sent before it subscribed is simply sent again."""
+    def wait_answer(self, command, answer, again=lambda: None):
+        """Until the probe answers so; a signal sent before it subscribed is simply sent again."""
         deadline = time.monotonic() + 20
-        while self.ask('locked') != 'ok' and time.monotonic() < deadline:
+        while self.ask(command) != answer and time.monotonic() < deadline:
             again()
             time.sleep(0.2)
-        return self.ask('locked') == 'ok'
+        return self.ask(command) == answer
+
+    def wait_locked(self, again=lambda: None):
+        return self.wait_answer('locked', 'ok', again)
 
     def close(self):
         self.process.stdin.close()
-        self.process.wait(timeout=30)
+        ended = self.process.wait(timeout=30)
         self.process.stdout.close()
+        assert ended == 0, 'ended with %d' % ended
 
 
 class LockTriggers(unittest.TestCase):
@@ -229,7 +234,8 @@ class LockTriggers(unittest.TestCase):
 
     def test_lock_command(self):
         self.unlock()
-        second = self.start_probe(self.env)
+        # The session's Varnisk, which also owns a name of its own, and one from before.
+        second = self.start_probe(dict(self.env, VARNISK_PROBE_INSTANCE='1'))
         try:
             self.assertEqual(self.fakes.until('inhibit'), 'inhibit sleep delay held 2')
             command = self.lock_command(self.env['DBUS_SESSION_BUS_ADDRESS'])
@@ -253,13 +259,87 @@ class LockTriggers(unittest.TestCase):
             settings.write('[Lock]\nidleSeconds=2\n')
         nowhere = 'unix:path=' + self.path('none')
         probe = self.start_probe(dict(self.env, DBUS_SESSION_BUS_ADDRESS=nowhere,
-                                      DBUS_SYSTEM_BUS_ADDRESS=nowhere, XDG_CONFIG_HOME=config))
+                                      DBUS_SYSTEM_BUS_ADDRESS=nowhere, XDG_CONFIG_HOME=config,
+                                      VARNISK_PROBE_INSTANCE='1'))
         try:
             self.assertEqual([probe.ask('lock'), probe.ask('unlock')], ['ok', 'ok'])
             self.assertTrue(probe.wait_locked())
         finally:
             probe.close()
 
+    def session_env(self, **changes):
+        """The session bus only: logind's inhibitors are the other tests' matter."""
+        return dict(self.env, DBUS_SYSTEM_BUS_ADDRESS='unix:path=' + self.path('none'),
+                    VARNISK_PROBE_INSTANCE='1', LC_ALL='C.UTF-8', **changes)
+
+    def launch(self, *names, **changes):
+        return subprocess.Popen([os.path.join(BUILD, 'app/varnisk'), *names],
+                                env=self.session_env(**changes))
+
+    def later_varnisk(self, *names, folder=None):
+        """A `varnisk` started while the session's one runs: it hands over and ends at once."""
+        return subprocess.run([os.path.join(BUILD, 'app/varnisk'), *names], cwd=folder,
+                              env=self.session_env(), timeout=30).returncode
+
+    def test_files_handed_to_the_running_one(self):
+        probe = self.start_probe(self.session_env())
+        folder = self.path('andere Mappe')
+        os.makedirs(folder)
+        subprocess.run([os.path.join(BUILD, 'cli/varnisk-cli'), 'new', 'Zweites-ä.stxt',
+                        '--password-fd', '0'], input=(''.join(PASSWORD) + '\nx\n').encode(),
+                       cwd=folder, check=True, env=self.session_env())
+        own = None
+        try:
+            # A name that is no file: the usual message, over a window of its own.
+            probe.send('message')
+            self.assertEqual(self.later_varnisk('missing.stxt'), 0)
+            self.assertEqual(probe.line(), 'ok File does not exsist!')
+            # A relative name, from another folder.
+            probe.send('password')
+            self.assertEqual(self.later_varnisk('Zweites-ä.stxt', folder=folder), 0)
+            self.assertEqual(probe.line(), 'ok')
+            # The same document again: its window comes to the front, no other opens.
+            self.assertEqual(self.later_varnisk(self.document), 0)
+            windows = 'ok *Varnisk - doc.stxt|Varnisk - NoName|Varnisk - Zweites-ä.stxt'
+            self.assertTrue(probe.wait_answer('windows', windows))
+            # No file: the front window comes forward.
+            self.assertEqual(self.later_varnisk(), 0)
+            # From another display: a Varnisk of its own, there.
+            own = self.launch('missing.stxt', DISPLAY='elsewhere:0')
+            name = 'org.nembrow.Varnisk.Instance%d' % own.pid
+            self.assertTrue(until(lambda: self.bus().name_has_owner(name)))
+            self.assertEqual(probe.ask('windows'), windows)
+        finally:
+            probe.close()
+            if own:
+                own.terminate()
+                own.wait()
+
+    def test_two_launches_at_once(self):
+        launches = [self.launch(name) for name in ('one.stxt', 'two.stxt')]
+        try:
+            until(lambda: any(launch.poll() is not None for launch in launches))
+            handed, owner = sorted(launches, key=lambda launch: launch.poll() is None)
+            self.assertEqual([handed.returncode, owner.poll()], [0, None])
+            self.assertEqual(self.bus().call_blocking(
+                'org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                'GetConnectionUnixProcessID', 's', ('org.nembrow.Varnisk',)), owner.pid)
+        finally:
+            for launch in launches:
+                launch.terminate()
+                launch.wait()
+
+    def bus(self):
+        import dbus
+        return dbus.bus.BusConnection(self.env['DBUS_SESSION_BUS_ADDRESS'])
+
+
+def until(condition):
+    """Whether `condition` came true within 20 s."""
+    deadline = time.monotonic() + 20
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return condition()
 
 if __name__ == '__main__':
     if sys.argv[1:] == ['--fakes']:

@@ -431,6 +431,13 @@ an encrypted data file (.sdat) or image (.simg) for decryption. The first
 opens in the window shown at start-up, each further one in a window of its
 own.
 
+While a Varnisk runs in this session, varnisk FILE... hands the files to it
+and ends at once: each opens there in a new window, or brings the window
+that shows it already to the front. Without FILE the running Varnisk brings
+its front window forward. A Varnisk of its own starts only without a
+session bus, with an option, on another display, or when the running one
+does not answer within 3 seconds.
+
 Options:
   -h, --help     show this help
   --version      show the version
@@ -450,6 +457,13 @@ Dokument liegen. Jede DATEI wird nach ihrer Endung geöffnet: ein
 Geheimnisdokument (.stxt) im Editor, eine verschlüsselte Datendatei (.sdat)
 oder ein verschlüsseltes Bild (.simg) zum Entschlüsseln. Die erste öffnet sich
 im Fenster, das beim Start erscheint, jede weitere in einem eigenen Fenster.
+
+Läuft in dieser Sitzung schon ein Varnisk, übergibt ihm varnisk DATEI... die
+Dateien und endet sofort: Jede öffnet sich dort in einem neuen Fenster, oder
+das Fenster, das sie schon zeigt, kommt nach vorn. Ohne DATEI holt das
+laufende Varnisk sein vorderstes Fenster nach vorn. Ein eigenes Varnisk startet
+nur ohne Sitzungsbus, mit einer Option, auf einer anderen Anzeige oder wenn
+das laufende nicht binnen 3 Sekunden antwortet.
 
 Optionen:
   -h, --help     diese Hilfe anzeigen

@@ -1,5 +1,7 @@
 #include "LockService.h"
 
+#include "SessionObject.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -15,7 +17,6 @@
 namespace {
 
 const QString namePrefix = QStringLiteral("org.nembrow.Varnisk.Instance");
-const QString objectPath = QStringLiteral("/org/nembrow/Varnisk");
 const QString interfaceName = QStringLiteral("org.nembrow.Varnisk");
 // swayidle's before-sleep runs while logind waits, at most 5 s by default. A window whose
 // document is in format version 6 seals it with one Argon2id derivation (about a second here,
@@ -27,20 +28,44 @@ void tell(const QString& text)
     std::fprintf(stderr, "varnisk: %s\n", qPrintable(text));
 }
 
+// The session's Varnisk first, then the programs that own only a name of their own (started
+// before it, or on their own), each program once: the session's Varnisk owns both kinds.
+QStringList instances(QDBusConnection& bus, const QStringList& names,
+                      const QDeadlineTimer& deadline)
+{
+    QStringList wanted;
+    for (const QString& name : names) {
+        if (name == SessionObject::wellKnownName)
+            wanted.prepend(name);
+        else if (name.startsWith(namePrefix))
+            wanted.append(name);
+    }
+    QStringList owners;
+    for (const QString& name : std::as_const(wanted)) {
+        QDBusMessage getOwner = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+        getOwner << name;
+        const QDBusMessage owner =
+            bus.call(getOwner, QDBus::Block, qMax(1, static_cast<int>(deadline.remainingTime())));
+        const QString unique = owner.arguments().value(0).toString();
+        if (owner.type() == QDBusMessage::ReplyMessage && !owners.contains(unique))
+            owners << unique;
+    }
+    return owners;
+}
+
 } // namespace
 
-LockService::LockService(LockAll lock, QObject* parent) : QObject(parent), lockAll(std::move(lock))
+LockService::LockService(LockAll lock, QObject* application)
+    : QDBusAbstractAdaptor(application), lockAll(std::move(lock))
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
     const QString name = namePrefix + QString::number(getpid());
-    if (!bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots))
+    if (!SessionObject::show(bus) || !bus.registerService(name))
         return;
-    if (!bus.registerService(name)) {
-        bus.unregisterObject(objectPath);
-        return;
-    }
     serviceName = name;
 }
 
@@ -48,9 +73,7 @@ LockService::~LockService()
 {
     if (serviceName.isEmpty())
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterService(serviceName);
-    bus.unregisterObject(objectPath);
+    QDBusConnection::sessionBus().unregisterService(serviceName);
 }
 
 bool LockService::Lock()
@@ -74,13 +97,12 @@ int LockService::lockEveryInstance()
         bus.call(listNames, QDBus::Block, static_cast<int>(deadline.remainingTime()));
     std::vector<QDBusPendingCall> calls;
     if (names.type() == QDBusMessage::ReplyMessage && !names.arguments().isEmpty()) {
-        for (const QString& name : names.arguments().constFirst().toStringList()) {
-            if (!name.startsWith(namePrefix))
-                continue;
+        for (const QString& name :
+             instances(bus, names.arguments().constFirst().toStringList(), deadline)) {
             // All asked at once, each with what is left of the common time.
             calls.push_back(
-                bus.asyncCall(QDBusMessage::createMethodCall(name, objectPath, interfaceName,
-                                                             QStringLiteral("Lock")),
+                bus.asyncCall(QDBusMessage::createMethodCall(name, SessionObject::path,
+                                                             interfaceName, QStringLiteral("Lock")),
                               qMax(1, static_cast<int>(deadline.remainingTime()))));
         }
     }
