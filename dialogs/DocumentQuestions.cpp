@@ -27,9 +27,9 @@ DocumentQuestions::ChangedAnswer DocumentQuestions::changedOnDisk(QWidget* paren
                                            : tr("Write it again with this window's text, or "
                                                 "cancel?"));
     } else if (merge) {
-        box.setInformativeText(tr("Merge that version into this window's text (nothing is saved "
-                                  "yet), overwrite it with this window's text, save this text "
-                                  "under another name, or cancel?"));
+        box.setInformativeText(tr("Overwrite it with this window's text, merge that version into "
+                                  "this window's text (nothing is saved yet), save this text under "
+                                  "another name, or cancel?"));
     } else {
         box.setInformativeText(offerSaveAs ? tr("Overwrite it with this window's text, save this "
                                                 "text under another name, or cancel?")

@@ -112,9 +112,10 @@ bool MergeQuestions::removeCopies(QWidget* parent, const QString& name, const QS
 {
     const QString text =
         copies.size() == 1
-            ? tr("%1 is saved with the conflicting copy merged into it. Remove the copy now?\n%2")
-            : tr("%1 is saved with the conflicting copies merged into it. Remove the copies "
-                 "now?\n%2");
+            ? tr("%1 is saved with the conflicting copy merged into it:\n%2\n\nRemove the copy "
+                 "now?")
+            : tr("%1 is saved with the conflicting copies merged into it:\n%2\n\nRemove the "
+                 "copies now?");
     return QMessageBox::question(
                parent, QStringLiteral("Varnisk"), text.arg(name, copies.join(QLatin1Char('\n'))),
                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;

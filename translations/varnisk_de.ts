@@ -379,8 +379,8 @@ Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest 
 %2</translation>
     </message>
     <message>
-        <source>Merge that version into this window&apos;s text (nothing is saved yet), overwrite it with this window&apos;s text, save this text under another name, or cancel?</source>
-        <translation>Diese Fassung mit dem Text dieses Fensters zusammenführen (noch wird nichts gespeichert), sie mit dem Text dieses Fensters überschreiben, den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+        <source>Overwrite it with this window&apos;s text, merge that version into this window&apos;s text (nothing is saved yet), save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben, diese Fassung mit dem Text dieses Fensters zusammenführen (noch wird nichts gespeichert), den Text unter einem anderen Namen speichern oder abbrechen?</translation>
     </message>
     <message>
         <source>&amp;Merge</source>
@@ -658,16 +658,24 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
         <translation>Das Passwort auf dem &amp;Datenträger</translation>
     </message>
     <message>
-        <source>%1 is saved with the conflicting copy merged into it. Remove the copy now?
-%2</source>
-        <translation>%1 ist gespeichert, mit der Konfliktkopie darin. Die Kopie jetzt löschen?
-%2</translation>
+        <source>%1 is saved with the conflicting copy merged into it:
+%2
+
+Remove the copy now?</source>
+        <translation>%1 ist gespeichert, mit der Konfliktkopie darin:
+%2
+
+Die Kopie jetzt löschen?</translation>
     </message>
     <message>
-        <source>%1 is saved with the conflicting copies merged into it. Remove the copies now?
-%2</source>
-        <translation>%1 ist gespeichert, mit den Konfliktkopien darin. Die Kopien jetzt löschen?
-%2</translation>
+        <source>%1 is saved with the conflicting copies merged into it:
+%2
+
+Remove the copies now?</source>
+        <translation>%1 ist gespeichert, mit den Konfliktkopien darin:
+%2
+
+Die Kopien jetzt löschen?</translation>
     </message>
     <message>
         <source>Merging: %1 does not open with this document&apos;s password; enter its own.</source>
