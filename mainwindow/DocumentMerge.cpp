@@ -135,6 +135,8 @@ void DocumentMerge::mergeCopies(QPlainTextEdit& editor, const QString& path,
     try {
         text = EditorText::of(editor);
         for (const QString& copy : copies) {
+            if (lock.isLocked()) // which took the document's password too
+                break;
             const QString name = QFileInfo(copy).fileName();
             QByteArray plain;
             FileIdentity read;
@@ -232,14 +234,14 @@ void DocumentMerge::swap(State& state, int stepGeneration)
     std::swap(carried, state.carried);
 }
 
-bool DocumentMerge::readyToSave(const QByteArray& text, const QString& name)
+bool DocumentMerge::readyToSave(const QByteArray& text, const QString& name, bool chosenPassword)
 {
     if (!openingMarker.isEmpty()) {
         if (lineNumber(text, openingMarker) >= 0 && !MergeQuestions::saveWithMarkers(&window, name))
             return false;
         openingMarker.clear();
     }
-    if (carried.password != nullptr) {
+    if (carried.password != nullptr && !chosenPassword) {
         const MergeQuestions::PasswordAnswer answer = MergeQuestions::whichPassword(&window, name);
         if (answer == MergeQuestions::PasswordAnswer::Cancel || lock.isLocked())
             return false;
@@ -264,8 +266,9 @@ void DocumentMerge::saved(const QString& name)
             names << QFileInfo(carried.copies[i]).fileName();
         }
     }
-    carried.copies.clear();
-    carried.copiesRead.clear();
+    // The base is what was written now: undoing an earlier merge changes only the text.
+    carried = {};
+    ++generation;
     if (!unchanged.isEmpty() && MergeQuestions::removeCopies(&window, name, names)) {
         for (const QString& copy : unchanged)
             QFile::remove(copy);

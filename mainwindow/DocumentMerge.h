@@ -43,10 +43,11 @@ public:
     void mergeCopies(QPlainTextEdit& editor, const QString& path, const QStringList& copies);
 
     // Before `text`, the editor's, is saved as the document `name`: asks once about clash
-    // markers left in it, and which password to keep after a merge of a version under another.
-    // False: the save is cancelled.
-    bool readyToSave(const QByteArray& text, const QString& name);
+    // markers left in it, and which password to keep after a merge of a version under another
+    // (unless the user has just `chosenPassword`, in Save As). False: the save is cancelled.
+    bool readyToSave(const QByteArray& text, const QString& name, bool chosenPassword);
     // The document `name` was saved from the editor: offers to remove the copies merged into it.
+    // What earlier merges changed besides the text no longer applies.
     void saved(const QString& name);
 
     // After an unlock or a recovery the base's text comes back from the document at `path`, if
@@ -91,6 +92,6 @@ private:
     const WindowLock& lock;
     Carried carried;
     QByteArray openingMarker; // of the last merge's clashes, until a save asked about them
-    int generation = 0;       // steps of an earlier generation belong to another document
+    int generation = 0;       // steps of an earlier one came before a save or another document
     bool asking = false;
 };

@@ -200,7 +200,6 @@ void Varnisk::openDocument()
     FileIdentity base = read;
     const bool recovered =
         offerRecovery(this, info.absoluteFilePath(), read, openPassword, plain, base);
-    const QStringList copies = ConflictCopies::beside(info.absoluteFilePath());
     // A lock that came while one of the questions was up cancels the open: behind the lock page
     // the window holds the document it sealed, which must not be replaced.
     if (isLocked() ||
@@ -210,6 +209,7 @@ void Varnisk::openDocument()
         secureWipe(plain);
         return;
     }
+    const QStringList copies = ConflictCopies::beside(info.absoluteFilePath());
     const MergeQuestions::CopiesAnswer merging =
         copies.isEmpty() ? MergeQuestions::CopiesAnswer::OpenAlone
                          : MergeQuestions::conflictCopies(this, info.fileName(), names(copies));
@@ -300,7 +300,7 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
             QByteArray text;
             try {
                 text = EditorText::of(*ui->seTextEdit);
-                written = merge.readyToSave(text, documentName)
+                written = merge.readyToSave(text, documentName, !offerSaveAs)
                               ? document.save(path, text, DocumentStore::Content::Text, expected)
                               : WriteResult(Result{Result::Outcome::Cancelled, {}});
             } catch (const std::bad_alloc&) {
@@ -347,8 +347,9 @@ void Varnisk::saveSecretsAsContinued(int result)
         if (!sameDocument) {
             document.setBase(saveAsBase, false);
             merge.forget();
-        } else if (!secureEqual(documentPassword.string(), saveAsPassword.string()))
+        } else if (!secureEqual(documentPassword.string(), saveAsPassword.string())) {
             document.passwordChanged();
+        }
         secureClear(documentPassword.string());
         documentPassword.string() = saveAsPassword.string();
         documentName = info.fileName();
