@@ -10,6 +10,7 @@
 #include <QSettings>
 
 #include <new>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -68,8 +69,36 @@ Result DocumentStore::read(const QString& path, const SecureStringHolder& key, Q
 
 void DocumentStore::setBase(const FileIdentity& base, bool underPassword)
 {
+    if (base != version)
+        baseSealed.reset();
     version = base;
     baseUnderPassword = underPassword;
+}
+
+void DocumentStore::keepBaseText(const QByteArray& text)
+{
+    baseSealed.reset();
+    try {
+        auto sealed = std::make_unique<SealedText>();
+        // Without it a merge falls back to the lines both versions share.
+        if (sealed->seal(text, nullptr).ok())
+            baseSealed = std::move(sealed);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+Result DocumentStore::baseText(QByteArray& text) const
+{
+    if (baseSealed == nullptr)
+        return {Outcome::NotFound, {}};
+    return baseSealed->unseal(nullptr, text);
+}
+
+void DocumentStore::swapBase(Base& other)
+{
+    std::swap(version, other.version);
+    std::swap(baseUnderPassword, other.underPassword);
+    std::swap(baseSealed, other.text);
 }
 
 bool DocumentStore::holds(const QString& path) const
@@ -112,8 +141,11 @@ WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Co
                                       options, nullptr, format);
     }
     // A new file in place whose folder could not be synced is this window's version too.
-    if (written.written.exists())
+    if (written.written.exists()) {
         setBase(written.written, true);
+        if (content == Content::Text)
+            keepBaseText(bytes);
+    }
     if (!written.ok())
         return written;
     KeyDerivation kept = KeyDerivation::Pbkdf2;

@@ -3,18 +3,22 @@
 #include "documents/RecoveryFile.h"
 #include "encryption/KeyDerivation.h"
 #include "encryption/Result.h"
+#include "encryption/SealedText.h"
 #include "files/FileIdentity.h"
 #include "files/WriteResult.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 class SecureStringHolder;
 
 // A window's secrets document on disk, without widgets. It reads a version of the document,
 // writes the next one (keeping the replaced version as the backup, and never replacing another
 // writer's version unasked), writes and finds the document's recovery files, and remembers the
-// version the window holds: its base, which a save replaces without asking.
+// version the window holds: its base, which a save replaces without asking, with the base's text
+// kept sealed for a merge.
 //
 // The document's password is the window's; the store only reads it. The store keeps the
 // document's key derivation (its format version), which every save and recovery file of it uses.
@@ -39,10 +43,29 @@ public:
     // base): a save replaces only that one without asking.
     [[nodiscard]] const FileIdentity& base() const { return version; }
     // The window now holds `base`; `underPassword`: it is encrypted under the document's
-    // password.
+    // password. The text kept of another version is forgotten.
     void setBase(const FileIdentity& base, bool underPassword);
-    // The document's password changed: the base may be under another one now.
-    void passwordChanged() { baseUnderPassword = false; }
+    // The document's password changed: the base may be under another one now, or (`baseUnderIt`)
+    // is known to be under the new one.
+    void passwordChanged(bool baseUnderIt = false) { baseUnderPassword = baseUnderIt; }
+
+    // Keeps `text`, the base as the editor shows it, sealed until a merge needs it: under a random
+    // key in locked memory, so that opening and saving derive no key from the password for it.
+    // Kept from open or save until the base changes, a lock forgets it, or it cannot be sealed.
+    void keepBaseText(const QByteArray& text);
+    // The base's text, in the clear only for the merge that asks; NotFound when none is kept.
+    [[nodiscard]] Result baseText(QByteArray& text) const;
+    [[nodiscard]] bool hasBaseText() const { return baseSealed != nullptr; }
+    void forgetBaseText() { baseSealed.reset(); }
+    // All the window knows of a base. A merge swaps the version on disk in, its undo swaps the
+    // one before back.
+    struct Base
+    {
+        FileIdentity version;
+        bool underPassword = false;
+        std::unique_ptr<SealedText> text;
+    };
+    void swapBase(Base& other);
     // The window holds the file that `path` names now (the same device and inode), without
     // reading it.
     [[nodiscard]] bool holds(const QString& path) const;
@@ -86,4 +109,5 @@ private:
     FileIdentity version;
     bool baseUnderPassword = false;
     KeyDerivation format = KeyDerivation::Pbkdf2;
+    std::unique_ptr<SealedText> baseSealed;
 };

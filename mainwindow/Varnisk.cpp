@@ -242,7 +242,7 @@ void Varnisk::closeEvent(QCloseEvent* event)
     // A window whose operation still waits for a password stays open: closing it would drop
     // that operation (a Save As among them) half-way.
     if (openFlow.isAsking() || decryptFlow.isAsking() || saveAsFlow.isAsking() ||
-        encryptFlow.isAsking() || maybeSave() != QMessageBox::No) {
+        encryptFlow.isAsking() || merge.isAsking() || maybeSave() != QMessageBox::No) {
         event->ignore();
         return;
     }

@@ -1,13 +1,16 @@
 // The secrets document's life cycle: New, Open, Save, Save As and the "Save changes?" question,
-// and the recovery files of a program ended by a signal.
+// the merges they offer, and the recovery files of a program ended by a signal.
 #include "Varnisk.h"
 
 #include "dialogs/DocumentQuestions.h"
 #include "dialogs/FindDialog.h"
+#include "dialogs/MergeQuestions.h"
 #include "dialogs/MessageBoxes.h"
+#include "documents/ConflictCopies.h"
 #include "encryption/StreamCipher.h"
 #include "files/CryptoFile.h"
 #include "mainwindow/BusyCursor.h"
+#include "mainwindow/EditorText.h"
 #include "mainwindow/MemoryCheck.h"
 #include "mainwindow/TracelessFileDialog.h"
 #include "messages/OutcomeMessage.h"
@@ -26,16 +29,6 @@
 namespace {
 
 using Operation = OutcomeMessage::Operation;
-
-// The editor's text as a save writes it: fresh UTF-8 bytes, whose caller wipes them after use.
-QByteArray editorText(const QPlainTextEdit& editor)
-{
-    // toPlainText() gives a fresh copy of the text, so both copies can be wiped after use.
-    QString plain = editor.toPlainText();
-    QByteArray text = plain.toUtf8();
-    secureWipe(plain);
-    return text;
-}
 
 // Offers the unsaved changes that a recovery file of the document at `path` kept, if it is not
 // older than the version `read`; on Recover, `plain` becomes the recovered text and `base` the
@@ -65,6 +58,15 @@ bool offerRecovery(QWidget* window, const QString& path, const FileIdentity& rea
     plain.swap(recovered);
     base = recovery.base;
     return true;
+}
+
+// The file names of `paths`.
+QStringList names(const QStringList& paths)
+{
+    QStringList names;
+    for (const QString& path : paths)
+        names << QFileInfo(path).fileName();
+    return names;
 }
 
 } // namespace
@@ -99,7 +101,9 @@ int Varnisk::maybeSave()
         const SaveOutcome saved = !named()     ? SaveOutcome::SaveAs
                                   : isLocked() ? saveDocument(&windowLock.sealed().image(), false)
                                                : saveDocument();
-        if (saved == SaveOutcome::Cancelled || (saved == SaveOutcome::SaveAs && !saveAsAndWait()))
+        // After a merge the user looks at the result first.
+        if (saved == SaveOutcome::Cancelled || saved == SaveOutcome::Merged ||
+            (saved == SaveOutcome::SaveAs && !saveAsAndWait()))
             return QMessageBox::Cancel;
     }
 }
@@ -129,6 +133,7 @@ void Varnisk::startNewDocument()
     secureClear(documentPassword.string());
     documentName.clear();
     documentDir.clear();
+    merge.forget();
     document.setBase(FileIdentity(), false);
     document.setDerivation(KeyDerivation::Pbkdf2);
     ui->seTextEdit->clear();
@@ -214,6 +219,14 @@ bool Varnisk::openDocument()
         secureWipe(plain);
         return false;
     }
+    const QStringList copies = ConflictCopies::beside(info.absoluteFilePath());
+    const MergeQuestions::CopiesAnswer merging =
+        copies.isEmpty() ? MergeQuestions::CopiesAnswer::OpenAlone
+                         : MergeQuestions::conflictCopies(this, info.fileName(), names(copies));
+    if (merging == MergeQuestions::CopiesAnswer::Cancel || isLocked()) {
+        secureWipe(plain);
+        return false;
+    }
     // The text ends at the first zero byte, as a C string would.
     const int zero = plain.indexOf('\0');
     const int length = zero < 0 ? plain.size() : zero;
@@ -230,13 +243,24 @@ bool Varnisk::openDocument()
     documentPassword.string() = openPassword.string();
     documentName = info.fileName();
     documentDir = info.absolutePath();
+    merge.forget();
     document.setBase(base, base == read);
     document.setDerivation(derivation);
+    // What a merge needs of the base, which for a recovered text only the file can give.
+    if (recovered) {
+        merge.rereadBase(documentPath());
+    } else {
+        QByteArray shown = EditorText::of(*ui->seTextEdit);
+        document.keepBaseText(shown);
+        secureWipe(shown);
+    }
     // Recovered text is not on disk yet: it shows as modified, so closing still asks.
     ui->seTextEdit->document()->setModified(recovered);
     textModificationChanged(recovered);
     if (findDialog != nullptr)
         findDialog->forgetSearchText();
+    if (merging == MergeQuestions::CopiesAnswer::Merge)
+        merge.mergeCopies(*ui->seTextEdit, documentPath(), copies);
     return false;
 }
 
@@ -266,12 +290,16 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
         if (onDisk != expected) {
             // Another program (or another window) wrote or removed the file since this window
             // last read or wrote it: its version would be lost without a word.
+            // Merge only from the window's own Save, with the editor's text.
             switch (DocumentQuestions::changedOnDisk(this, documentName, !onDisk.exists(),
-                                                     offerSaveAs)) {
+                                                     offerSaveAs, sealedImage == nullptr)) {
             case DocumentQuestions::ChangedAnswer::Cancel:
                 return SaveOutcome::Cancelled;
             case DocumentQuestions::ChangedAnswer::SaveAs:
                 return SaveOutcome::SaveAs;
+            case DocumentQuestions::ChangedAnswer::Merge:
+                return merge.mergeChangedFile(*ui->seTextEdit, path) ? SaveOutcome::Merged
+                                                                     : SaveOutcome::Cancelled;
             case DocumentQuestions::ChangedAnswer::Overwrite:
                 expected = onDisk;
                 break;
@@ -285,8 +313,10 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
         } else {
             QByteArray text;
             try {
-                text = editorText(*ui->seTextEdit);
-                written = document.save(path, text, DocumentStore::Content::Text, expected);
+                text = EditorText::of(*ui->seTextEdit);
+                written = merge.readyToSave(text, documentName, !offerSaveAs)
+                              ? document.save(path, text, DocumentStore::Content::Text, expected)
+                              : WriteResult(Result{Result::Outcome::Cancelled, {}});
             } catch (const std::bad_alloc&) {
                 written = Result::outOfMemory();
             }
@@ -295,6 +325,8 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
         busy.end();
         if (written.outcome == Result::Outcome::Changed)
             continue; // changed once more while it was written: ask again
+        if (written.outcome == Result::Outcome::Cancelled)
+            return SaveOutcome::Cancelled;
         if (!written.ok()) {
             // The document stays modified, so closing the window still asks to save it.
             MessageBoxes::report(this, written, Operation::Encrypt);
@@ -302,6 +334,8 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
         }
         ui->seTextEdit->document()->setModified(false);
         textModificationChanged(false);
+        if (sealedImage == nullptr)
+            merge.saved(documentName);
         return SaveOutcome::Saved;
     }
 }
@@ -327,10 +361,12 @@ void Varnisk::saveSecretsAsContinued(int result)
         // document keeps the version it knows, so that a change by another writer is still
         // noticed.
         const bool sameDocument = named() && CryptoFile::sameFile(saveAsFileName, documentPath());
-        if (!sameDocument)
+        if (!sameDocument) {
             document.setBase(saveAsBase, false);
-        else if (!secureEqual(documentPassword.string(), saveAsPassword.string()))
+            merge.forget();
+        } else if (!secureEqual(documentPassword.string(), saveAsPassword.string())) {
             document.passwordChanged();
+        }
         secureClear(documentPassword.string());
         documentPassword.string() = saveAsPassword.string();
         document.setDerivation(saveAsPasswordDialog.derivation());
@@ -360,7 +396,7 @@ bool Varnisk::writeRecovery()
             result = document.writeRecovery(documentPath(), windowLock.sealed().image(),
                                             DocumentStore::Content::Sealed);
         } else {
-            QByteArray text = editorText(*ui->seTextEdit);
+            QByteArray text = EditorText::of(*ui->seTextEdit);
             result = document.writeRecovery(documentPath(), text, DocumentStore::Content::Text);
             secureWipe(text);
         }

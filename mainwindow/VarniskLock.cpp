@@ -40,6 +40,7 @@ bool Varnisk::lock()
     // What the window put on the clipboard goes, as when it closes.
     clipboardGuard->windowClosing();
     textModificationChanged(ui->seTextEdit->document()->isModified());
+    merge.locked();
     secureClear(documentPassword.string());
     fileEncryption.hold();
     showLockPage(true);
@@ -87,6 +88,8 @@ bool Varnisk::unlock(const SecureStringHolder* password)
     }
     showLockPage(false);
     textModificationChanged(ui->seTextEdit->document()->isModified());
+    if (named())
+        merge.rereadBase(documentPath());
     LockController::instance().lockStateChanged();
     // What waited for the unlock: the end of a file operation, then files from outside.
     if (!fileEncryption.release() && !fileEncryption.operation().isRunning())

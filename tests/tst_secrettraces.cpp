@@ -39,6 +39,9 @@ const Halves lastLine = {QStringLiteral("Wifi router admin: "),
                          QStringLiteral("Hollowmere-Vantage-5512")};
 // Not ASCII, so that the strength estimate makes its accent-free copies as well.
 const Halves password = {QStringLiteral("Tangerine-ä"), QStringLiteral("Osprey-4417")};
+// Only in the version another writer saves, which a merge brings in.
+const Halves onDiskLine = {QStringLiteral("Locker code from the laptop: "),
+                           QStringLiteral("Brindlewick-6630")};
 // A search text can be a secret too; this one is found in the last line.
 const Halves searched = {QStringLiteral("router admin: Hollow"), QStringLiteral("mere-Vantage")};
 
@@ -285,6 +288,8 @@ void TestSecretTraces::editorLeavesNoText_data()
     QTest::newRow("New") << "new" << false;
     QTest::newRow("Open replaces the document") << "open " + path("other.stxt") << false;
     QTest::newRow("the window closes") << "close" << false;
+    // Its three versions (the base, the window's, another writer's) are gone with the window.
+    QTest::newRow("the window closes after a merge") << "merge" << false;
     // The document password goes too, even from locked memory.
     QTest::newRow("the window locks") << "lock" << false;
     // Nor is the key derived from it left, nor the password in Argon2's memory.
@@ -318,7 +323,14 @@ void TestSecretTraces::editorLeavesNoText()
     QVERIFY(traces(pid, firstLine) > 0);
     QVERIFY(traces(pid, lastLine) > 0);
 
+    if (last == "merge") {
+        QVERIFY(writeDocument(path("secrets.stxt"), documentText() << halves(onDiskLine) << "\n"));
+        QCOMPARE(run("merge"), QByteArray("ok"));
+        QVERIFY(traces(pid, onDiskLine) > 0);
+        last = "close";
+    }
     QCOMPARE(run(last), QByteArray("ok"));
+    QCOMPARE(traces(pid, onDiskLine), 0);
     QCOMPARE(traces(pid, firstLine), 0);
     QCOMPARE(traces(pid, lastLine), 0);
     QCOMPARE(traces(pid, mark), 0);

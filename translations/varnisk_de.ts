@@ -419,6 +419,14 @@ Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest 
         <translation>Die Wiederherstellungsdatei %1 lässt sich mit diesem Passwort nicht öffnen. Sie bleibt unverändert; das Dokument wird so geöffnet, wie es gespeichert wurde.
 %2</translation>
     </message>
+    <message>
+        <source>Overwrite it with this window&apos;s text, merge that version into this window&apos;s text (nothing is saved yet), save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben, diese Fassung mit dem Text dieses Fensters zusammenführen (noch wird nichts gespeichert), den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>&amp;Merge</source>
+        <translation>Zusa&amp;mmenführen</translation>
+    </message>
 </context>
 <context>
     <name>EarlyOptions</name>
@@ -620,6 +628,121 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     <message>
         <source>Lock when the window is minimised</source>
         <translation>Sperren, wenn das Fenster minimiert wird</translation>
+    </message>
+</context>
+<context>
+    <name>MergeQuestions</name>
+    <message>
+        <source>this window</source>
+        <translation>dieses Fenster</translation>
+    </message>
+    <message>
+        <source>on disk</source>
+        <translation>auf dem Datenträger</translation>
+    </message>
+    <message>
+        <source>Merging: %1 does not open with this document&apos;s password; enter its own.</source>
+        <translation>Zusammenführen: %1 lässt sich mit dem Passwort dieses Dokuments nicht öffnen; bitte sein eigenes eingeben.</translation>
+    </message>
+    <message>
+        <source>Beside %1 lies a conflicting copy that a sync program made when the document was changed on two computers:
+%2</source>
+        <translation>Neben %1 liegt eine Konfliktkopie, die ein Synchronisationsprogramm angelegt hat, als das Dokument auf zwei Rechnern geändert wurde:
+%2</translation>
+    </message>
+    <message>
+        <source>Beside %1 lie conflicting copies that a sync program made when the document was changed on two computers:
+%2</source>
+        <translation>Neben %1 liegen Konfliktkopien, die ein Synchronisationsprogramm angelegt hat, als das Dokument auf zwei Rechnern geändert wurde:
+%2</translation>
+    </message>
+    <message>
+        <source>Merge it into the document (lines that only one of the two has are kept; nothing is saved yet), open the document alone, or cancel?</source>
+        <translation>Sie mit dem Dokument zusammenführen (Zeilen, die nur eine der beiden Fassungen hat, bleiben erhalten; noch wird nichts gespeichert), nur das Dokument öffnen oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Merge them into the document (lines that only one version has are kept; nothing is saved yet), open the document alone, or cancel?</source>
+        <translation>Sie mit dem Dokument zusammenführen (Zeilen, die nur eine Fassung hat, bleiben erhalten; noch wird nichts gespeichert), nur das Dokument öffnen oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>&amp;Merge</source>
+        <translation>Zusa&amp;mmenführen</translation>
+    </message>
+    <message>
+        <source>Open the &amp;Document Alone</source>
+        <translation>Nur das &amp;Dokument öffnen</translation>
+    </message>
+    <message>
+        <source>Where both changed the same lines, both are kept, the window&apos;s first, between marker lines (&lt;&lt;&lt;&lt;&lt;&lt;&lt;, ======= and &gt;&gt;&gt;&gt;&gt;&gt;&gt;); the cursor is at the first. Nothing is saved yet.</source>
+        <translation>Wo beide dieselben Zeilen geändert haben, bleiben beide erhalten, die des Fensters zuerst, zwischen Markierungszeilen (&lt;&lt;&lt;&lt;&lt;&lt;&lt;, ======= und &gt;&gt;&gt;&gt;&gt;&gt;&gt;); der Cursor steht an der ersten Stelle. Noch ist nichts gespeichert.</translation>
+    </message>
+    <message>
+        <source>The versions were merged without a clash. Nothing is saved yet: check the text, then save it.</source>
+        <translation>Die Fassungen wurden ohne Konflikt zusammengeführt. Noch ist nichts gespeichert: Bitte den Text prüfen und dann speichern.</translation>
+    </message>
+    <message>
+        <source>The versions were merged, with one clash.</source>
+        <translation>Die Fassungen wurden zusammengeführt, mit einem Konflikt.</translation>
+    </message>
+    <message>
+        <source>The versions were merged, with %1 clashes.</source>
+        <translation>Die Fassungen wurden zusammengeführt, mit %1 Konflikten.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be merged: a version holds a zero byte, which the editor cannot show. Nothing was changed.</source>
+        <translation>%1 kann nicht zusammengeführt werden: Eine Fassung enthält ein Null-Byte, das der Editor nicht anzeigen kann. Es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be merged: the merge came out empty although the versions are not. Nothing was changed.</source>
+        <translation>%1 kann nicht zusammengeführt werden: Das Ergebnis wäre leer, obwohl die Fassungen es nicht sind. Es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>%1 still holds clashes of the merge between marker lines (&lt;&lt;&lt;&lt;&lt;&lt;&lt;, ======= and &gt;&gt;&gt;&gt;&gt;&gt;&gt;).</source>
+        <translation>%1 enthält noch Konflikte der Zusammenführung zwischen Markierungszeilen (&lt;&lt;&lt;&lt;&lt;&lt;&lt;, ======= und &gt;&gt;&gt;&gt;&gt;&gt;&gt;).</translation>
+    </message>
+    <message>
+        <source>Save it with them?</source>
+        <translation>Trotzdem mit ihnen speichern?</translation>
+    </message>
+    <message>
+        <source>&amp;Save With Them</source>
+        <translation>Mit ihnen &amp;speichern</translation>
+    </message>
+    <message>
+        <source>The version of %1 that was merged from disk has a different password from this window&apos;s.</source>
+        <translation>Die Fassung von %1, die vom Datenträger zusammengeführt wurde, hat ein anderes Passwort als dieses Fenster.</translation>
+    </message>
+    <message>
+        <source>Which password should the document keep?</source>
+        <translation>Welches Passwort soll das Dokument behalten?</translation>
+    </message>
+    <message>
+        <source>This &amp;Window&apos;s Password</source>
+        <translation>Das Passwort dieses &amp;Fensters</translation>
+    </message>
+    <message>
+        <source>The Password &amp;on Disk</source>
+        <translation>Das Passwort auf dem &amp;Datenträger</translation>
+    </message>
+    <message>
+        <source>%1 is saved with the conflicting copy merged into it:
+%2
+
+Remove the copy now?</source>
+        <translation>%1 ist gespeichert, mit der Konfliktkopie darin:
+%2
+
+Die Kopie jetzt löschen?</translation>
+    </message>
+    <message>
+        <source>%1 is saved with the conflicting copies merged into it:
+%2
+
+Remove the copies now?</source>
+        <translation>%1 ist gespeichert, mit den Konfliktkopien darin:
+%2
+
+Die Kopien jetzt löschen?</translation>
     </message>
 </context>
 <context>

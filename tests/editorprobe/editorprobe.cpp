@@ -15,6 +15,7 @@
 //   locked      "ok" when the window is locked (by whatever locked it), else "failed: unlocked"
 //   unlock      type the password into the lock page and press Return
 //   save        File > Save; any question it asks counts as unexpected and is cancelled
+//   merge       File > Save, merging the version another writer saved (Ok to the message)
 //   decrypt SOURCE TARGET
 //               start decrypting SOURCE into TARGET, typing the password; answered once the
 //               work runs
@@ -102,6 +103,10 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
             return QStringLiteral("not found");
     } else if (command == QLatin1String("save")) {
         EditorWindow::trigger(*window, "action_Save");
+    } else if (command == QLatin1String("merge")) {
+        script.press(QStringLiteral("&Merge")).message();
+        EditorWindow::trigger(*window, "action_Save");
+        script.waitUntilDone();
     } else if (command == QLatin1String("title")) {
         return QStringLiteral("ok ") + window->windowTitle();
     } else if (command == QLatin1String("password")) {
