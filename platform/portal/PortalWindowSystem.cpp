@@ -1,0 +1,142 @@
+#include "PortalWindowSystem.h"
+
+#include "SeatKeymap.h"
+#include "platform/KeyTaps.h"
+#include "securememory/SecureWipe.h"
+
+#include <QGuiApplication>
+
+namespace {
+
+// Keysym values from X11/keysymdef.h.
+constexpr quint32 keyTab = 0xff09;
+constexpr quint32 keyAltL = 0xffe9;
+constexpr quint32 unicodeKeysymBase = 0x01000000;
+
+bool ownWindowFocused()
+{
+    return QGuiApplication::focusWindow() != nullptr;
+}
+
+// How a message names a character that has no key: itself where it shows, else its code.
+QString characterName(quint32 keysym)
+{
+    const char32_t codePoint = keysym >= unicodeKeysymBase ? keysym - unicodeKeysymBase : keysym;
+    if (codePoint >= 0x100 ? QChar::isPrint(codePoint) && codePoint != 0x2028 && codePoint != 0x2029
+                           : (codePoint > 0x20 && codePoint < 0x7f) || codePoint > 0xa0)
+        return QString::fromUcs4(&codePoint, 1);
+    return QStringLiteral("U+%1").arg(codePoint, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+PortalWindowSystem::PortalWindowSystem() : session(pause) {}
+
+PortalWindowSystem::~PortalWindowSystem()
+{
+    forgetFailure();
+}
+
+void PortalWindowSystem::forgetFailure()
+{
+    secureWipe(failure.characters);
+    failure.reason = Refusal::None;
+}
+
+bool PortalWindowSystem::press(quint32 keysym)
+{
+    return session.key(keysym, true) && session.key(keysym, false);
+}
+
+bool PortalWindowSystem::switchWindow()
+{
+    return session.key(keyAltL, true) && press(keyTab) && session.key(keyAltL, false);
+}
+
+bool PortalWindowSystem::setForegroundWindow(Window window)
+{
+    forgetFailure();
+    switched = false;
+    if (window != previousWindow)
+        return false;
+    switch (session.start()) {
+    case PortalSession::Start::Started:
+        break;
+    case PortalSession::Start::Refused:
+        failure.reason = Refusal::DesktopRefused;
+        return false;
+    case PortalSession::Start::Failed:
+        return false;
+    }
+    // The shortcut's key, held while the switch goes out, would make Alt+F8 of it; a Shift
+    // still held would change every character.
+    if (!pause.waitFor([this] { return !pause.keysHeld(); }, keyReleaseWaitMs) || !switchWindow())
+        return false;
+    // Still one of the program's windows: there was no other, or another of its own was the
+    // one before.
+    switched = pause.waitFor([] { return !ownWindowFocused(); }, focusWaitMs);
+    if (!switched)
+        failure.reason = Refusal::NoWindow;
+    return switched;
+}
+
+void PortalWindowSystem::sleep(int milliseconds)
+{
+    pause.waitFor(nullptr, milliseconds);
+}
+
+int PortalWindowSystem::sendInput(const QVector<KeyRecord>& records)
+{
+    QVector<KeyTaps::Tap> taps;
+    SeatKeymap keymap;
+    if (!switched || !KeyTaps::fromRecords(records, true, taps) || !keymap.load())
+        return 0;
+    QVector<quint32> missing;
+    for (KeyTaps::Tap& tap : taps) {
+        const quint32 keysym = keymap.keysymFor(tap.keysym);
+        if (keysym == 0 && !missing.contains(tap.keysym))
+            missing << tap.keysym;
+        tap.keysym = keysym;
+    }
+    if (!missing.isEmpty()) {
+        failure.reason = Refusal::NotOnLayout;
+        failure.characters.reserve(8 * missing.size());
+        for (const quint32 keysym : qAsConst(missing)) {
+            if (!failure.characters.isEmpty())
+                failure.characters += QLatin1Char(' ');
+            QString name = characterName(keysym);
+            failure.characters += name;
+            secureWipe(name);
+        }
+        missing.fill(0);
+    }
+    int delivered = 0;
+    // The focus may have come back meanwhile: then the keys would land in the program itself.
+    if (failure.reason == Refusal::None && !ownWindowFocused()) {
+        for (const KeyTaps::Tap& tap : qAsConst(taps)) {
+            if (!press(tap.keysym))
+                break;
+            delivered += tap.records;
+        }
+    }
+    for (KeyTaps::Tap& tap : taps)
+        tap = KeyTaps::Tap();
+    // What arrived of a text cut short cannot be vouched for.
+    return delivered == records.size() ? delivered : 0;
+}
+
+bool PortalWindowSystem::activateOwnWindow(Window)
+{
+    if (!switched || !session.isStarted())
+        return false;
+    switched = false;
+    if (switchWindow())
+        pause.waitFor(ownWindowFocused, focusWaitMs);
+    return true;
+}
+
+void PortalWindowSystem::restoreKeyboard()
+{
+    session.close();
+    switched = false;
+}
