@@ -97,14 +97,16 @@ bool listen(Listening& listening, bool keymap)
     return wl_display_roundtrip(display) >= 0 && listening.keymap != nullptr;
 }
 
-// Every keysym of the layout that a key gives without a modifier other than Shift.
+// Every keysym of the layout that a key gives without a modifier other than Shift. Only keys an
+// X server has: XWayland passes no key above 255 to an X11 window, so a keysym that only such
+// a key gives (EuroSign at 443 on the US layout) would reach Wayland windows alone.
 QSet<quint32> typeableIn(xkb_keymap* keymap, xkb_layout_index_t layout)
 {
     QSet<quint32> keysyms;
     const xkb_mod_index_t shift = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_SHIFT);
     const xkb_mod_mask_t shiftMask = shift == XKB_MOD_INVALID ? 0 : 1u << shift;
-    for (xkb_keycode_t key = xkb_keymap_min_keycode(keymap); key <= xkb_keymap_max_keycode(keymap);
-         ++key) {
+    const xkb_keycode_t last = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
+    for (xkb_keycode_t key = xkb_keymap_min_keycode(keymap); key <= last; ++key) {
         const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(keymap, key, layout);
         for (xkb_level_index_t level = 0; level < levels; ++level) {
             xkb_mod_mask_t masks[16];
