@@ -28,6 +28,8 @@ QString typingFailure(const WindowSystem::Refusal& refusal)
     case WindowSystem::Refusal::NotOnLayout:
         return Varnisk::tr("Error typing!") + QLatin1Char('\n') +
                Varnisk::tr("The keyboard layout has no key for: %1").arg(refusal.characters);
+    case WindowSystem::Refusal::CapsLock:
+        return Varnisk::tr("Error typing!") + QLatin1Char('\n') + Varnisk::tr("Caps Lock is on.");
     case WindowSystem::Refusal::None:
         break;
     }

@@ -38,7 +38,8 @@ public:
             None,
             NoWindow,       // no other window took the focus
             DesktopRefused, // the desktop did not allow the keys
-            NotOnLayout     // the keyboard layout lacks `characters`
+            NotOnLayout,    // the keyboard layout lacks `characters`
+            CapsLock        // it would change what arrives
         };
         Reason reason = None;
         QString characters;

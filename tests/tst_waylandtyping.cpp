@@ -12,6 +12,8 @@
 #include "app/WindowSystemFactory.h"
 #include "securememory/ProcessProtection.h"
 
+#include <QDBusInterface>
+#include <QDBusReply>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -272,21 +274,27 @@ private slots:
     void typesIntoWindowBefore_data();
     void typesIntoWindowBefore();
     void oneSessionUntilLock();
-    void refusalTypesNothing();
+    void typesNothing_data();
+    void typesNothing();
     void noOtherWindow_data();
     void noOtherWindow();
 
 private:
     QByteArray typed() const { return TestSupport::readFile(file); }
     // An editor window holding `text` all selected, which took the focus from foot.
+    // Null when that did not happen.
     std::unique_ptr<Varnisk> show(const QString& text);
     // How often the portal's backend logged `line`.
     static int logged(const QByteArray& line);
+    // Taps a key as a keyboard of the seat would, through mutter's own RemoteDesktop interface.
+    static bool tapOnSeat(quint32 keysym);
+    static constexpr quint32 capsLockKeysym = 0xffe5;
 
     QTemporaryDir files;
     QString file;
     std::shared_ptr<WindowSystem> system;
     Terminal foot;
+    bool capsLocked = false;
 };
 
 void tst_PortalTyping::init()
@@ -303,6 +311,8 @@ void tst_PortalTyping::init()
 
 void tst_PortalTyping::cleanup()
 {
+    if (capsLocked)
+        capsLocked = !tapOnSeat(capsLockKeysym);
     foot.stop();
     system.reset();
 }
@@ -311,14 +321,13 @@ std::unique_ptr<Varnisk> tst_PortalTyping::show(const QString& text)
 {
     const int losses = typed().count("\e[O");
     auto window = EditorWindow::show(text, false, system);
-    if (!QTest::qWaitFor(
-            [&] {
-                return typed().count("\e[O") > losses &&
-                       QGuiApplication::focusWindow() == window->windowHandle();
-            },
-            10000))
-        qWarning("the focus did not come from foot");
-    return window;
+    const bool fromFoot = QTest::qWaitFor(
+        [&] {
+            return typed().count("\e[O") > losses &&
+                   QGuiApplication::focusWindow() == window->windowHandle();
+        },
+        10000);
+    return fromFoot ? std::move(window) : nullptr;
 }
 
 int tst_PortalTyping::logged(const QByteArray& line)
@@ -326,6 +335,22 @@ int tst_PortalTyping::logged(const QByteArray& line)
     return TestSupport::readFile(qEnvironmentVariable("VARNISK_PORTAL_LOG"))
         .split('\n')
         .count(line);
+}
+
+bool tst_PortalTyping::tapOnSeat(quint32 keysym)
+{
+    const QString service = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+    QDBusInterface desktop(service, QStringLiteral("/org/gnome/Mutter/RemoteDesktop"), service);
+    const QDBusReply<QDBusObjectPath> path = desktop.call(QStringLiteral("CreateSession"));
+    QDBusInterface session(service, path.value().path(), service + QStringLiteral(".Session"));
+    session.call(QStringLiteral("Start"));
+    bool tapped = true;
+    for (const bool pressed : {true, false})
+        tapped = tapped &&
+                 session.call(QStringLiteral("NotifyKeyboardKeysym"), keysym, pressed).type() ==
+                     QDBusMessage::ReplyMessage;
+    session.call(QStringLiteral("Stop"));
+    return path.isValid() && tapped;
 }
 
 void tst_PortalTyping::typesIntoWindowBefore_data()
@@ -343,11 +368,12 @@ void tst_PortalTyping::typesIntoWindowBefore_data()
                                             << "\e[I" + token.toUtf8() + "\t\e[O" << QString();
     QTest::newRow("F8: foot keeps the focus")
         << QStringLiteral("abc") << "action_Type_Selection" << QByteArray("\e[Iabc") << QString();
+    // Nothing typed: the editor comes back to say so.
     QTest::newRow("off the layout: nothing")
-        << QString::fromUtf8("Tokä€😀nä") << "action_Type_Selection_ENTER" << QByteArray("\e[I\e[O")
+        << QString::fromUtf8("Tokä€😀nä") << "action_Type_Selection" << QByteArray("\e[I\e[O")
         << QString::fromUtf8("Error typing!\nThe keyboard layout has no key for: ä € 😀");
     QTest::newRow("two lines: nothing")
-        << QStringLiteral("one\ntwo") << "action_Type_Selection" << QByteArray("\e[I")
+        << QStringLiteral("one\ntwo") << "action_Type_Selection_ENTER" << QByteArray("\e[I\e[O")
         << QStringLiteral("Error typing!\nThe keyboard layout has no key for: U+2029");
 }
 
@@ -359,6 +385,7 @@ void tst_PortalTyping::typesIntoWindowBefore()
     QFETCH(QString, message);
 
     const auto window = show(text);
+    QVERIFY(window);
     const QByteArray before = typed();
     ModalScript script;
     if (!message.isEmpty())
@@ -367,7 +394,8 @@ void tst_PortalTyping::typesIntoWindowBefore()
     QCOMPARE(script.messages, message.isEmpty() ? QStringList() : QStringList{message});
     QCOMPARE(script.unexpected, QStringList());
     QTRY_COMPARE_WITH_TIMEOUT(typed(), before + expected, 10000);
-    QCOMPARE(QGuiApplication::focusWindow() == window->windowHandle(), expected.endsWith("\e[O"));
+    QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::focusWindow() == window->windowHandle(),
+                              expected.endsWith("\e[O"), 10000);
     foot.stop();
     QCOMPARE(typed(), before + expected);
 }
@@ -376,6 +404,7 @@ void tst_PortalTyping::oneSessionUntilLock()
 {
     const int sessions = logged("Start 0");
     auto window = show(QStringLiteral("abc"));
+    QVERIFY(window);
     for (int i = 0; i < 2; ++i) {
         EditorWindow::trigger(*window, "action_Type_Selection_ENTER");
         QTRY_COMPARE_WITH_TIMEOUT(typed().count("abc\r\e[O"), i + 1, 10000);
@@ -387,24 +416,42 @@ void tst_PortalTyping::oneSessionUntilLock()
     // The next typing asks the desktop again.
     window.reset();
     window = show(QStringLiteral("def"));
+    QVERIFY(window);
     EditorWindow::trigger(*window, "action_Type_Selection");
     QTRY_VERIFY_WITH_TIMEOUT(typed().endsWith("\e[Idef"), 10000);
     QCOMPARE(logged("Start 0"), sessions + 2);
 }
 
-void tst_PortalTyping::refusalTypesNothing()
+void tst_PortalTyping::typesNothing_data()
 {
-    TestSupport::writeFile(qEnvironmentVariable("VARNISK_PORTAL_ANSWER"), "2");
-    const int questions = logged("Start 2");
+    QTest::addColumn<QByteArray>("answer"); // the desktop's to the question
+    QTest::addColumn<bool>("capsLock");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("the desktop refused")
+        << QByteArray("2") << false << "The desktop did not allow Varnisk to type.";
+    QTest::newRow("Caps Lock on") << QByteArray("0") << true << "Error typing!\nCaps Lock is on.";
+}
+
+void tst_PortalTyping::typesNothing()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, capsLock);
+    QFETCH(QString, message);
+
+    TestSupport::writeFile(qEnvironmentVariable("VARNISK_PORTAL_ANSWER"), answer);
+    const int questions = logged("Start " + answer);
     const auto window = show(QStringLiteral("abc"));
+    QVERIFY(window);
     const QByteArray before = typed();
+    if (capsLock)
+        QVERIFY(capsLocked = tapOnSeat(capsLockKeysym));
     ModalScript script;
     script.message();
     EditorWindow::trigger(*window, "action_Type_Selection");
-    QCOMPARE(script.messages, QStringList{"The desktop did not allow Varnisk to type."});
+    QCOMPARE(script.messages, QStringList{message});
     // Asked once, and the focus never left.
-    QCOMPARE(logged("Start 2"), questions + 1);
-    QCOMPARE(QGuiApplication::focusWindow(), window->windowHandle());
+    QCOMPARE(logged("Start " + answer), questions + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::focusWindow(), window->windowHandle(), 10000);
     foot.stop();
     QCOMPARE(typed(), before);
 }
@@ -421,7 +468,7 @@ void tst_PortalTyping::noOtherWindow()
     QFETCH(bool, editorBefore);
     std::unique_ptr<Varnisk> other;
     if (editorBefore)
-        other = show(QStringLiteral("other"));
+        QVERIFY(other = show(QStringLiteral("other")));
     foot.stop();
     const auto window = EditorWindow::show(QStringLiteral("abc"), false, system);
     QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::focusWindow(), window->windowHandle(), 10000);

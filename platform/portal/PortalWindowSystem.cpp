@@ -70,7 +70,14 @@ bool PortalWindowSystem::setForegroundWindow(Window window)
     }
     // The shortcut's key, held while the switch goes out, would make Alt+F8 of it; a Shift
     // still held would change every character.
-    if (!pause.waitFor([this] { return !pause.keysHeld(); }, keyReleaseWaitMs) || !switchWindow())
+    if (!pause.waitFor([this] { return !pause.keysHeld(); }, keyReleaseWaitMs))
+        return false;
+    // The desktop would type every letter in the other case.
+    if (pause.capsLock()) {
+        failure.reason = Refusal::CapsLock;
+        return false;
+    }
+    if (!switchWindow())
         return false;
     // Still one of the program's windows: there was no other, or another of its own was the
     // one before.
@@ -89,8 +96,12 @@ int PortalWindowSystem::sendInput(const QVector<KeyRecord>& records)
 {
     QVector<KeyTaps::Tap> taps;
     SeatKeymap keymap;
-    if (!switched || !KeyTaps::fromRecords(records, true, taps) || !keymap.load())
+    if (!switched)
         return 0;
+    if (!KeyTaps::fromRecords(records, true, taps) || !keymap.load()) {
+        activateOwnWindow(previousWindow);
+        return 0;
+    }
     QVector<quint32> missing;
     for (KeyTaps::Tap& tap : taps) {
         const quint32 keysym = keymap.keysymFor(tap.keysym);
@@ -112,7 +123,8 @@ int PortalWindowSystem::sendInput(const QVector<KeyRecord>& records)
     }
     int delivered = 0;
     // The focus may have come back meanwhile: then the keys would land in the program itself.
-    if (failure.reason == Refusal::None && !ownWindowFocused()) {
+    const bool ready = failure.reason == Refusal::None && !ownWindowFocused();
+    if (ready) {
         for (const KeyTaps::Tap& tap : qAsConst(taps)) {
             if (!press(tap.keysym))
                 break;
@@ -121,16 +133,20 @@ int PortalWindowSystem::sendInput(const QVector<KeyRecord>& records)
     }
     for (KeyTaps::Tap& tap : taps)
         tap = KeyTaps::Tap();
+    // Nothing typed: the program comes back to say why, whichever key was to follow.
+    if (!ready)
+        activateOwnWindow(previousWindow);
     // What arrived of a text cut short cannot be vouched for.
     return delivered == records.size() ? delivered : 0;
 }
 
 bool PortalWindowSystem::activateOwnWindow(Window)
 {
-    if (!switched || !session.isStarted())
+    if (!switched)
         return false;
     switched = false;
-    if (switchWindow())
+    // The same switch leads back; unless the program is back already.
+    if (!ownWindowFocused() && switchWindow())
         pause.waitFor(ownWindowFocused, focusWaitMs);
     return true;
 }

@@ -10,6 +10,8 @@
 namespace {
 
 constexpr int pollMs = 10;
+// Lock, the second modifier of X11's and every XKB keymap, in a key event's native modifiers.
+constexpr quint32 lockModifier = 0x2;
 
 } // namespace
 
@@ -55,6 +57,7 @@ bool TypingPause::eventFilter(QObject* /*watched*/, QEvent* event)
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
         const auto* key = static_cast<QKeyEvent*>(event);
+        locked = (key->nativeModifiers() & lockModifier) != 0;
         // A shortcut's key comes as the shortcut override; its release as a plain release.
         if (!key->isAutoRepeat()) {
             const quint32 id = key->nativeScanCode() != 0 ? key->nativeScanCode()
