@@ -6,12 +6,13 @@
 
 #include <QGuiApplication>
 
+#include <xkbcommon/xkbcommon.h>
+
 namespace {
 
 // Keysym values from X11/keysymdef.h.
 constexpr quint32 keyTab = 0xff09;
 constexpr quint32 keyAltL = 0xffe9;
-constexpr quint32 unicodeKeysymBase = 0x01000000;
 
 bool ownWindowFocused()
 {
@@ -21,11 +22,12 @@ bool ownWindowFocused()
 // How a message names a character that has no key: itself where it shows, else its code.
 QString characterName(quint32 keysym)
 {
-    const char32_t codePoint = keysym >= unicodeKeysymBase ? keysym - unicodeKeysymBase : keysym;
-    if (codePoint >= 0x100 ? QChar::isPrint(codePoint) && codePoint != 0x2028 && codePoint != 0x2029
-                           : (codePoint > 0x20 && codePoint < 0x7f) || codePoint > 0xa0)
+    const char32_t codePoint = xkb_keysym_to_utf32(keysym);
+    if (QChar::isPrint(codePoint) && !QChar::isSpace(codePoint))
         return QString::fromUcs4(&codePoint, 1);
-    return QStringLiteral("U+%1").arg(codePoint, 4, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("U+%1")
+        .arg(static_cast<uint>(codePoint), 4, 16, QLatin1Char('0'))
+        .toUpper();
 }
 
 } // namespace
