@@ -263,6 +263,8 @@ void tst_XWaylandTyping::typesIntoX11WindowActiveBefore()
     QVERIFY(waitForFocus(getpid()));
 }
 
+// Through the desktop's portal on mutter: the editor types through the one window system the
+// process has, as the program does; the portal's backend logs each answer it gives.
 class tst_PortalTyping : public QObject
 {
     Q_OBJECT
