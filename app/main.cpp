@@ -1,5 +1,6 @@
 #include "EarlyOptions.h"
 #include "VarniskApplication.h"
+#include "app/WindowSystemFactory.h"
 #include "securememory/ProcessProtection.h"
 
 #include <csignal>
@@ -7,6 +8,9 @@
 
 int main(int argc, char** argv)
 {
+    // Only this may come before the protection: the desktop's portal refuses a process it can
+    // no longer inspect, and no secret exists yet.
+    WindowSystemFactory::prepare();
     ProcessProtection::apply();
     if (const std::optional<int> exitCode = EarlyOptions::answer(argc, argv))
         return *exitCode;

@@ -1167,6 +1167,18 @@ Fehlermeldung: </translation>
         <source> (locked)</source>
         <translation> (gesperrt)</translation>
     </message>
+    <message>
+        <source>The desktop did not allow Varnisk to type.</source>
+        <translation>Die Arbeitsumgebung hat Varnisk das Tippen nicht erlaubt.</translation>
+    </message>
+    <message>
+        <source>The keyboard layout has no key for: %1</source>
+        <translation>Die Tastaturbelegung hat keine Taste für: %1</translation>
+    </message>
+    <message>
+        <source>Caps Lock is on.</source>
+        <translation>Die Feststelltaste ist eingerastet.</translation>
+    </message>
 </context>
 <context>
     <name>VarniskClass</name>
