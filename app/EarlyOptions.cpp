@@ -1,8 +1,13 @@
 #include "EarlyOptions.h"
 
+#include "VarniskApplication.h"
 #include "Version.h"
 #include "platform/dbus/LockService.h"
 #include "translations/Translations.h"
+
+#ifdef VARNISK_WITH_X11
+#include "platform/x11/X11StartupNotification.h"
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -52,6 +57,23 @@ std::optional<int> EarlyOptions::answer(int& argc, char** argv)
     return std::nullopt;
 }
 
+ApplicationService::HandOver EarlyOptions::handOver(int argc, char** argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QStringList names;
+    // Also Qt's own options (such as -platform), which only an application object knows.
+    if (!VarniskApplication::parseCommandLine(arguments, names))
+        return ApplicationService::HandOver::Refused;
+    const ApplicationService::HandOver outcome = ApplicationService::handOver(names);
+#ifdef VARNISK_WITH_X11
+    if (outcome == ApplicationService::HandOver::Done)
+        X11StartupNotification::complete(qgetenv("DESKTOP_STARTUP_ID"));
+#endif
+    return outcome;
+}
+
 QString EarlyOptions::helpText()
 {
     return tr("Usage: varnisk [OPTION] [--] [FILE...]\n"
@@ -61,6 +83,13 @@ QString EarlyOptions::helpText()
               "an encrypted data file (.sdat) or image (.simg) for decryption. The first\n"
               "opens in the window shown at start-up, each further one in a window of its\n"
               "own.\n"
+              "\n"
+              "While a Varnisk runs in this session, varnisk FILE... hands the files to it\n"
+              "and ends at once: each opens there in a new window, or brings the window\n"
+              "that shows it already to the front. Without FILE the running Varnisk brings\n"
+              "its front window forward. A Varnisk of its own starts only without a\n"
+              "session bus, with an option, on another display, or when the running one\n"
+              "does not answer within 3 seconds.\n"
               "\n"
               "Options:\n"
               "  -h, --help     show this help\n"

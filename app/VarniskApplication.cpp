@@ -4,6 +4,7 @@
 #include "WorkerThread.h"
 #include "app/WindowSystemFactory.h"
 #include "mainwindow/Varnisk.h"
+#include "platform/dbus/ApplicationService.h"
 #include "translations/Translations.h"
 
 #include <QBitmap>
@@ -13,13 +14,22 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QSplashScreen>
+#include <QWindow>
 
-VarniskApplication::VarniskApplication(int& argc, char** argv)
+#include <utility>
+
+VarniskApplication::VarniskApplication(int& argc, char** argv, Instance instance)
     : QApplication(argc, argv), workerThread(std::make_unique<WorkerThread>(this))
 {
     // Window managers and compositors match the windows to the desktop entry by this name
     // (the app id on Wayland), and Type Selection recognises its own windows by it.
     setDesktopFileName(QStringLiteral("org.nembrow.Varnisk"));
+    // Before the splash screen: a `varnisk FILE` that comes meanwhile waits for a window here
+    // instead of starting one more program.
+    if (instance == Instance::Session && handedOverToSession()) {
+        stage = Stage::HandedOver;
+        return;
+    }
     Translations::install();
     // From the start: a signal that comes before the event loop runs is handled once it does.
     new TerminationSignals(this);
@@ -36,6 +46,19 @@ VarniskApplication::VarniskApplication(int& argc, char** argv)
     }
     mainWindow = createWindow();
     workerThread->start(QThread::InheritPriority);
+    connect(this, &QGuiApplication::focusWindowChanged, this, [this] {
+        if (auto* window = qobject_cast<Varnisk*>(activeWindow()))
+            frontWindow = window;
+    });
+    // Once run() has queued the command line.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            stage = Stage::Running;
+            if (!handedOverEarly.isEmpty())
+                openHandedOver(std::exchange(handedOverEarly, {}));
+        },
+        Qt::QueuedConnection);
 }
 
 VarniskApplication::~VarniskApplication()
@@ -55,6 +78,8 @@ bool VarniskApplication::parseCommandLine(const QStringList& arguments, QStringL
 
 int VarniskApplication::run(const QStringList& arguments)
 {
+    if (stage == Stage::HandedOver)
+        return 0;
     QStringList fileNames;
     if (!parseCommandLine(arguments, fileNames)) {
         QMessageBox::critical(activeWindow(), QStringLiteral("Varnisk"),
@@ -69,7 +94,49 @@ int VarniskApplication::run(const QStringList& arguments)
 
 void VarniskApplication::requestOpen(const QString& filename)
 {
+    requested = true;
     workerThread->enqueue(filename);
+}
+
+bool VarniskApplication::handedOverToSession()
+{
+    QStringList names;
+    // A command line with options is refused by a program of its own, in run().
+    if (!parseCommandLine(arguments(), names))
+        return false;
+    auto* session =
+        new ApplicationService([this](const QStringList& files) { openHandedOver(files); }, this);
+    if (session->ownsName()) {
+        connect(this, &QGuiApplication::lastWindowClosed, session,
+                &ApplicationService::releaseName);
+        return false;
+    }
+    // Another Varnisk started at the same moment and got the name first.
+    return ApplicationService::handOver(names) == ApplicationService::HandOver::Done;
+}
+
+void VarniskApplication::openHandedOver(const QStringList& files)
+{
+    // During the splash screen (the start-up window comes anyway).
+    if (stage == Stage::Starting) {
+        handedOverEarly << files;
+        return;
+    }
+    if (files.isEmpty()) {
+        Varnisk* window = frontWindow;
+        for (QWidget* widget : topLevelWidgets()) {
+            if (window == nullptr && widget->isVisible())
+                window = qobject_cast<Varnisk*>(widget);
+        }
+        if (window != nullptr)
+            window->bringToFront();
+        return;
+    }
+    // Later requests even when nothing was asked for before: the start-up window stays as it is.
+    if (!requested)
+        mainWindow.clear();
+    for (const QString& file : files)
+        requestOpen(file);
 }
 
 void VarniskApplication::open(QString filename)
@@ -92,7 +159,7 @@ void VarniskApplication::open(QString filename)
 bool VarniskApplication::event(QEvent* event)
 {
     if (event->type() == QEvent::FileOpen)
-        workerThread->enqueue(static_cast<QFileOpenEvent*>(event)->file());
+        requestOpen(static_cast<QFileOpenEvent*>(event)->file());
     return QApplication::event(event);
 }
 

@@ -18,6 +18,7 @@ const CommandName commandNames[] = {
     {"show", CommandLine::Command::Show},
     {"new", CommandLine::Command::New},
     {"passphrase", CommandLine::Command::Passphrase},
+    {"info", CommandLine::Command::Info},
 };
 
 // "o" and "output" as the user writes them.
@@ -43,7 +44,7 @@ QStringList namesIn(const QString& written)
 CommandLine::CommandLine()
 {
     parser.addOptions({helpOption, versionOption, forceOption, quietOption, outputOption,
-                       passwordFdOption, wordsOption});
+                       passwordFdOption, wordsOption, kdfOption});
 }
 
 bool CommandLine::parse(const QStringList& arguments)
@@ -88,6 +89,14 @@ bool CommandLine::checkOptions()
                             .arg(PassphraseGenerator::minimumWords)
                             .arg(PassphraseGenerator::maximumWords));
     }
+    for (const QString& value : parser.values(kdfOption)) {
+        if (value == QLatin1String("pbkdf2"))
+            parsedDerivation = KeyDerivation::Pbkdf2;
+        else if (value == QLatin1String("argon2id"))
+            parsedDerivation = KeyDerivation::Argon2id;
+        else
+            return fail(tr("The option --kdf needs pbkdf2 or argon2id."));
+    }
     return true;
 }
 
@@ -105,6 +114,9 @@ bool CommandLine::checkPositionals()
         return fail(tr("Unknown command: %1").arg(word));
     if (parser.isSet(wordsOption) && parsedCommand != Command::Passphrase)
         return fail(tr("The option --words is for passphrase only."));
+    if (parser.isSet(kdfOption) && parsedCommand != Command::Encrypt &&
+        parsedCommand != Command::New)
+        return fail(tr("The option --kdf is for encrypt and new only."));
     if (parsedCommand == Command::Passphrase) {
         if (!positional.isEmpty())
             return fail(tr("The command passphrase takes no file."));
@@ -143,7 +155,7 @@ QString CommandLine::parserError(const QStringList& arguments) const
             return tr("Unknown option: %1").arg(written);
         const bool takesValue = std::any_of(names.cbegin(), names.cend(), [&](const QString& name) {
             return outputOption.names().contains(name) || passwordFdOption.names().contains(name) ||
-                   wordsOption.names().contains(name);
+                   wordsOption.names().contains(name) || kdfOption.names().contains(name);
         });
         if (unknown.isEmpty() && written != argument && !takesValue)
             return tr("The option %1 takes no value.").arg(written);
@@ -189,6 +201,8 @@ QString CommandLine::helpText()
               "  passphrase              print a new passphrase of random common words, from\n"
               "                          the German list when the locale is German, else\n"
               "                          from the English one\n"
+              "  info FILE               print the format version of an encrypted file and\n"
+              "                          the costs of its key derivation (no password asked)\n"
               "\n"
               "Options:\n"
               "  -o, --output OUT        the file to write\n"
@@ -200,6 +214,11 @@ QString CommandLine::helpText()
               "                          for encrypt and new\n"
               "  --words N               the number of words of a passphrase, 6 (the\n"
               "                          default) to 20\n"
+              "  --kdf NAME              the key derivation of encrypt and new: pbkdf2 (the\n"
+              "                          default, format version 5, which every Varnisk\n"
+              "                          opens) or argon2id (version 6: Argon2id with\n"
+              "                          256 MiB and 3 passes; earlier releases of Varnisk\n"
+              "                          cannot open it)\n"
               "  -h, --help              show this help\n"
               "  --version               show the version\n"
               "\n"
@@ -208,9 +227,10 @@ QString CommandLine::helpText()
               "\n"
               "Passwords are never taken from arguments or environment variables.\n"
               "encrypt and new print a warning on standard error (and go on) when one\n"
-              "graphics card would guess the password within 10 years: this format's key\n"
-              "derivation (PBKDF2-HMAC-SHA1, 1,000 iterations) lets it try about 10 million\n"
-              "passwords a second. A passphrase of six random words holds for ages.\n"
+              "graphics card would guess the password within 10 years: the key derivation\n"
+              "of version 5 (PBKDF2-HMAC-SHA1, 1,000 iterations) lets it try about 10 million\n"
+              "passwords a second, that of version 6 (--kdf argon2id) about 10,000.\n"
+              "A passphrase of six random words holds for ages.\n"
               "An output file is written under a temporary name, synced, and renamed into\n"
               "place only once it is complete (and, when decrypting, verified), so a failure\n"
               "leaves any existing file as it was. A symbolic link counts as an existing\n"

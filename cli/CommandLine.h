@@ -1,5 +1,7 @@
 #pragma once
 
+#include "encryption/KeyDerivation.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -22,7 +24,8 @@ public:
         Decrypt,
         Show,
         New,
-        Passphrase
+        Passphrase,
+        Info
     };
 
     CommandLine();
@@ -42,6 +45,8 @@ public:
     int passwordFd() const { return parsedPasswordFd; }
     // The length of a generated passphrase, in words.
     int words() const { return parsedWords; }
+    // What encrypt and new write with (--kdf).
+    KeyDerivation derivation() const { return parsedDerivation; }
     const QString& error() const { return parseError; }
 
     static QString helpText();
@@ -62,6 +67,7 @@ private:
     const QCommandLineOption passwordFdOption{QStringLiteral("password-fd"), QString(),
                                               QStringLiteral("N")};
     const QCommandLineOption wordsOption{QStringLiteral("words"), QString(), QStringLiteral("N")};
+    const QCommandLineOption kdfOption{QStringLiteral("kdf"), QString(), QStringLiteral("NAME")};
     QCommandLineParser parser;
 
     Command parsedCommand = Command::None;
@@ -69,5 +75,6 @@ private:
     QString parsedOutput;
     int parsedPasswordFd = -1;
     int parsedWords = 0;
+    KeyDerivation parsedDerivation = KeyDerivation::Pbkdf2;
     QString parseError;
 };

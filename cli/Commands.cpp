@@ -7,6 +7,7 @@
 #include "StandardOutput.h"
 #include "Version.h"
 #include "encryption/StreamCipher.h"
+#include "encryption/StreamHeader.h"
 #include "encryption/StreamProgress.h"
 #include "files/ImageFormat.h"
 #include "messages/OutcomeMessage.h"
@@ -149,6 +150,8 @@ int Commands::runCommand() const
         return create();
     case CommandLine::Command::Passphrase:
         return passphrase();
+    case CommandLine::Command::Info:
+        return info();
     case CommandLine::Command::None:
         break;
     }
@@ -172,7 +175,8 @@ int Commands::encrypt() const
     return report(stream(ProgressLine::Work::Encrypting, input, false,
                          [&](StreamProgress* progress) {
                              return CryptoFile::encrypt(input, length, target, password,
-                                                        writeOptions(), progress);
+                                                        writeOptions(), progress,
+                                                        line.derivation());
                          }),
                   Operation::Encrypt, target);
 }
@@ -289,9 +293,9 @@ int Commands::show() const
     const Result read = StreamCipher::decrypt(input, plain, password);
     if (!read.ok())
         return report(read, Operation::Decrypt);
-    // The text ends before the first zero byte, as in the main window.
-    const int end = plain.indexOf('\0');
-    int error = StandardOutput::writeAll(plain.constData(), end < 0 ? plain.size() : end);
+    // The document's bytes exactly as stored, a zero byte and what follows it included: a filter
+    // must not lose any of them without a word.
+    int error = StandardOutput::writeAll(plain.constData(), plain.size());
     secureWipe(plain);
     if (error == 0)
         error = StandardOutput::sync();
@@ -326,7 +330,7 @@ int Commands::create() const
     const Result written =
         stream(ProgressLine::Work::Encrypting, source, false, [&](StreamProgress* progress) {
             return CryptoFile::encrypt(source, static_cast<quint64>(text.size()), line.file(),
-                                       password, writeOptions(), progress);
+                                       password, writeOptions(), progress, line.derivation());
         });
     source.close();
     secureWipe(text);
@@ -348,6 +352,31 @@ int Commands::passphrase() const
         return fail(tr("Error writing to standard output: %1").arg(qt_error_string(error)),
                     ExitCode::InputOutput);
     return ExitCode::Success;
+}
+
+int Commands::info() const
+{
+    QFile input(line.file());
+    if (const int failed = openInput(input))
+        return failed;
+    StreamHeader header;
+    if (const Result read = StreamCipher::readHeader(input, header); !read.ok())
+        return report(read, Operation::Decrypt);
+    QString derivation;
+    if (header.derivation() == KeyDerivation::Argon2id) {
+        const Argon2id::Costs& costs = header.costs();
+        derivation = tr("Argon2id (version 1.3), memory %1 KiB, passes %2, lanes %3")
+                         .arg(costs.memoryKiB)
+                         .arg(costs.passes)
+                         .arg(costs.lanes);
+    } else {
+        derivation = tr("PBKDF2-HMAC-SHA1, 1000 iterations");
+    }
+    std::printf("%s\n%s\n", tr("format version: %1").arg(header.version()).toUtf8().constData(),
+                tr("key derivation: %1").arg(derivation).toUtf8().constData());
+    return std::fflush(stdout) == 0
+               ? ExitCode::Success
+               : report({Outcome::SaveFailed, qt_error_string(errno)}, Operation::Decrypt);
 }
 
 int Commands::openInput(QFile& input, bool needsLength) const
@@ -415,9 +444,10 @@ int Commands::askPassword(SecureStringHolder& password, bool confirm) const
     return ExitCode::Success;
 }
 
-void Commands::warnIfWeak(const SecureStringHolder& password, const QString& target)
+void Commands::warnIfWeak(const SecureStringHolder& password, const QString& target) const
 {
-    const PasswordStrength strength = PasswordStrength::estimate(password.string(), target);
+    const PasswordStrength strength =
+        PasswordStrength::estimate(password.string(), target, line.derivation());
     if (strength.tier() == PasswordStrength::Tier::Weak)
         printTo(stderr, tr("Warning: %1 (\"varnisk-cli passphrase\" makes a strong one.)")
                             .arg(strength.warning()));

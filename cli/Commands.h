@@ -35,6 +35,7 @@ private:
     int show() const;
     int create() const;
     int passphrase() const;
+    int info() const;
 
     // Encryption needs the input's length before it starts: a pipe or a device is refused.
     // Decryption reads whatever comes, and waits for a FIFO's writer as any command would.
@@ -43,7 +44,7 @@ private:
     AtomicFile::Options writeOptions() const;
     int askPassword(SecureStringHolder& password, bool confirm) const;
     // One line on standard error when `password` would not hold for long; the work goes on.
-    static void warnIfWeak(const SecureStringHolder& password, const QString& target);
+    void warnIfWeak(const SecureStringHolder& password, const QString& target) const;
     // Tells a failure on standard error and returns its exit code.
     int report(const Result& result, OutcomeMessage::Operation operation,
                const QString& target = {}) const;

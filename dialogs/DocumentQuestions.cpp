@@ -8,8 +8,10 @@
 
 DocumentQuestions::ChangedAnswer DocumentQuestions::changedOnDisk(QWidget* parent,
                                                                   const QString& name,
-                                                                  bool vanished, bool offerSaveAs)
+                                                                  bool vanished, bool offerSaveAs,
+                                                                  bool offerMerge)
 {
+    const bool merge = offerMerge && offerSaveAs && !vanished;
     const QString fact =
         vanished ? tr("%1 is no longer there: another program moved or deleted it after this "
                       "window opened or saved it.")
@@ -24,12 +26,17 @@ DocumentQuestions::ChangedAnswer DocumentQuestions::changedOnDisk(QWidget* paren
                                                 "this text under another name, or cancel?")
                                            : tr("Write it again with this window's text, or "
                                                 "cancel?"));
+    } else if (merge) {
+        box.setInformativeText(tr("Overwrite it with this window's text, merge that version into "
+                                  "this window's text (nothing is saved yet), save this text under "
+                                  "another name, or cancel?"));
     } else {
         box.setInformativeText(offerSaveAs ? tr("Overwrite it with this window's text, save this "
                                                 "text under another name, or cancel?")
                                            : tr("Overwrite it with this window's text, or "
                                                 "cancel?"));
     }
+    QPushButton* merging = merge ? box.addButton(tr("&Merge"), QMessageBox::ActionRole) : nullptr;
     QPushButton* overwrite =
         box.addButton(vanished ? tr("&Write It Again") : tr("&Overwrite"), QMessageBox::AcceptRole);
     QPushButton* saveAs =
@@ -41,6 +48,8 @@ DocumentQuestions::ChangedAnswer DocumentQuestions::changedOnDisk(QWidget* paren
         return ChangedAnswer::Overwrite;
     if (saveAs != nullptr && box.clickedButton() == saveAs)
         return ChangedAnswer::SaveAs;
+    if (merging != nullptr && box.clickedButton() == merging)
+        return ChangedAnswer::Merge;
     return ChangedAnswer::Cancel;
 }
 

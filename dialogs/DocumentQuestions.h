@@ -19,12 +19,14 @@ public:
     {
         Overwrite,
         SaveAs,
+        Merge,
         Cancel,
     };
     // Tells that the file `name` changed (or `vanished`) since the window last opened or saved
-    // it, and asks what to do; Save As only when `offerSaveAs`.
+    // it, and asks what to do; Save As only when `offerSaveAs`, and with it Merge when
+    // `offerMerge` and the file is there.
     static ChangedAnswer changedOnDisk(QWidget* parent, const QString& name, bool vanished,
-                                       bool offerSaveAs);
+                                       bool offerSaveAs, bool offerMerge = false);
     // The document `name` holds data after a zero byte: open only the text before it?
     static bool openBeforeZeroByte(QWidget* parent, const QString& name);
     // Varnisk was ended at `written` while `document` had unsaved changes, kept in the recovery

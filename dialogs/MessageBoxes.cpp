@@ -1,5 +1,6 @@
 #include "MessageBoxes.h"
 
+#include <QFileInfo>
 #include <QMessageBox>
 
 void MessageBoxes::critical(QWidget* parent, const QString& text)
@@ -19,4 +20,9 @@ void MessageBoxes::report(QWidget* parent, const Result& result,
 {
     if (result.outcome != Result::Outcome::Cancelled)
         critical(parent, OutcomeMessage::text(result, operation));
+}
+
+QString MessageBoxes::fileLine(const QString& path)
+{
+    return tr("File: %1").arg(QFileInfo(path).fileName());
 }

@@ -24,12 +24,17 @@ PasswordConfirmDialog::PasswordConfirmDialog(SecureStringHolder* holder, QWidget
     sleConfirm = new SecureLineEdit(&confirmation, this);
     sleConfirm->setObjectName(QStringLiteral("sleConfirm"));
     ui->formLayout->setWidget(1, QFormLayout::FieldRole, sleConfirm);
+    addFileLine(ui->formLayout);
+    // From the second entry to the choice of format, then on to the buttons.
+    setTabOrder(sleConfirm, ui->cbStrongerDerivation);
     forgetPassphrase();
     updateEstimate();
 
     connect(ui->bOk, &QPushButton::clicked, this, &PasswordConfirmDialog::accept);
     connect(ui->bCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->bGenerate, &QPushButton::clicked, this, &PasswordConfirmDialog::generate);
+    connect(ui->cbStrongerDerivation, &QCheckBox::toggled, this,
+            &PasswordConfirmDialog::updateEstimate);
     for (SecureLineEdit* field : {slePassword, sleConfirm})
         connect(field, &QLineEdit::textChanged, this, &PasswordConfirmDialog::fieldsEdited);
 }
@@ -46,13 +51,26 @@ void PasswordConfirmDialog::clear()
     slePassword->wipe();
     sleConfirm->wipe();
     forgetPassphrase();
+    ui->cbStrongerDerivation->setChecked(false);
     updateEstimate();
     slePassword->setFocus(Qt::OtherFocusReason);
 }
 
 void PasswordConfirmDialog::setFileName(const QString& path)
 {
+    PasswordPrompt::setFileName(path);
     fileName = path;
+    updateEstimate();
+}
+
+KeyDerivation PasswordConfirmDialog::derivation() const
+{
+    return ui->cbStrongerDerivation->isChecked() ? KeyDerivation::Argon2id : KeyDerivation::Pbkdf2;
+}
+
+void PasswordConfirmDialog::setDerivation(KeyDerivation derivation)
+{
+    ui->cbStrongerDerivation->setChecked(derivation == KeyDerivation::Argon2id);
     updateEstimate();
 }
 
@@ -65,7 +83,8 @@ void PasswordConfirmDialog::accept()
         clear();
         return;
     }
-    const PasswordStrength strength = PasswordStrength::estimate(password->string(), fileName);
+    const PasswordStrength strength =
+        PasswordStrength::estimate(password->string(), fileName, derivation());
     if (strength.tier() == PasswordStrength::Tier::Weak &&
         QMessageBox::question(this, QStringLiteral("Varnisk"),
                               strength.warning() + QLatin1Char('\n') + tr("Use it anyway?"),
@@ -111,7 +130,8 @@ void PasswordConfirmDialog::fieldsEdited()
 
 void PasswordConfirmDialog::updateEstimate()
 {
-    ui->lTimeToGuess->setText(PasswordStrength::estimate(password->string(), fileName).line());
+    ui->lTimeToGuess->setText(
+        PasswordStrength::estimate(password->string(), fileName, derivation()).line());
 }
 
 void PasswordConfirmDialog::forgetPassphrase()

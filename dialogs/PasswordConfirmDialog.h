@@ -16,6 +16,7 @@ class SecureLineEdit;
 // into the caller's holder; the second into a holder of the dialog's own. Below the fields it
 // tells how long the password would hold against guessing; a weak or empty one is accepted only
 // when the user confirms it, and Generate fills both fields with a random passphrase, shown once.
+// A check box chooses the stronger key derivation of format version 6; the estimate follows it.
 class PasswordConfirmDialog : public PasswordPrompt
 {
     Q_OBJECT
@@ -28,6 +29,9 @@ public:
     void clear() override;
     // The file the password is for, before each open(): its name counts as a guessable word.
     void setFileName(const QString& path) override;
+    // The check box, off after clear(): Save As offers it ticked for a document in version 6.
+    [[nodiscard]] KeyDerivation derivation() const override;
+    void setDerivation(KeyDerivation derivation);
 
 public slots:
     void accept() override;

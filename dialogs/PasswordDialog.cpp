@@ -14,6 +14,7 @@ PasswordDialog::PasswordDialog(SecureStringHolder* holder, QWidget* parent)
     slePassword->setObjectName(QStringLiteral("slePassword"));
     slePassword->setFocus(Qt::OtherFocusReason);
     ui->formLayout->setWidget(0, QFormLayout::FieldRole, slePassword);
+    addFileLine(ui->formLayout);
 
     connect(ui->bOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(ui->bCancel, &QPushButton::clicked, this, &QDialog::reject);

@@ -24,6 +24,18 @@ using Outcome = Result::Outcome;
 // as the dialog is accepted and read where it is used, so every window follows at once.
 const QString backupsKey = QStringLiteral("Settings/backups");
 
+// The key derivation of the document at `path` by its first byte, without decrypting it; false
+// when nothing is there to read.
+bool derivationOfFile(const QString& path, KeyDerivation& derivation)
+{
+    QFile file(path);
+    char version = 0;
+    if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile) || !file.getChar(&version))
+        return false;
+    derivation = StreamCipher::derivationOf(QByteArray(1, version));
+    return true;
+}
+
 } // namespace
 
 DocumentStore::DocumentStore(const SecureStringHolder& documentPassword)
@@ -31,7 +43,7 @@ DocumentStore::DocumentStore(const SecureStringHolder& documentPassword)
 {}
 
 Result DocumentStore::read(const QString& path, const SecureStringHolder& key, QByteArray& plain,
-                           FileIdentity& read)
+                           FileIdentity& read, KeyDerivation& derivation)
 {
     QFile file(path);
     if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile))
@@ -50,15 +62,45 @@ Result DocumentStore::read(const QString& path, const SecureStringHolder& key, Q
     QBuffer source(&encrypted);
     source.open(QIODevice::ReadOnly);
     const Result decrypted = StreamCipher::decrypt(source, plain, key);
-    if (decrypted.ok())
+    if (decrypted.ok()) {
         read = FileIdentity::of(encrypted, status);
+        derivation = StreamCipher::derivationOf(encrypted);
+    }
     return decrypted;
 }
 
 void DocumentStore::setBase(const FileIdentity& base, bool underPassword)
 {
+    if (base != version)
+        baseSealed.reset();
     version = base;
     baseUnderPassword = underPassword;
+}
+
+void DocumentStore::keepBaseText(const QByteArray& text)
+{
+    baseSealed.reset();
+    try {
+        auto sealed = std::make_unique<SealedText>();
+        // Without it a merge falls back to the lines both versions share.
+        if (sealed->seal(text, nullptr).ok())
+            baseSealed = std::move(sealed);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+Result DocumentStore::baseText(QByteArray& text) const
+{
+    if (baseSealed == nullptr)
+        return {Outcome::NotFound, {}};
+    return baseSealed->unseal(nullptr, text);
+}
+
+void DocumentStore::swapBase(Base& other)
+{
+    std::swap(version, other.version);
+    std::swap(baseUnderPassword, other.underPassword);
+    std::swap(baseSealed, other.text);
 }
 
 bool DocumentStore::holds(const QString& path) const
@@ -76,14 +118,21 @@ WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Co
     // A backup only under the password of the new version: after a password change no copy may
     // keep the secrets under the old one.
     const bool atHand = content == Content::Text;
-    const Under replaced =
+    const Under replacedUnder =
         expected.exists() ? underPassword(path, expected, atHand) : Under::Unknown;
     const QString backup = backupPathFor(path);
+    // Nor may a copy in version 5 stay beside a document that was raised to version 6: its key
+    // derivation is what the new format was chosen against.
+    const KeyDerivation writing =
+        content == Content::Sealed ? StreamCipher::derivationOf(bytes) : format;
+    KeyDerivation replaced = KeyDerivation::Pbkdf2;
+    const bool raised = writing == KeyDerivation::Argon2id && expected.exists() &&
+                        derivationOfFile(path, replaced) && replaced != writing;
     // A document in a folder where the user may not create files is written in place.
     AtomicFile::Options options(AtomicFile::Strategy::ReplaceOrInPlace);
     options.identifyWritten = true;
     options.expected = expected;
-    if (replaced == Under::Password && backupsWanted())
+    if (replacedUnder == Under::Password && !raised && backupsWanted())
         options.backup = backup;
     WriteResult written;
     if (content == Content::Sealed) {
@@ -93,18 +142,23 @@ WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Co
         source.setData(bytes); // shared, not copied
         source.open(QIODevice::ReadOnly);
         written = CryptoFile::encrypt(source, static_cast<quint64>(bytes.size()), path, password,
-                                      options);
+                                      options, nullptr, format);
     }
     // A new file in place whose folder could not be synced is this window's version too.
-    if (written.written.exists())
+    if (written.written.exists()) {
         setBase(written.written, true);
+        if (content == Content::Text)
+            keepBaseText(bytes);
+    }
     if (!written.ok())
         return written;
     if (written.backupKept)
         keptBackup = expected;
     // What cannot be told (no password at hand) is left as it is.
-    if (replaced != Under::Password && QFileInfo::exists(backup) &&
-        underPassword(backup, FileIdentity::ofPath(backup), atHand) == Under::OtherPassword) {
+    KeyDerivation kept = KeyDerivation::Pbkdf2;
+    if ((expected.exists() && replacedUnder != Under::Password && QFileInfo::exists(backup) &&
+         underPassword(backup, FileIdentity::ofPath(backup), atHand) == Under::OtherPassword) ||
+        (raised && derivationOfFile(backup, kept) && kept != writing)) {
         QFile old(backup);
         if (!old.remove())
             written.backupNotRemoved = old.errorString();
@@ -152,7 +206,7 @@ Result DocumentStore::sealed(const QByteArray& bytes, Content content, QByteArra
         image = bytes;
         return {};
     }
-    return StreamCipher::encrypt(bytes, image, password);
+    return StreamCipher::encrypt(bytes, image, password, format);
 }
 
 QList<RecoveryFile::Content> DocumentStore::recoveriesOf(const QString& path,

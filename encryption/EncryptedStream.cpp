@@ -1,7 +1,9 @@
 #include "EncryptedStream.h"
 
+#include "Argon2id.h"
 #include "OpenSslPointers.h"
 #include "StreamCancelled.h"
+#include "StreamHeader.h"
 #include "StreamOutputError.h"
 #include "StreamProgress.h"
 #include "StreamWorker.h"
@@ -23,11 +25,6 @@
 
 namespace {
 
-// The two header bytes of every stream written. They are the format's, not the program's
-// release number: a later release keeps writing 5 and 1, so older readers can open its files.
-constexpr unsigned char formatVersion = 5;
-constexpr unsigned char formatMinor = 1;
-
 // 64 KiB pieces keep system calls and thread hand-overs rare against the work on them; four
 // slots let the two threads run apart by up to three chunks. The fuzz build makes them small,
 // so that its short inputs span many pieces and wrap the ring, as a large file does.
@@ -37,7 +34,6 @@ constexpr unsigned char formatMinor = 1;
 constexpr int chunkSize = VARNISK_STREAM_CHUNK_SIZE;
 constexpr int ringSlots = 4;
 constexpr int blockSize = 16;
-constexpr int saltSize = 16;
 constexpr int keySize = 32;
 constexpr int digestSize = 32;
 constexpr int iterations = 1000;
@@ -65,13 +61,19 @@ struct KeyMaterial
 };
 static_assert(isUncopyable<KeyMaterial>);
 
-void deriveKey(const SecureStringHolder& password, const unsigned char* salt, KeyMaterial& out)
+void deriveKey(const SecureStringHolder& password, const StreamHeader& header, KeyMaterial& out)
 {
     const SecureString& secret = password.string();
+    if (header.derivation() == KeyDerivation::Argon2id) {
+        Argon2id::derive(secret.data(), secret.size(), header.salt(), StreamHeader::saltSize,
+                         header.costs(), out.bytes, sizeof out.bytes);
+        return;
+    }
     if (secret.size() > static_cast<std::size_t>(INT_MAX))
         fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher parameters"));
-    if (PKCS5_PBKDF2_HMAC_SHA1(secret.data(), static_cast<int>(secret.size()), salt, saltSize,
-                               iterations, sizeof out.bytes, out.bytes) == 0)
+    if (PKCS5_PBKDF2_HMAC_SHA1(secret.data(), static_cast<int>(secret.size()), header.salt(),
+                               StreamHeader::saltSize, iterations, sizeof out.bytes,
+                               out.bytes) == 0)
         fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher parameters"));
 }
 
@@ -180,7 +182,7 @@ public:
 
     struct Piece
     {
-        bool valid = true; // false: the record cannot be valid any more (version 5 with bytes
+        bool valid = true; // false: the record cannot be valid any more (version 5 or 6 with bytes
                            // after the digest); the caller reports an integrity failure at once
         int bodyStart = 0; // the stretch of prefix and data in this chunk
         int bodySize = 0;
@@ -210,7 +212,7 @@ public:
                 digestRead += take;
                 pos += take;
             } else {
-                // Version 4 may carry bytes past the digest; version 5 never does.
+                // Version 4 may carry bytes past the digest; versions 5 and 6 never do.
                 if (version != 4)
                     piece.valid = false;
                 pos = size;
@@ -270,17 +272,14 @@ private:
 } // namespace
 
 void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
-                   const SecureStringHolder& password, StreamProgress* progress)
+                   const SecureStringHolder& password, StreamProgress* progress,
+                   KeyDerivation derivation)
 {
-    output << static_cast<qint8>(formatVersion) << static_cast<qint8>(formatMinor);
-
-    unsigned char salt[saltSize];
-    if (RAND_bytes(salt, saltSize) != 1)
-        fail(QT_TRANSLATE_NOOP("EncryptedStream", "random generator failed"));
-    writeAll(output, salt, saltSize);
+    const StreamHeader header = StreamHeader::fresh(derivation);
+    header.write(output);
 
     KeyMaterial keyMaterial;
-    deriveKey(password, salt, keyMaterial);
+    deriveKey(password, header, keyMaterial);
 
     CipherContext cipher(EVP_CIPHER_CTX_new());
     if (!cipher || EVP_EncryptInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, keyMaterial.key(),
@@ -373,33 +372,27 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
 int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHolder& password,
                   StreamProgress* progress)
 {
-    qint8 versionByte = 0;
-    qint8 minorByte = 0;
-    input >> versionByte >> minorByte;
-    const unsigned version = static_cast<quint8>(versionByte);
-    if (version < 4)
-        return DecryptVersionTooOld;
-    if (version > 5)
-        return DecryptVersionTooNew;
-    if (progress != nullptr && input.status() == QDataStream::Ok)
-        progress->addBytesRead(2);
-
-    ChunkReader reader(input, progress);
-    unsigned char salt[saltSize];
-    if (reader.read(salt, saltSize) != saltSize)
-        fail(QT_TRANSLATE_NOOP("EncryptedStream", "unexpected end of input"));
+    StreamHeader header;
+    if (const int refused = header.read(input); refused != DecryptOk)
+        return refused;
+    const int version = header.version();
+    if (progress != nullptr)
+        progress->addBytesRead(static_cast<quint64>(header.size()));
+    // Before the derivation, which no cancel can interrupt.
+    throwIfCancelled(progress);
 
     KeyMaterial keyMaterial;
-    deriveKey(password, salt, keyMaterial);
+    deriveKey(password, header, keyMaterial);
+    ChunkReader reader(input, progress);
 
     CipherContext cipher(EVP_CIPHER_CTX_new());
     if (!cipher || EVP_DecryptInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, keyMaterial.key(),
                                       keyMaterial.iv()) == 0)
         fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher"));
-    EVP_CIPHER_CTX_set_padding(cipher.get(), version == 5 ? 1 : 0);
+    EVP_CIPHER_CTX_set_padding(cipher.get(), version == 4 ? 0 : 1);
 
     DigestContext digest = newDigest();
-    RecordReader record(output, static_cast<int>(version));
+    RecordReader record(output, version);
 
     // This thread reads, decrypts and writes; the helper hashes the prefix and data of each
     // decrypted chunk, which stays in its slot until then.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "encryption/KeyDerivation.h"
+
 #include <QtGlobal>
 
 class QDataStream;
@@ -7,11 +9,12 @@ class SecureStringHolder;
 class StreamProgress;
 
 // The one container of every encrypted file (.stxt, .sdat, .simg):
-//   byte 0: format version (5 written, 4 and 5 read), byte 1: minor version (1, ignored),
-//   16 bytes salt, then AES-256-CBC of: total T (8 bytes LE) = K + L, K random prefix bytes
-//   (the first is K - 1), L data bytes, SHA-256 of prefix and data. Key and IV are 48 bytes of
-//   PBKDF2-HMAC-SHA1(password, salt, 1000). Version 4 has no padding and may carry trailing
-//   bytes after the digest.
+//   the clear header (StreamHeader): format version (5 or 6 written, 4 to 6 read), a second
+//   byte, in version 6 the Argon2id costs, 16 bytes salt; then AES-256-CBC of: total T (8 bytes
+//   LE) = K + L, K random prefix bytes (the first is K - 1), L data bytes, SHA-256 of prefix and
+//   data. Key and IV are 48 bytes of PBKDF2-HMAC-SHA1(password, salt, 1000) in versions 4 and 5,
+//   of Argon2id(password, salt, the header's costs) in version 6. Version 4 has no padding and
+//   may carry trailing bytes after the digest.
 // Both functions stream in chunks of 64 KiB with fixed memory (well under 1 MiB, locked and
 // wiped) and throw std::runtime_error with a fixed lower-case message on hard failures; a
 // failed write to `output` throws the StreamOutputError kind of it, so callers can tell a full
@@ -29,10 +32,11 @@ enum DecryptResult
     DecryptVersionTooNew = 3,
 };
 
-// Writes the whole stream for the `length` bytes that `input` delivers. Part of the stream may
-// already be in `output` when it throws.
+// Writes the whole stream for the `length` bytes that `input` delivers, in the format version of
+// `derivation`. Part of the stream may already be in `output` when it throws.
 void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
-                   const SecureStringHolder& password, StreamProgress* progress = nullptr);
+                   const SecureStringHolder& password, StreamProgress* progress = nullptr,
+                   KeyDerivation derivation = KeyDerivation::Pbkdf2);
 
 // Returns a DecryptResult. The data go to `output` as they are decrypted, so `output` holds a
 // verified plaintext only when the result is DecryptOk.

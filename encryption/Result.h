@@ -33,6 +33,12 @@ struct [[nodiscard]] Result
     QString detail;
 
     [[nodiscard]] bool ok() const { return outcome == Outcome::Success; }
+    // A decryption that ended so may have been given the wrong password: its digest did not
+    // match, or the engine refused what the key made of the data. Never a version or I/O failure.
+    [[nodiscard]] bool mayBeWrongPassword() const
+    {
+        return outcome == Outcome::WrongPassword || outcome == Outcome::Failed;
+    }
     // Running out of memory, with the system's words for it.
     [[nodiscard]] static Result outOfMemory();
 };

@@ -13,10 +13,12 @@ constexpr int ownKeySize = 48;
 
 } // namespace
 
-Result SealedText::seal(const QByteArray& plain, const SecureStringHolder* password)
+Result SealedText::seal(const QByteArray& plain, const SecureStringHolder* password,
+                        KeyDerivation derivation)
 {
     clear();
     if (password == nullptr) {
+        derivation = KeyDerivation::Pbkdf2;
         SecureString& key = ownKey.string();
         key.resize(ownKeySize);
         if (RAND_bytes(reinterpret_cast<unsigned char*>(&key[0]), ownKeySize) != 1) {
@@ -25,7 +27,7 @@ Result SealedText::seal(const QByteArray& plain, const SecureStringHolder* passw
         }
         password = &ownKey;
     }
-    const Result sealedNow = StreamCipher::encrypt(plain, sealedImage, *password);
+    const Result sealedNow = StreamCipher::encrypt(plain, sealedImage, *password, derivation);
     if (!sealedNow.ok())
         secureClear(ownKey.string());
     return sealedNow;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encryption/KeyDerivation.h"
 #include "encryption/Result.h"
 #include "securememory/SecureStringHolder.h"
 
@@ -11,9 +12,11 @@
 class SealedText
 {
 public:
-    // Seals `plain` with `password`, or under a fresh random key when there is none. Nothing is
-    // sealed after a failure.
-    Result seal(const QByteArray& plain, const SecureStringHolder* password);
+    // Seals `plain` with `password` in the format version of `derivation`, as the document is
+    // saved, or under a fresh random key when there is none (a random key needs no costly
+    // derivation). Nothing is sealed after a failure.
+    Result seal(const QByteArray& plain, const SecureStringHolder* password,
+                KeyDerivation derivation = KeyDerivation::Pbkdf2);
     // Decrypts the image into `plain` with `password`, which a text sealed under its own key does
     // not need (pass null).
     Result unseal(const SecureStringHolder* password, QByteArray& plain) const;

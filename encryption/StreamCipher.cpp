@@ -2,6 +2,7 @@
 
 #include "encryption/EncryptedStream.h"
 #include "encryption/StreamCancelled.h"
+#include "encryption/StreamHeader.h"
 #include "encryption/StreamOutputError.h"
 #include "securememory/SecureWipe.h"
 
@@ -82,17 +83,18 @@ Result Result::outOfMemory()
 }
 
 Result StreamCipher::encrypt(QIODevice& source, quint64 length, QIODevice& target,
-                             const SecureStringHolder& password, StreamProgress* progress)
+                             const SecureStringHolder& password, StreamProgress* progress,
+                             KeyDerivation derivation)
 {
     return runStream(target, [&]() {
         Streams streams(source, target);
-        encryptStream(streams.input, length, streams.output, password, progress);
+        encryptStream(streams.input, length, streams.output, password, progress, derivation);
         return Result{};
     });
 }
 
 Result StreamCipher::encrypt(const QByteArray& plain, QByteArray& image,
-                             const SecureStringHolder& password)
+                             const SecureStringHolder& password, KeyDerivation derivation)
 {
     QByteArray sealed;
     try {
@@ -106,7 +108,7 @@ Result StreamCipher::encrypt(const QByteArray& plain, QByteArray& image,
     QBuffer target(&sealed);
     target.open(QIODevice::WriteOnly);
     const Result result =
-        encrypt(source, static_cast<quint64>(plain.size()), target, password, nullptr);
+        encrypt(source, static_cast<quint64>(plain.size()), target, password, nullptr, derivation);
     target.close();
     if (result.ok())
         image.swap(sealed);
@@ -143,4 +145,17 @@ Result StreamCipher::decrypt(QIODevice& source, QByteArray& plain,
     else
         secureWipe(buffer);
     return result;
+}
+
+Result StreamCipher::readHeader(QIODevice& source, StreamHeader& header)
+{
+    return runStream(source, [&]() {
+        QDataStream input(&source);
+        return outcomeOf(header.read(input));
+    });
+}
+
+KeyDerivation StreamCipher::derivationOf(const QByteArray& image)
+{
+    return image.startsWith('\x06') ? KeyDerivation::Argon2id : KeyDerivation::Pbkdf2;
 }

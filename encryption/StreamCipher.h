@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encryption/KeyDerivation.h"
 #include "encryption/Result.h"
 
 #include <QtGlobal>
@@ -7,6 +8,7 @@
 class QByteArray;
 class QIODevice;
 class SecureStringHolder;
+class StreamHeader;
 class StreamProgress;
 
 // The stream format between Qt devices and memory, with every way a call can end as a Result:
@@ -19,13 +21,15 @@ class StreamProgress;
 class StreamCipher
 {
 public:
-    // Encrypts the `length` bytes that `source` delivers into `target`. Part of a stream may be
-    // in `target` after a failure.
+    // Encrypts the `length` bytes that `source` delivers into `target`, in the format version of
+    // `derivation`. Part of a stream may be in `target` after a failure.
     static Result encrypt(QIODevice& source, quint64 length, QIODevice& target,
-                          const SecureStringHolder& password, StreamProgress* progress = nullptr);
+                          const SecureStringHolder& password, StreamProgress* progress = nullptr,
+                          KeyDerivation derivation = KeyDerivation::Pbkdf2);
     // Encrypts `plain` into `image`, a complete encrypted stream; `image` is set only on success.
     static Result encrypt(const QByteArray& plain, QByteArray& image,
-                          const SecureStringHolder& password);
+                          const SecureStringHolder& password,
+                          KeyDerivation derivation = KeyDerivation::Pbkdf2);
     // Decrypts `source` into an open device as it goes; the data there are verified only when
     // the result is a success.
     static Result decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password,
@@ -34,4 +38,9 @@ public:
     // decryption is left in freed memory.
     static Result decrypt(QIODevice& source, QByteArray& plain, const SecureStringHolder& password,
                           StreamProgress* progress = nullptr);
+    // Reads only the clear header of `source`, which needs no password: a version this program
+    // does not read, or a damaged header, is refused as decryption would refuse it.
+    static Result readHeader(QIODevice& source, StreamHeader& header);
+    // The key derivation of a stream in memory, by its version byte (a sealed image of ours).
+    [[nodiscard]] static KeyDerivation derivationOf(const QByteArray& image);
 };

@@ -72,10 +72,11 @@ bool CryptoFile::openInput(QFile& file, Input kind)
 
 WriteResult CryptoFile::encrypt(QIODevice& source, quint64 length, const QString& target,
                                 const SecureStringHolder& password,
-                                const AtomicFile::Options& options, StreamProgress* progress)
+                                const AtomicFile::Options& options, StreamProgress* progress,
+                                KeyDerivation derivation)
 {
     return writeThrough(target, options, progress, [&](AtomicFile& file) {
-        return StreamCipher::encrypt(source, length, file, password, progress);
+        return StreamCipher::encrypt(source, length, file, password, progress, derivation);
     });
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "encryption/KeyDerivation.h"
 #include "files/AtomicFile.h"
 #include "files/WriteResult.h"
 
@@ -38,13 +39,15 @@ public:
     // The file is opened by descriptor, so `file` no longer knows its name afterwards.
     [[nodiscard]] static bool openInput(QFile& file, Input kind);
 
-    // Encrypts the `length` bytes of `source` into `target`, written as `options` say (a
-    // Strategy alone will do). Only a secrets document's Save passes ReplaceOrInPlace. A
-    // cancel through `progress` that comes before the final rename cancels the write.
+    // Encrypts the `length` bytes of `source` into `target` in the format version of
+    // `derivation`, written as `options` say (a Strategy alone will do). Only a secrets
+    // document's Save passes ReplaceOrInPlace. A cancel through `progress` that comes before
+    // the final rename cancels the write.
     static WriteResult encrypt(QIODevice& source, quint64 length, const QString& target,
                                const SecureStringHolder& password,
                                const AtomicFile::Options& options = {},
-                               StreamProgress* progress = nullptr);
+                               StreamProgress* progress = nullptr,
+                               KeyDerivation derivation = KeyDerivation::Pbkdf2);
     // Decrypts `source` into `target`, which is replaced only by a verified plaintext.
     static WriteResult decrypt(QIODevice& source, const QString& target,
                                const SecureStringHolder& password,

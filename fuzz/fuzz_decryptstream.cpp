@@ -5,13 +5,19 @@
 //          the stream itself. Mutations mostly die in the cipher, but header, salt and size
 //          handling are covered, and a valid seed gets the fuzzer past the key derivation.
 //   mode 1: the rest is a plaintext record that is encrypted here under a fixed password and
-//          salt (version 4 when bit 2 is set, else 5), so mutations reach the record parsing
-//          behind the cipher. When the reader accepts it, the record must really be valid.
+//          salt (version 4 when bit 2 is set, 6 when bit 3 is, else 5), so mutations reach the
+//          record parsing behind the cipher. When the reader accepts it, the record must really
+//          be valid.
 //   mode 2 and 3: byte 1 gives the prefix byte, the rest is the data; a well-formed record is
-//          built around them, and it must decrypt to exactly that data.
+//          built around them (versions chosen as in mode 1), and it must decrypt to exactly
+//          that data.
+// Version 6 headers cost what they say: the fuzz build caps the Argon2id costs a reader takes
+// (64 KiB, 2 passes), so that a mutated header is refused or cheap; the records of modes 1 to 3
+// are sealed with the least costs (8 KiB, 1 pass, 1 lane).
 // Any other outcome, an exception other than a known std::runtime_error, or a sanitizer
 // report is a crash.
 
+#include "encryption/Argon2id.h"
 #include "encryption/EncryptedStream.h"
 #include "encryption/OpenSslPointers.h"
 #include "securememory/SecureStringHolder.h"
@@ -41,22 +47,36 @@ const unsigned char fixedSalt[16] = {0x5a, 0x17, 0x00, 0xff, 0x80, 0x01, 0x42, 0
     std::abort();
 }
 
-// Key and IV for the fixed password and salt, derived once.
-const unsigned char* fixedKeyMaterial()
+constexpr Argon2id::Costs sealingCosts{8, 1, 1};
+
+// Key and IV for the fixed password and salt, derived once for each key derivation.
+const unsigned char* fixedKeyMaterial(char version)
 {
-    static unsigned char material[48];
-    static const bool derived =
-        PKCS5_PBKDF2_HMAC_SHA1(fixedPassword, 4, fixedSalt, sizeof fixedSalt, 1000, sizeof material,
-                               material) == 1;
+    static unsigned char pbkdf2[48];
+    static unsigned char argon2[48];
+    static const bool derived = [] {
+        Argon2id::derive(fixedPassword, 4, fixedSalt, sizeof fixedSalt, sealingCosts, argon2,
+                         sizeof argon2);
+        return PKCS5_PBKDF2_HMAC_SHA1(fixedPassword, 4, fixedSalt, sizeof fixedSalt, 1000,
+                                      sizeof pbkdf2, pbkdf2) == 1;
+    }();
     if (!derived)
         crash("key derivation failed");
-    return material;
+    return version == 6 ? argon2 : pbkdf2;
 }
 
 QByteArray header(char version)
 {
-    return QByteArray(1, version) + '\x01' +
-           QByteArray(reinterpret_cast<const char*>(fixedSalt), sizeof fixedSalt);
+    const QByteArray salt(reinterpret_cast<const char*>(fixedSalt), sizeof fixedSalt);
+    if (version == 6)
+        return QByteArray("\x06\x02\x08\x00\x00\x00\x01\x00\x00\x00\x01", 11) + salt;
+    return QByteArray(1, version) + '\x01' + salt;
+}
+
+// Version 4 when bit 2 of the mode byte is set, 6 when bit 3 is, else 5.
+char versionOf(char mode)
+{
+    return (mode & 4) ? 4 : (mode & 8) ? 6 : 5;
 }
 
 // Header, salt and `record` encrypted under the fixed key; version 4 bodies are unpadded, so
@@ -65,7 +85,7 @@ QByteArray sealRecord(char version, QByteArray record)
 {
     if (version == 4)
         record.truncate(record.size() / 16 * 16);
-    const unsigned char* material = fixedKeyMaterial();
+    const unsigned char* material = fixedKeyMaterial(version);
     CipherContext context(EVP_CIPHER_CTX_new());
     if (!context ||
         EVP_EncryptInit_ex(context.get(), EVP_aes_256_cbc(), nullptr, material, material + 32) != 1)
@@ -165,7 +185,7 @@ void rawStream(const QByteArray& input)
 
 void rawRecord(const QByteArray& input)
 {
-    const char version = (input.at(0) & 4) ? 4 : 5;
+    const char version = versionOf(input.at(0));
     const QByteArray record = input.mid(1);
     const Outcome outcome = decrypt(sealRecord(version, record), fixedPassword);
     if (outcome.result != DecryptOk)
@@ -180,8 +200,8 @@ void rawRecord(const QByteArray& input)
     if (total > static_cast<quint64>(kept.size() - 8 - 32))
         crash("accepted a total beyond the record");
     const int end = 8 + static_cast<int>(total);
-    if (version == 5 && kept.size() != end + 32)
-        crash("accepted bytes after the digest in version 5");
+    if (version != 4 && kept.size() != end + 32)
+        crash("accepted bytes after the digest in version 5 or 6");
     const int prefixLength = static_cast<unsigned char>(kept.at(8) + 1);
     if (prefixLength > static_cast<int>(total))
         crash("accepted a prefix longer than the total");
@@ -195,7 +215,7 @@ void wellFormed(const QByteArray& input)
 {
     if (input.size() < 2)
         return;
-    const char version = (input.at(0) & 4) ? 4 : 5;
+    const char version = versionOf(input.at(0));
     const unsigned char prefixByte = static_cast<unsigned char>(input.at(1)) & 31;
     const QByteArray data = input.mid(2);
     QByteArray prefix(prefixByte + 1, '\x3c');

@@ -43,11 +43,14 @@ void FileEncryption::encryptContinued(int result)
         } else {
             const auto length = static_cast<quint64>(source->size());
             const SecureStringHolder& password = members.encryptPassword;
+            const KeyDerivation derivation = members.encryptFlow.derivation();
             run(
                 members.encryptFlow.status(), std::move(source),
-                [target, length, &password](QIODevice& input, StreamProgress& progress) {
+                [target, length, &password, derivation](QIODevice& input,
+                                                        StreamProgress& progress) {
                     return CryptoFile::encrypt(input, length, target, password,
-                                               AtomicFile::Strategy::Replace, &progress);
+                                               AtomicFile::Strategy::Replace, &progress,
+                                               derivation);
                 },
                 &FileEncryption::encryptFinished);
             return;
@@ -65,34 +68,42 @@ void FileEncryption::encryptFinished(const Result& written)
     members.encryptFlow.end();
 }
 
+void FileEncryption::beginDecryption(const QString& fileName)
+{
+    dataTarget.clear();
+    members.decryptFlow.begin(fileName,
+                              Varnisk::tr("Decrypting: ") + QFileInfo(fileName).fileName());
+}
+
 void FileEncryption::decryptContinued(int result)
 {
     auto input = std::make_unique<QFile>(members.decryptFileName);
     if (result != QDialog::Accepted) {
-        members.decryptFlow.end();
+        endDecryption({Result::Outcome::Cancelled, {}});
         return;
     }
     if (!CryptoFile::openInput(*input, CryptoFile::Input::RegularFileOrFifo)) {
         MessageBoxes::report(window, {Result::Outcome::CannotRead, {}}, Operation::Decrypt);
-        members.decryptFlow.end();
+        endDecryption({Result::Outcome::CannotRead, {}});
         return;
     }
-    // A data file is written where the user says; an image is decrypted into memory first, to
-    // be named by its format.
+    // A data file is written where the user says (asked once, not again after a mistyped
+    // password); an image is decrypted into memory first, to be named by its format.
     const bool image = QFileInfo(members.decryptFileName).suffix() != QLatin1String("sdat");
-    QString target;
-    if (!image) {
-        target = TracelessFileDialog::saveFileName(window, Varnisk::tr("Select File..."),
-                                                   decryptedStem(), QString(), QString());
+    if (!image && dataTarget.isEmpty()) {
+        const QString target = TracelessFileDialog::saveFileName(
+            window, Varnisk::tr("Select File..."), decryptedStem(), QString(), QString());
         if (target.isEmpty() || refuseSameFile(window, members.decryptFileName, target)) {
-            members.decryptFlow.end();
+            endDecryption({Result::Outcome::Cancelled, {}});
             return;
         }
+        dataTarget = target;
     }
     const SecureStringHolder& password = members.decryptPassword;
     run(
         members.decryptFlow.status(), std::move(input),
-        [this, image, target, &password](QIODevice& source, StreamProgress& progress) -> Result {
+        [this, image, target = dataTarget, &password](QIODevice& source,
+                                                      StreamProgress& progress) -> Result {
             if (image)
                 return StreamCipher::decrypt(source, decryptedImage, password, &progress);
             return CryptoFile::decrypt(source, target, password, &progress);
@@ -116,14 +127,25 @@ void FileEncryption::decryptDataFinished(const Result& read)
         MessageBoxes::information(window, Varnisk::tr("File successfully decrypted!"));
     else
         MessageBoxes::report(window, read, Operation::Decrypt);
+    endDecryption(read);
+}
+
+void FileEncryption::endDecryption(const Result& read)
+{
+    const QString status = members.decryptFlow.status();
     members.decryptFlow.end();
+    // A mistyped password does not drop the work: the same file asks again until cancelled.
+    if (read.mayBeWrongPassword())
+        members.decryptFlow.begin(members.decryptFileName, status);
+    else
+        dataTarget.clear();
 }
 
 void FileEncryption::decryptImageFinished(const Result& read)
 {
     if (!read.ok()) {
         MessageBoxes::report(window, read, Operation::Decrypt);
-        members.decryptFlow.end();
+        endDecryption(read);
         return;
     }
     const ImageFormat* format = ImageFormat::detect(decryptedImage);
@@ -143,7 +165,7 @@ void FileEncryption::decryptImageFinished(const Result& read)
         }
     }
     secureWipe(decryptedImage);
-    members.decryptFlow.end();
+    endDecryption({});
 }
 
 void FileEncryption::run(const QString& text, std::unique_ptr<QFile> source,

@@ -37,6 +37,8 @@ public:
     };
     FileEncryption(QWidget* window, const Members& windowMembers);
 
+    // First half of Decrypt File: asks for the password of `fileName`.
+    void beginDecryption(const QString& fileName);
     // The second halves: `result` is the password dialog's.
     void encryptContinued(int result);
     void decryptContinued(int result);
@@ -63,10 +65,12 @@ private:
     void decryptDataFinished(const Result& read);
     void decryptImageFinished(const Result& read);
     QString decryptedStem() const;
+    void endDecryption(const Result& read);
 
     QWidget* const window;
     const Members members;
     QByteArray decryptedImage; // the plaintext of an image, between its decryption and its save
+    QString dataTarget;        // where a data file goes, kept while its password is asked again
     Step whenDone = nullptr;
     bool held = false;
     std::optional<Result> heldResult;

@@ -35,7 +35,12 @@ LockController* LockController::existing()
 
 LockController::LockController(QObject* parent)
     : QObject(parent), lockSettings(LockSettings::read()), desktop(new SessionLockEvents(this)),
-      service(new LockService([this]() { return lockAll(); }, this))
+      // An interface of the application object, which outlives this controller.
+      service(new LockService(
+          [controller = QPointer<LockController>(this)]() {
+              return controller != nullptr && controller->lockAll();
+          },
+          parent))
 {
     idleTimer.setSingleShot(true);
     connect(&idleTimer, &QTimer::timeout, this, &LockController::idleTimeout);

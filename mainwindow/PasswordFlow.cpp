@@ -42,6 +42,11 @@ void PasswordFlow::clearPassword()
     dialog.clear();
 }
 
+KeyDerivation PasswordFlow::derivation() const
+{
+    return dialog.derivation();
+}
+
 bool PasswordFlow::isAsking() const
 {
     return dialog.isVisible();

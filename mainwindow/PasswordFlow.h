@@ -1,5 +1,7 @@
 #pragma once
 
+#include "encryption/KeyDerivation.h"
+
 #include <QString>
 
 class PasswordPrompt;
@@ -26,6 +28,8 @@ public:
     // Only the dialog, while the operation's outcome has yet to be told.
     void clearPassword();
     [[nodiscard]] bool isAsking() const;
+    // What the dialog chose to write a new file with; read it before end().
+    [[nodiscard]] KeyDerivation derivation() const;
     // What the status bar says while the operation runs.
     [[nodiscard]] const QString& status() const { return shown; }
 

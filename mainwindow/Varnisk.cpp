@@ -224,6 +224,9 @@ void Varnisk::textModificationChanged(bool change)
     title += documentName.isEmpty() ? tr("NoName") : documentName;
     if (change)
         title += QLatin1Char('*');
+    // A task bar shows the title: a locked window must not look like an open document.
+    if (isLocked())
+        title += tr(" (locked)");
     setWindowTitle(title);
 }
 
@@ -239,7 +242,7 @@ void Varnisk::closeEvent(QCloseEvent* event)
     // A window whose operation still waits for a password stays open: closing it would drop
     // that operation (a Save As among them) half-way.
     if (openFlow.isAsking() || decryptFlow.isAsking() || saveAsFlow.isAsking() ||
-        encryptFlow.isAsking() || maybeSave() != QMessageBox::No) {
+        encryptFlow.isAsking() || merge.isAsking() || maybeSave() != QMessageBox::No) {
         event->ignore();
         return;
     }

@@ -3,6 +3,7 @@
 #include "dialogs/PasswordConfirmDialog.h"
 #include "dialogs/PasswordDialog.h"
 #include "documents/DocumentStore.h"
+#include "mainwindow/DocumentMerge.h"
 #include "mainwindow/FileEncryption.h"
 #include "mainwindow/PasswordFlow.h"
 #include "mainwindow/TypeSelectionKey.h"
@@ -33,9 +34,9 @@ class VarniskClass;
 // The editor window: one secrets document in a plain-text editor, the actions that open, save,
 // encrypt and decrypt files, and Type Selection into the window behind. The window holds the
 // document's name and password and the password slots of its operations, and delegates: the
-// document on disk to its DocumentStore, the sealed text of a locked window to its WindowLock,
-// the two halves of each password operation to a PasswordFlow, Encrypt and Decrypt File's work
-// to its FileEncryption.
+// document on disk to its DocumentStore, merging another version of it to its DocumentMerge, the
+// sealed text of a locked window to its WindowLock, the two halves of each password operation to
+// a PasswordFlow, Encrypt and Decrypt File's work to its FileEncryption.
 class Varnisk : public QMainWindow
 {
     Q_OBJECT
@@ -109,7 +110,8 @@ private:
     bool saveAsAndWait();
     void startNewDocument();
     void openSecrets(const QString& path);
-    void openDocument();
+    // True when the password may have been wrong, and so is worth asking again.
+    bool openDocument();
     bool named() const { return !documentDir.isEmpty() && !documentName.isEmpty(); }
     QString documentPath() const;
     // How a save ended.
@@ -119,6 +121,7 @@ private:
         Failed,    // the user was told why; the document stays modified
         Cancelled, // the user cancelled the changed-on-disk question: nothing was written
         SaveAs,    // the user chose to save under another name instead
+        Merged,    // the user chose to merge the version on disk into the editor: nothing written
     };
     // Saves the document (the editor's text, or `sealedImage`) to its own path (it must have
     // one): asks first when the file there is no longer the version this window last opened or
@@ -150,6 +153,7 @@ private:
     SecureStringHolder documentPassword;
     DocumentStore document{documentPassword};
     WindowLock windowLock;
+    DocumentMerge merge{*this, document, documentPassword, windowLock};
 
     SecureStringHolder openPassword;
     PasswordDialog openPasswordDialog;

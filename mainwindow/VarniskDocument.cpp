@@ -1,13 +1,16 @@
 // The secrets document's life cycle: New, Open, Save, Save As and the "Save changes?" question,
-// and the recovery files of a program ended by a signal.
+// the merges they offer, and the recovery files of a program ended by a signal.
 #include "Varnisk.h"
 
 #include "dialogs/DocumentQuestions.h"
 #include "dialogs/FindDialog.h"
+#include "dialogs/MergeQuestions.h"
 #include "dialogs/MessageBoxes.h"
+#include "documents/ConflictCopies.h"
 #include "encryption/StreamCipher.h"
 #include "files/CryptoFile.h"
 #include "mainwindow/BusyCursor.h"
+#include "mainwindow/EditorText.h"
 #include "mainwindow/MemoryCheck.h"
 #include "mainwindow/TracelessFileDialog.h"
 #include "messages/OutcomeMessage.h"
@@ -26,16 +29,6 @@
 namespace {
 
 using Operation = OutcomeMessage::Operation;
-
-// The editor's text as a save writes it: fresh UTF-8 bytes, whose caller wipes them after use.
-QByteArray editorText(const QPlainTextEdit& editor)
-{
-    // toPlainText() gives a fresh copy of the text, so both copies can be wiped after use.
-    QString plain = editor.toPlainText();
-    QByteArray text = plain.toUtf8();
-    secureWipe(plain);
-    return text;
-}
 
 // Offers the unsaved changes that the recovery files of the document at `path` kept, newest
 // first, those not older than the version `read`; on Recover, `plain` becomes the recovered text
@@ -71,6 +64,15 @@ bool offerRecovery(Varnisk* window, const QString& path, const FileIdentity& rea
     return false;
 }
 
+// The file names of `paths`.
+QStringList names(const QStringList& paths)
+{
+    QStringList names;
+    for (const QString& path : paths)
+        names << QFileInfo(path).fileName();
+    return names;
+}
+
 } // namespace
 
 int Varnisk::maybeSave()
@@ -84,9 +86,11 @@ int Varnisk::maybeSave()
             return QMessageBox::Cancel;
         if (!ui->seTextEdit->document()->isModified())
             return QMessageBox::No;
-        const int answer =
-            QMessageBox::question(this, QStringLiteral("Varnisk"), tr("Save changes?"),
-                                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        // Named as the password dialogs name their file: several windows may ask at once.
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Varnisk"), tr("Save changes?"),
+                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, this);
+        question.setInformativeText(MessageBoxes::fileLine(named() ? documentName : tr("NoName")));
+        const int answer = question.exec();
         if (answer == QMessageBox::No)
             return QMessageBox::No;
         // Anything else is a Cancel, a box that a lock closed included.
@@ -101,7 +105,9 @@ int Varnisk::maybeSave()
         const SaveOutcome saved = !named()     ? SaveOutcome::SaveAs
                                   : isLocked() ? saveDocument(&windowLock.sealed().image(), false)
                                                : saveDocument();
-        if (saved == SaveOutcome::Cancelled || (saved == SaveOutcome::SaveAs && !saveAsAndWait()))
+        // After a merge the user looks at the result first.
+        if (saved == SaveOutcome::Cancelled || saved == SaveOutcome::Merged ||
+            (saved == SaveOutcome::SaveAs && !saveAsAndWait()))
             return QMessageBox::Cancel;
     }
 }
@@ -114,6 +120,7 @@ bool Varnisk::saveAsAndWait()
     if (path.isEmpty())
         return false;
     saveAsBase = FileIdentity::ofPath(path);
+    saveAsPasswordDialog.setDerivation(document.derivation());
     // finished(int) runs saveSecretsAsContinued, which writes the document, before this returns.
     return saveAsFlow.beginAndWait(path, tr("Saving: ") + QFileInfo(path).fileName());
 }
@@ -130,7 +137,9 @@ void Varnisk::startNewDocument()
     secureClear(documentPassword.string());
     documentName.clear();
     documentDir.clear();
+    merge.forget();
     document.setBase(FileIdentity(), false);
+    document.setDerivation(KeyDerivation::Pbkdf2);
     ui->seTextEdit->clear();
     ui->seTextEdit->document()->setModified(false);
     textModificationChanged(false);
@@ -162,35 +171,41 @@ void Varnisk::openSecrets(const QString& path)
 
 void Varnisk::openSecretsContinued(int result)
 {
+    bool askAgain = false;
     if (result == QDialog::Accepted) {
         try {
-            openDocument();
+            askAgain = openDocument();
         } catch (const std::bad_alloc&) {
             // Only our own buffers: the editor is given a text only once there is room for it.
             MessageBoxes::report(this, Result::outOfMemory(), Operation::Decrypt);
         }
     }
+    const QString status = openFlow.status();
     openFlow.end();
+    // A mistyped password does not drop the Open: the same file asks again until cancelled.
+    if (askAgain && !isLocked())
+        openFlow.begin(openFileName, status);
 }
 
-void Varnisk::openDocument()
+bool Varnisk::openDocument()
 {
     QByteArray plain;
     FileIdentity read;
+    KeyDerivation derivation = KeyDerivation::Pbkdf2;
     // A large document takes seconds to decrypt and above all to lay out, while the window
     // cannot repaint or take input.
     BusyCursor busy;
-    const Result opened = DocumentStore::read(openFileName, openPassword, plain, read);
+    const Result opened = DocumentStore::read(openFileName, openPassword, plain, read, derivation);
     busy.end();
     if (!opened.ok()) {
         MessageBoxes::report(this, opened, Operation::Decrypt);
-        return;
+        return opened.mayBeWrongPassword();
     }
     // Another window may have opened it while this one asked for the password.
     if (Varnisk* other = windowShowing(openFileName); other != nullptr && other != this) {
         secureWipe(plain);
         other->bringToFront();
-        return;
+        return false;
     }
     // A save replaces the file at the document's path; a document opened through a link is
     // saved where it really lives, and the link keeps leading there.
@@ -207,7 +222,15 @@ void Varnisk::openDocument()
          !DocumentQuestions::openBeforeZeroByte(this, QFileInfo(openFileName).fileName())) ||
         isLocked()) {
         secureWipe(plain);
-        return;
+        return false;
+    }
+    const QStringList copies = ConflictCopies::beside(info.absoluteFilePath());
+    const MergeQuestions::CopiesAnswer merging =
+        copies.isEmpty() ? MergeQuestions::CopiesAnswer::OpenAlone
+                         : MergeQuestions::conflictCopies(this, info.fileName(), names(copies));
+    if (merging == MergeQuestions::CopiesAnswer::Cancel || isLocked()) {
+        secureWipe(plain);
+        return false;
     }
     // The text ends at the first zero byte, as a C string would.
     const int zero = plain.indexOf('\0');
@@ -215,7 +238,7 @@ void Varnisk::openDocument()
     if (!MemoryCheck::roomForText(length)) {
         secureWipe(plain);
         MessageBoxes::report(this, Result::outOfMemory(), Operation::Decrypt);
-        return;
+        return false;
     }
     BusyCursor layingOut;
     // The decoded string is not wiped here: the editor's document may go on sharing its buffer.
@@ -225,13 +248,26 @@ void Varnisk::openDocument()
     documentPassword.string() = openPassword.string();
     documentName = info.fileName();
     documentDir = info.absolutePath();
+    merge.forget();
     document.setBase(base, base == read);
     document.offered(offered);
+    document.setDerivation(derivation);
+    // What a merge needs of the base, which for a recovered text only the file can give.
+    if (recovered) {
+        merge.rereadBase(documentPath());
+    } else {
+        QByteArray shown = EditorText::of(*ui->seTextEdit);
+        document.keepBaseText(shown);
+        secureWipe(shown);
+    }
     // Recovered text is not on disk yet: it shows as modified, so closing still asks.
     ui->seTextEdit->document()->setModified(recovered);
     textModificationChanged(recovered);
     if (findDialog != nullptr)
         findDialog->forgetSearchText();
+    if (merging == MergeQuestions::CopiesAnswer::Merge)
+        merge.mergeCopies(*ui->seTextEdit, documentPath(), copies);
+    return false;
 }
 
 QString Varnisk::documentPath() const
@@ -260,32 +296,43 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
         if (onDisk != expected) {
             // Another program (or another window) wrote or removed the file since this window
             // last read or wrote it: its version would be lost without a word.
+            // Merge only from the window's own Save, with the editor's text.
             switch (DocumentQuestions::changedOnDisk(this, documentName, !onDisk.exists(),
-                                                     offerSaveAs)) {
+                                                     offerSaveAs, sealedImage == nullptr)) {
             case DocumentQuestions::ChangedAnswer::Cancel:
                 return SaveOutcome::Cancelled;
             case DocumentQuestions::ChangedAnswer::SaveAs:
                 return SaveOutcome::SaveAs;
+            case DocumentQuestions::ChangedAnswer::Merge:
+                return merge.mergeChangedFile(*ui->seTextEdit, path) ? SaveOutcome::Merged
+                                                                     : SaveOutcome::Cancelled;
             case DocumentQuestions::ChangedAnswer::Overwrite:
                 expected = onDisk;
                 break;
             }
         }
         WriteResult written;
+        // A large document takes a noticeable while to encrypt and sync.
+        BusyCursor busy;
         if (sealedImage != nullptr) {
             written = document.save(path, *sealedImage, DocumentStore::Content::Sealed, expected);
         } else {
             QByteArray text;
             try {
-                text = editorText(*ui->seTextEdit);
-                written = document.save(path, text, DocumentStore::Content::Text, expected);
+                text = EditorText::of(*ui->seTextEdit);
+                written = merge.readyToSave(text, documentName, !offerSaveAs)
+                              ? document.save(path, text, DocumentStore::Content::Text, expected)
+                              : WriteResult(Result{Result::Outcome::Cancelled, {}});
             } catch (const std::bad_alloc&) {
                 written = Result::outOfMemory();
             }
             secureWipe(text);
         }
+        busy.end();
         if (written.outcome == Result::Outcome::Changed)
             continue; // changed once more while it was written: ask again
+        if (written.outcome == Result::Outcome::Cancelled)
+            return SaveOutcome::Cancelled;
         if (!written.ok()) {
             // The document stays modified, so closing the window still asks to save it.
             MessageBoxes::report(this, written, Operation::Encrypt);
@@ -293,6 +340,8 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
         }
         ui->seTextEdit->document()->setModified(false);
         textModificationChanged(false);
+        if (sealedImage == nullptr)
+            merge.saved(documentName);
         // The save holds; what became of the version before is told where it does not stop
         // anyone (an empty note clears an older one).
         const QString backup = QFileInfo(DocumentStore::backupPathFor(path)).fileName();
@@ -319,6 +368,8 @@ void Varnisk::aSaveAs()
     if (path.isEmpty())
         return;
     saveAsBase = FileIdentity::ofPath(path);
+    // A document in version 6 is offered to stay there.
+    saveAsPasswordDialog.setDerivation(document.derivation());
     saveAsFlow.begin(path, tr("Saving: ") + QFileInfo(path).fileName());
 }
 
@@ -333,10 +384,13 @@ void Varnisk::saveSecretsAsContinued(int result)
         if (!sameDocument) {
             document.setBase(saveAsBase, false);
             document.offered({});
-        } else if (!secureEqual(documentPassword.string(), saveAsPassword.string()))
+            merge.forget();
+        } else if (!secureEqual(documentPassword.string(), saveAsPassword.string())) {
             document.passwordChanged();
+        }
         secureClear(documentPassword.string());
         documentPassword.string() = saveAsPassword.string();
+        document.setDerivation(saveAsPasswordDialog.derivation());
         documentName = info.fileName();
         documentDir = info.absolutePath();
         // The next Save writes to the new name even if this write fails: the title says so.
@@ -363,7 +417,7 @@ bool Varnisk::writeRecovery()
             result = document.writeRecovery(documentPath(), windowLock.sealed().image(),
                                             DocumentStore::Content::Sealed, path);
         } else {
-            QByteArray text = editorText(*ui->seTextEdit);
+            QByteArray text = EditorText::of(*ui->seTextEdit);
             result =
                 document.writeRecovery(documentPath(), text, DocumentStore::Content::Text, path);
             secureWipe(text);

@@ -69,7 +69,7 @@ void Varnisk::aDecrypt()
 
 void Varnisk::decryptFile(const QString& fileName)
 {
-    decryptFlow.begin(fileName, tr("Decrypting: ") + QFileInfo(fileName).fileName());
+    fileEncryption.beginDecryption(fileName);
 }
 
 void Varnisk::decryptFileContinued(int result)

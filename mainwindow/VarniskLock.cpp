@@ -29,8 +29,10 @@ bool Varnisk::lock()
         findDialog = nullptr;
     }
     windowSystem->restoreKeyboard();
-    // Sealed exactly as a Save would write it, so closing while locked can write this image.
-    if (!windowLock.seal(*ui->seTextEdit, named() ? &documentPassword : nullptr).ok()) {
+    // Sealed exactly as a Save would write it, in the document's format, so closing while locked
+    // can write this image.
+    const SecureStringHolder* key = named() ? &documentPassword : nullptr;
+    if (!windowLock.seal(*ui->seTextEdit, key, document.derivation()).ok()) {
         // Nothing is wiped that could not come back; no box, which would wait for an answer.
         ui->statusBar->showMessage(tr("The document could not be locked!"), 0);
         return false;
@@ -38,6 +40,7 @@ bool Varnisk::lock()
     // What the window put on the clipboard goes, as when it closes.
     clipboardGuard->windowClosing();
     textModificationChanged(ui->seTextEdit->document()->isModified());
+    merge.locked();
     secureClear(documentPassword.string());
     fileEncryption.hold();
     showLockPage(true);
@@ -85,6 +88,8 @@ bool Varnisk::unlock(const SecureStringHolder* password)
     }
     showLockPage(false);
     textModificationChanged(ui->seTextEdit->document()->isModified());
+    if (named())
+        merge.rereadBase(documentPath());
     LockController::instance().lockStateChanged();
     // What waited for the unlock: the end of a file operation, then files from outside.
     if (!fileEncryption.release() && !fileEncryption.operation().isRunning())

@@ -16,6 +16,26 @@ namespace {
 
 constexpr int focusWaitMs = 250;
 
+// A text that names characters of the secret: the only ones the layout lacks, which the user
+// needs to know.
+QString typingFailure(const WindowSystem::Refusal& refusal)
+{
+    switch (refusal.reason) {
+    case WindowSystem::Refusal::NoWindow:
+        return Varnisk::tr("No Window found for typing!");
+    case WindowSystem::Refusal::DesktopRefused:
+        return Varnisk::tr("The desktop did not allow Varnisk to type.");
+    case WindowSystem::Refusal::NotOnLayout:
+        return Varnisk::tr("Error typing!") + QLatin1Char('\n') +
+               Varnisk::tr("The keyboard layout has no key for: %1").arg(refusal.characters);
+    case WindowSystem::Refusal::CapsLock:
+        return Varnisk::tr("Error typing!") + QLatin1Char('\n') + Varnisk::tr("Caps Lock is on.");
+    case WindowSystem::Refusal::None:
+        break;
+    }
+    return Varnisk::tr("Error typing!");
+}
+
 } // namespace
 
 void Varnisk::setWindowSystem(std::shared_ptr<WindowSystem> system)
@@ -84,8 +104,12 @@ void Varnisk::typeSelection(TypeSelectionKey key)
     // The records and the text are the secret itself.
     records.fill(Record());
     secureWipe(text);
-    if (sent != records.size())
-        MessageBoxes::critical(this, tr("Error typing!"));
+    if (sent != records.size()) {
+        WindowSystem::Refusal refusal = windowSystem->refusal();
+        const QString message = typingFailure(refusal);
+        secureWipe(refusal.characters);
+        MessageBoxes::critical(this, message);
+    }
 
     if (trailing != 0) {
         windowSystem->sleep(focusWaitMs);

@@ -15,7 +15,8 @@
 #include <new>
 #include <utility>
 
-Result WindowLock::seal(QPlainTextEdit& editor, const SecureStringHolder* key)
+Result WindowLock::seal(QPlainTextEdit& editor, const SecureStringHolder* key,
+                        KeyDerivation derivation)
 {
     if (locked)
         return {};
@@ -24,7 +25,7 @@ Result WindowLock::seal(QPlainTextEdit& editor, const SecureStringHolder* key)
         QString plain = editor.toPlainText();
         QByteArray text = plain.toUtf8();
         secureWipe(plain);
-        sealedNow = sealedText.seal(text, key);
+        sealedNow = sealedText.seal(text, key, derivation);
         secureWipe(text);
     } catch (const std::bad_alloc&) {
         sealedNow = Result::outOfMemory();

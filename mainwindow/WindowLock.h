@@ -16,9 +16,11 @@ class WindowLock
 {
 public:
     [[nodiscard]] bool isLocked() const { return locked; }
-    // Seals the editor's text under `password` (null: under a random key of its own, for a
-    // document that has no password yet) and empties the editor. Nothing changes on a failure.
-    Result seal(QPlainTextEdit& editor, const SecureStringHolder* password);
+    // Seals the editor's text under `password` in the document's format (`derivation`), or
+    // under a random key of its own (null: a document that has no password yet), and empties the
+    // editor. Nothing changes on a failure.
+    Result seal(QPlainTextEdit& editor, const SecureStringHolder* password,
+                KeyDerivation derivation = KeyDerivation::Pbkdf2);
     // Unseals with `password` (null for a text sealed under its own key) and puts the text back
     // where it was. Every failure to decrypt is a wrong password; a text too large for the editor
     // to hold stays sealed (OutOfMemory).

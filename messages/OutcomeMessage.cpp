@@ -35,8 +35,10 @@ QString OutcomeMessage::text(const Result& result, Operation operation)
     case Outcome::VersionTooOld:
         return QCoreApplication::translate("Varnisk", "File-Version < 4!");
     case Outcome::VersionTooNew:
+        // The version byte of a file that is no Varnisk file is just its first byte.
         return QCoreApplication::translate(
-            "Varnisk", "File-Version > 5: this file was written by a newer version of Varnisk!");
+            "Varnisk",
+            "This file is not a Varnisk file, or was written by a newer version of Varnisk!");
     case Outcome::Failed:
         if (operation == Operation::Encrypt)
             return writeFailure + reason(result.detail);

@@ -27,24 +27,28 @@ QVector<QByteArray> wordList(PassphraseGenerator::Language language)
     return words;
 }
 
-// A uniform index below listSize, or -1 when the random source failed. Two random bytes give
-// 65,536 values; those from the last incomplete run of listSize are drawn again, so that no
-// word comes up more often than another.
-int randomIndex()
+// Two random bytes from OpenSSL.
+bool randomBytes(unsigned& value)
 {
-    constexpr unsigned limit = 65536 - 65536 % listSize;
     unsigned char bytes[2];
-    unsigned value = limit;
-    while (value >= limit) {
-        if (RAND_bytes(bytes, sizeof bytes) != 1)
-            return -1;
-        value = (unsigned{bytes[0]} << 8) | bytes[1];
-    }
+    const bool drawn = RAND_bytes(bytes, sizeof bytes) == 1;
+    value = (unsigned{bytes[0]} << 8) | bytes[1];
     OPENSSL_cleanse(bytes, sizeof bytes);
-    return static_cast<int>(value % listSize);
+    return drawn;
 }
 
 } // namespace
+
+int PassphraseGenerator::uniformIndex(bool (*draw)(unsigned& value))
+{
+    constexpr unsigned limit = 65536 - 65536 % listSize;
+    unsigned value = limit;
+    while (value >= limit) {
+        if (!draw(value))
+            return -1;
+    }
+    return static_cast<int>(value % listSize);
+}
 
 PassphraseGenerator::Language PassphraseGenerator::languageOf(const QLocale& locale)
 {
@@ -71,7 +75,7 @@ bool PassphraseGenerator::generate(SecureString& passphrase, int words, Language
         return false;
     passphrase.reserve(static_cast<std::size_t>(words) * 10);
     for (int i = 0; i < words; ++i) {
-        const int index = randomIndex();
+        const int index = uniformIndex(randomBytes);
         if (index < 0) {
             secureClear(passphrase);
             return false;

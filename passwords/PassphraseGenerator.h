@@ -35,4 +35,9 @@ public:
 
     // The user's words for a failed generate().
     static QString failureText();
+
+    // A uniform index into a list of 7,776 words from `draw`, which gives a random 16-bit value
+    // (false when the random source failed): -1 then. Values from the last incomplete run of
+    // 7,776 are drawn again, so that no word comes up more often than another.
+    static int uniformIndex(bool (*draw)(unsigned& value));
 };

@@ -102,7 +102,13 @@ bool foldInto(const SecureString& password, SecureString& out)
 
 } // namespace
 
-PasswordStrength PasswordStrength::estimate(const SecureString& password, const QString& filePath)
+double PasswordStrength::guessesPerSecond(KeyDerivation derivation)
+{
+    return derivation == KeyDerivation::Argon2id ? 1e4 : 1e7;
+}
+
+PasswordStrength PasswordStrength::estimate(const SecureString& password, const QString& filePath,
+                                            KeyDerivation derivation)
 {
     // The user words, in lower case as zxcvbn compares them: the file's name without its
     // suffixes, plain and folded, and the program's name.
@@ -124,12 +130,13 @@ PasswordStrength PasswordStrength::estimate(const SecureString& password, const 
             bits, ZxcvbnMatch(foldedPassword.string().c_str(), userDictionary.data(), nullptr));
     // zxcvbn's working copies of the password's pieces lie in its dead stack frames.
     secureWipeStack();
-    return PasswordStrength(password.empty() ? 0.0 : bits, password.empty());
+    return PasswordStrength(password.empty() ? 0.0 : bits, password.empty(),
+                            guessesPerSecond(derivation));
 }
 
 double PasswordStrength::seconds() const
 {
-    return std::exp2(entropyBits) / guessesPerSecond;
+    return std::exp2(entropyBits) / rate;
 }
 
 PasswordStrength::Tier PasswordStrength::tier() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QVector>
 #include <QtGlobal>
 
@@ -26,6 +27,22 @@ public:
         Key key = NoNamedKey;
         bool keyUp = false;
         quintptr extraInfo = 0;
+    };
+
+    // Why the last typing delivered nothing, where a layer knows more than that the keys did
+    // not arrive.
+    struct Refusal
+    {
+        enum Reason : quint8
+        {
+            None,
+            NoWindow,       // no other window took the focus
+            DesktopRefused, // the desktop did not allow the keys
+            NotOnLayout,    // the keyboard layout lacks `characters`
+            CapsLock        // it would change what arrives
+        };
+        Reason reason = None;
+        QString characters;
     };
 
     virtual ~WindowSystem() = default;
@@ -56,4 +73,5 @@ public:
         Q_UNUSED(window)
         return false;
     }
+    virtual Refusal refusal() const { return {}; }
 };

@@ -120,8 +120,9 @@ private slots:
     void newAndShow_data();
     void newAndShow();
     void passwordOnAnotherDescriptor();
-    void showCutsAtZeroByte();
+    void showKeepsZeroByte();
     void imageNamedByItsFirstBytes();
+    void formatVersion6();
 
     void failedDecryptionKeepsTarget_data();
     void failedDecryptionKeepsTarget();
@@ -264,12 +265,13 @@ void TestCli::passwordOnAnotherDescriptor()
     QCOMPARE(shown.out, QByteArray("text from stdin\n"));
 }
 
-void TestCli::showCutsAtZeroByte()
+void TestCli::showKeepsZeroByte()
 {
+    // A foreign or crafted document: a filter gets every byte, not just those before the zero.
     QVERIFY(TestSupport::encryptToFile(path("doc.stxt"), QByteArray("visible\0hidden", 14), "pw"));
     const ProcessResult shown = runWithPassword({"show", path("doc.stxt")}, "pw");
     QCOMPARE(shown.exitCode, 0);
-    QCOMPARE(shown.out, QByteArray("visible"));
+    QCOMPARE(shown.out, QByteArray("visible\0hidden", 14));
 
     // "new" refuses such a text instead of storing what the editor could never show.
     const ProcessResult created =
@@ -287,29 +289,83 @@ void TestCli::imageNamedByItsFirstBytes()
     QCOMPARE(readFile(path("photo.png")), png);
 }
 
+void TestCli::formatVersion6()
+{
+    // A version-6 document, which an independent implementation opens and `info` describes
+    // without a password; the warning counts guesses at Argon2id's rate.
+    const ProcessResult created =
+        runWithPassword({"new", "--kdf", "argon2id", path("notes.stxt")}, "sommer2024", "pin\n");
+    QCOMPARE(created.exitCode, 0);
+    QCOMPARE(created.err, QByteArray("Warning: One graphics card would guess this password in "
+                                     "about 55 seconds. (\"varnisk-cli passphrase\" makes a "
+                                     "strong one.)\n"));
+    const OpensslStream::Record record =
+        OpensslStream::open(readFile(path("notes.stxt")), "sommer2024");
+    QVERIFY(record.ok);
+    QCOMPARE(record.data, QByteArray("pin\n"));
+    const ProcessResult info = TestSupport::run(cli(), {"info", path("notes.stxt")});
+    QCOMPARE(info.exitCode, 0);
+    QCOMPARE(info.out, QByteArray("format version: 6\nkey derivation: Argon2id (version 1.3), "
+                                  "memory 262144 KiB, passes 3, lanes 2\n"));
+    const ProcessResult shown = runWithPassword({"show", path("notes.stxt")}, "sommer2024");
+    QCOMPARE(shown.exitCode, 0);
+    QCOMPARE(shown.out, QByteArray("pin\n"));
+
+    // --kdf pbkdf2 is the default, version 5.
+    writeFile(path("plain"), "data");
+    QCOMPARE(runWithPassword({"encrypt", "--kdf", "pbkdf2", "-q", path("plain")}, "pw").exitCode,
+             0);
+    QCOMPARE(TestSupport::run(cli(), {"info", path("plain.sdat")}).out,
+             QByteArray("format version: 5\nkey derivation: PBKDF2-HMAC-SHA1, 1000 iterations\n"));
+}
+
 void TestCli::failedDecryptionKeepsTarget_data()
 {
     QTest::addColumn<QByteArray>("stream"); // empty: the input file is missing
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<int>("memoryLimit"); // address space in MiB; 0: none
 
     const QByteArray good = streamByOpenssl(randomBytes(3000), "right");
     const QStringList decrypt = {"decrypt", "--force", "-o", "target"};
     const QStringList show = {"show"};
     const QByteArray wrong = "Wrong password";
+    const QByteArray damaged = "Wrong password or corrupted File!\nError-Message: ";
 
-    QTest::newRow("show, wrong password") << good << show << 1 << wrong;
+    QTest::newRow("show, wrong password") << good << show << 1 << wrong << 0;
     QTest::newRow("spoilt digest") << streamByOpenssl(randomBytes(3000), "pw", true) << decrypt << 1
-                                   << QByteArray("Wrong password!\n");
-    QTest::newRow("truncated salt") << good.left(10) << decrypt << 1
-                                    << QByteArray("Wrong password or corrupted File!\n"
-                                                  "Error-Message: unexpected end of input\n");
-    QTest::newRow("version 6, show")
-        << QByteArray("\x06\x01") + good.mid(2) << show << 1
-        << QByteArray("File-Version > 5: this file was written by a newer version of Varnisk!\n");
+                                   << QByteArray("Wrong password!\n") << 0;
+    QTest::newRow("truncated salt")
+        << good.left(10) << decrypt << 1 << damaged + "unexpected end of input\n"
+        << 0;
+    QTest::newRow("version 7, show")
+        << QByteArray("\x07\x02") + good.mid(2) << show << 1
+        << QByteArray("This file is not a Varnisk file, or was written by a newer version of "
+                      "Varnisk!\n")
+        << 0;
+    QTest::newRow("a PNG image, show")
+        << QByteArray("\x89PNG\r\n\x1a\n") + randomBytes(100) << show << 1
+        << QByteArray("This file is not a Varnisk file, or was written by a newer version of "
+                      "Varnisk!\n")
+        << 0;
     QTest::newRow("missing file") << QByteArray() << decrypt << 3
-                                  << QByteArray("File does not exsist!\n");
+                                  << QByteArray("File does not exsist!\n") << 0;
+    const QByteArray record = OpensslStream::record("\x00", randomBytes(100));
+    QTest::newRow("version 6, wrong password")
+        << OpensslStream::argon2Stream("right", record, 64, 1, 1) << decrypt << 1 << wrong << 0;
+    // The costs are refused before anything is allocated for them; costs within the limits that
+    // the system cannot give memory for are a failure to allocate.
+    const auto costing = [&](quint32 memoryKiB) {
+        return "\x06\x02" + OpensslStream::littleEndian64(memoryKiB).left(4) +
+               QByteArray("\x01\x00\x00\x00\x01", 5) + good.mid(2);
+    };
+    QTest::newRow("version 6, memory 1 GiB + 1 KiB, 200 MiB address space")
+        << costing(1048577) << decrypt << 1 << damaged + "invalid header data\n"
+        << 200;
+    QTest::newRow("version 6, memory 1 GiB, 200 MiB address space")
+        << costing(1048576) << decrypt << 3
+        << QByteArray("Not enough memory!\nError-Message: Cannot allocate memory\n") << 200;
 }
 
 void TestCli::failedDecryptionKeepsTarget()
@@ -318,6 +374,11 @@ void TestCli::failedDecryptionKeepsTarget()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, message);
+    QFETCH(int, memoryLimit);
+#ifdef VARNISK_SANITIZER_BUILD
+    if (memoryLimit > 0)
+        QSKIP("a sanitizer's shadow memory does not fit in a small address space");
+#endif
 
     if (!stream.isEmpty())
         writeFile(path("in.sdat"), stream);
@@ -325,7 +386,16 @@ void TestCli::failedDecryptionKeepsTarget()
     const QStringList before = entries(dir->path());
     QDir::setCurrent(dir->path());
 
-    const ProcessResult result = runWithPassword(arguments << path("in.sdat"), "pw");
+    arguments << path("in.sdat") << "--password-fd"
+              << "0";
+    const ProcessResult result =
+        memoryLimit == 0
+            ? TestSupport::run(cli(), arguments, "pw\n")
+            : TestSupport::run(
+                  "prlimit",
+                  QStringList{QStringLiteral("--as=%1").arg(memoryLimit << 20), "--", cli()} +
+                      arguments,
+                  "pw\n");
     QCOMPARE(result.exitCode, exitCode);
     QVERIFY2(result.err.startsWith(message), result.err.constData());
     QVERIFY(result.out.isEmpty());
@@ -563,6 +633,8 @@ void TestCli::usage_data()
         "--words needs a number from 6 to 20");
     row("passphrase with a file", {"passphrase", "a"}, 2, "passphrase takes no file");
     row("words for encrypt", {"encrypt", "a", "--words", "7"}, 2, "--words is for passphrase only");
+    row("kdf for show", {"show", "a.stxt", "--kdf", "argon2id"}, 2, "--kdf is for encrypt and new");
+    row("unknown kdf", {"new", "a.stxt", "--kdf", "scrypt"}, 2, "--kdf needs pbkdf2 or argon2id");
 }
 
 void TestCli::usage()

@@ -111,7 +111,7 @@ void TestCryptoFile::failureKeepsTarget_data()
     QTest::newRow("truncated") << "truncate" << true
                                << QList<Outcome>{Outcome::Failed, Outcome::WrongPassword};
     QTest::newRow("version 3") << "\x03" << true << QList<Outcome>{Outcome::VersionTooOld};
-    QTest::newRow("version 6") << "\x06" << false << QList<Outcome>{Outcome::VersionTooNew};
+    QTest::newRow("version 7") << "\x07" << false << QList<Outcome>{Outcome::VersionTooNew};
 }
 
 void TestCryptoFile::failureKeepsTarget()

@@ -5,6 +5,7 @@
 
 #include "OpensslStream.h"
 #include "TestSupport.h"
+#include "encryption/Argon2id.h"
 #include "encryption/EncryptedStream.h"
 #include "encryption/StreamCancelled.h"
 #include "encryption/StreamOutputError.h"
@@ -102,7 +103,8 @@ struct Outcome
 };
 
 Outcome run(bool encrypting, QIODevice& input, quint64 length, const QByteArray& password,
-            qint64 writeLimit = -1, StreamProgress* progress = nullptr)
+            qint64 writeLimit = -1, StreamProgress* progress = nullptr,
+            KeyDerivation derivation = KeyDerivation::Pbkdf2)
 {
     SecureStringHolder holder;
     TestSupport::setPassword(holder, password);
@@ -114,7 +116,7 @@ Outcome run(bool encrypting, QIODevice& input, quint64 length, const QByteArray&
     Outcome outcome;
     try {
         if (encrypting)
-            encryptStream(in, length, out, holder, progress);
+            encryptStream(in, length, out, holder, progress, derivation);
         else
             outcome.result = decryptStream(in, out, holder, progress);
     } catch (const StreamCancelled&) {
@@ -127,10 +129,12 @@ Outcome run(bool encrypting, QIODevice& input, quint64 length, const QByteArray&
     return outcome;
 }
 
-QByteArray encrypt(const QByteArray& data, const QByteArray& password)
+QByteArray encrypt(const QByteArray& data, const QByteArray& password,
+                   KeyDerivation derivation = KeyDerivation::Pbkdf2)
 {
     Source source(data);
-    return run(true, source, static_cast<quint64>(data.size()), password).written;
+    return run(true, source, static_cast<quint64>(data.size()), password, -1, nullptr, derivation)
+        .written;
 }
 
 Outcome decrypt(const QByteArray& stream, const QByteArray& password)
@@ -146,12 +150,15 @@ class TestEncryptedStream : public QObject
     Q_OBJECT
 
 private slots:
+    void argon2KnownAnswer();
     void roundTrip_data();
     void roundTrip();
     void wrongLength_data();
     void wrongLength();
     void versionBytes_data();
     void versionBytes();
+    void refusedCosts_data();
+    void refusedCosts();
     void opensslStreams_data();
     void opensslStreams();
     void streamFaults_data();
@@ -159,6 +166,16 @@ private slots:
     void progressAndCancel_data();
     void progressAndCancel();
 };
+
+void TestEncryptedStream::argon2KnownAnswer()
+{
+    // The reference implementation's own test vector for Argon2id v1.3.
+    unsigned char out[32];
+    Argon2id::derive("password", 8, reinterpret_cast<const unsigned char*>("somesalt"), 8,
+                     {65536, 2, 1}, out, sizeof out);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(out), 32).toHex(),
+             QByteArray("09316115d5cf24ed5a15a31a3ba326e5cf32edc24702987c02b6566f61913cf7"));
+}
 
 void TestEncryptedStream::roundTrip_data()
 {
@@ -168,14 +185,20 @@ void TestEncryptedStream::roundTrip_data()
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("writes");
     QTest::addColumn<QList<int>>("sizes"); // all must be seen; empty: not checked
+    QTest::addColumn<bool>("argon2");      // version 6
     QTest::newRow("empty data: 66, 82 and 98 bytes")
-        << QByteArray() << 0 << 60 << QList<int>{66, 82, 98};
+        << QByteArray() << 0 << 60 << QList<int>{66, 82, 98} << false;
     QTest::newRow("1 byte, ascii: K varies")
-        << QByteArray("correct horse") << 1 << 8 << QList<int>();
-    QTest::newRow("a piece less one") << QByteArray("secret") << chunk - 1 << 2 << QList<int>();
-    QTest::newRow("a piece, empty password") << QByteArray() << chunk << 2 << QList<int>();
-    QTest::newRow("a piece and one, utf-8") << unicodePassword << chunk + 1 << 2 << QList<int>();
-    QTest::newRow("five pieces and one") << QByteArray("pw") << 5 * chunk + 1 << 2 << QList<int>();
+        << QByteArray("correct horse") << 1 << 8 << QList<int>() << false;
+    QTest::newRow("a piece less one")
+        << QByteArray("secret") << chunk - 1 << 2 << QList<int>() << false;
+    QTest::newRow("a piece, empty password") << QByteArray() << chunk << 2 << QList<int>() << false;
+    QTest::newRow("a piece and one, utf-8")
+        << unicodePassword << chunk + 1 << 2 << QList<int>() << false;
+    QTest::newRow("five pieces and one")
+        << QByteArray("pw") << 5 * chunk + 1 << 2 << QList<int>() << false;
+    QTest::newRow("version 6, a piece and one, utf-8")
+        << unicodePassword << chunk + 1 << 1 << QList<int>() << true;
 }
 
 void TestEncryptedStream::roundTrip()
@@ -184,15 +207,21 @@ void TestEncryptedStream::roundTrip()
     QFETCH(int, length);
     QFETCH(int, writes);
     QFETCH(QList<int>, sizes);
+    QFETCH(bool, argon2);
+    // Version 6 is written with its constant costs: 256 MiB, 3 passes, 2 lanes.
+    const QByteArray header =
+        argon2 ? QByteArray::fromHex("06020000040003000000") + '\x02' : QByteArray("\x05\x01");
+    const int headerSize = header.size() + 16;
     const QByteArray data = randomBytes(length);
     QSet<QByteArray> salts, prefixes, bodies;
     QSet<int> prefixLengths, seenSizes;
     int longPrefixes = 0;
     for (int i = 0; i < writes; ++i) {
-        const QByteArray stream = encrypt(data, password);
-        QCOMPARE(stream.left(2), QByteArray("\x05\x01"));
-        salts.insert(stream.mid(2, 16));
-        bodies.insert(stream.mid(18));
+        const QByteArray stream =
+            encrypt(data, password, argon2 ? KeyDerivation::Argon2id : KeyDerivation::Pbkdf2);
+        QCOMPARE(stream.left(header.size()).toHex(), header.toHex());
+        salts.insert(stream.mid(header.size(), 16));
+        bodies.insert(stream.mid(headerSize));
         seenSizes.insert(stream.size());
         const Outcome back = decrypt(stream, password);
         QCOMPARE(back.error, QString());
@@ -208,7 +237,7 @@ void TestEncryptedStream::roundTrip()
         QVERIFY(record.data == data);
         QCOMPARE(record.digest.toHex(), sha256(record.prefix + data).toHex());
         QVERIFY(record.rest.isEmpty());
-        QCOMPARE(stream.size(), 18 + 16 * ((40 + prefixLength + length) / 16 + 1));
+        QCOMPARE(stream.size(), headerSize + 16 * ((40 + prefixLength + length) / 16 + 1));
         prefixLengths.insert(prefixLength);
         // Short prefixes repeat by chance (two one-byte ones are both just the byte 0).
         if (prefixLength > 4) {
@@ -276,7 +305,8 @@ void TestEncryptedStream::versionBytes_data()
     QTest::newRow("empty input") << QByteArray() << int(DecryptVersionTooOld);
     QTest::newRow("version 0") << QByteArray("\x00\x01", 2) << int(DecryptVersionTooOld);
     QTest::newRow("version 3") << QByteArray("\x03\x01") << int(DecryptVersionTooOld);
-    QTest::newRow("version 6") << QByteArray("\x06\x01") << int(DecryptVersionTooNew);
+    QTest::newRow("version 7, newer than this reader")
+        << QByteArray("\x07\x02") << int(DecryptVersionTooNew);
     QTest::newRow("version 0x80 (negative as signed)")
         << QByteArray("\x80\x01") << int(DecryptVersionTooNew);
 }
@@ -357,6 +387,28 @@ void TestEncryptedStream::opensslStreams_data()
     row("v5 first prefix byte 0xFF: no prefix", 5, "pw", record("\xff", data), -1,
         "invalid header data", "");
 
+    // Version 6: the same record behind a key from Argon2id with the costs its header names:
+    // those written, and the extremes a reader takes (as far as they stay cheap).
+    const auto v6 = [&](const char* name, const QByteArray& password, const QByteArray& plain,
+                        quint32 memoryKiB, quint32 passes, quint8 lanes, int result,
+                        const QByteArray& written) {
+        QTest::newRow(name) << password << argon2Stream(password, plain, memoryKiB, passes, lanes)
+                            << result << QString() << written;
+    };
+    v6("v6 the written costs", unicodePassword, good, 262144, 3, 2, DecryptOk, data);
+    v6("v6 8 KiB, 1 pass, 1 lane", "pw", sized(5 * chunk + 1), 8, 1, 1, DecryptOk, bigData);
+    v6("v6 128 KiB, 32 passes, 16 lanes", {}, good, 128, 32, 16, DecryptOk, data);
+    v6("v6 digest differs", "pw", tampered, 8, 1, 1, failure, {});
+    v6("v6 1 byte after digest", "pw", good + "x", 8, 1, 1, failure, {});
+    const QByteArray small = argon2Stream("pw", good, 8, 1, 1);
+    for (const auto& [name, kept] :
+         QList<QPair<const char*, int>>{{"cut in the costs", 7}, {"cut in the salt", 26}}) {
+        QTest::addRow("v6 %s", name) << QByteArray("pw") << small.left(kept) << -1
+                                     << QStringLiteral("unexpected end of input") << QByteArray();
+    }
+    QTest::newRow("v6 no body") << QByteArray("pw") << small.left(27) << -1
+                                << QStringLiteral("error decrypting final block") << QByteArray();
+
     // Cut short anywhere: in the header, in a block, by a whole block.
     const QByteArray whole = stream(5, "pw", good);
     const QList<QPair<const char*, int>> cuts{{"version byte only", 1},
@@ -399,6 +451,39 @@ void TestEncryptedStream::opensslStreams_data()
     row("v4 digest differs", 4, "pw", tampered, failure, {}, data);
     row("v4 negative total", 4, "pw", littleEndian64(-5) + prefix + data + digest, -1,
         "invalid header data", {});
+}
+
+void TestEncryptedStream::refusedCosts_data()
+{
+    QTest::addColumn<quint32>("memoryKiB");
+    QTest::addColumn<quint32>("passes");
+    QTest::addColumn<int>("lanes");
+    QTest::newRow("memory 1 GiB and 1 KiB") << 1048577u << 1u << 1;
+    QTest::newRow("memory 4 TiB") << 0xffffffffu << 1u << 1;
+    QTest::newRow("memory 7 KiB, 1 lane") << 7u << 1u << 1;
+    QTest::newRow("memory 127 KiB, 16 lanes") << 127u << 1u << 16;
+    QTest::newRow("memory 0") << 0u << 1u << 1;
+    QTest::newRow("passes 0") << 64u << 0u << 1;
+    QTest::newRow("passes 33") << 64u << 33u << 1;
+    QTest::newRow("passes 2^32 - 1") << 64u << 0xffffffffu << 1;
+    QTest::newRow("lanes 0") << 64u << 1u << 0;
+    QTest::newRow("lanes 17") << 1024u << 1u << 17;
+    QTest::newRow("lanes 255") << 4096u << 1u << 255;
+}
+
+void TestEncryptedStream::refusedCosts()
+{
+    QFETCH(quint32, memoryKiB);
+    QFETCH(quint32, passes);
+    QFETCH(int, lanes);
+    // A damaged file, refused on its header alone: nothing after it is read, no key derived.
+    const QByteArray body = encrypt("data", "pw").mid(18);
+    const QByteArray stream = "\x06\x02" + littleEndian64(memoryKiB).left(4) +
+                              littleEndian64(passes).left(4) + char(lanes) + fixedSalt + body;
+    Source source(stream);
+    const Outcome outcome = run(false, source, 0, "pw");
+    QCOMPARE(outcome.error, QStringLiteral("invalid header data"));
+    QCOMPARE(source.delivered(), qint64(27));
 }
 
 void TestEncryptedStream::opensslStreams()

@@ -86,6 +86,8 @@ private slots:
     void encryptStopsEarly();
     void failuresKeepFiles_data();
     void failuresKeepFiles();
+    void wrongPasswordAsksAgain_data();
+    void wrongPasswordAsksAgain();
     void imageSignatures_data();
     void imageSignatures();
     void opening_data();
@@ -213,8 +215,8 @@ void tst_FileEncryption::failuresKeepFiles_data()
     QTest::newRow("truncated in salt")
         << "x.sdat" << QByteArray("\x05\x01\x00", 3) << false << QByteArray("pw") << "x" << -1
         << QStringList{told(Outcome::Failed, "unexpected end of input", Operation::Decrypt)};
-    QTest::newRow("version 6, image")
-        << "x.simg" << QByteArray("\x06\x01", 2) + QByteArray(64, 'x') << false << QByteArray("pw")
+    QTest::newRow("version 7, image")
+        << "x.simg" << QByteArray("\x07\x02", 2) + QByteArray(64, 'x') << false << QByteArray("pw")
         << "" << -1 << QStringList{told(Outcome::VersionTooNew, {}, Operation::Decrypt)};
     QTest::newRow("unknown image format")
         << "x.simg" << QByteArray("BMxx") << true << QByteArray("pw") << "" << -1
@@ -264,6 +266,9 @@ void tst_FileEncryption::failuresKeepFiles()
     if (!encrypting && !target.isEmpty())
         script.replaceFile(dir->filePath(target));
     script.message(&shown);
+    // A password that may have been mistyped is asked for again (see wrongPasswordAsksAgain).
+    if (!encrypting && messages.constFirst().startsWith(QLatin1String("Wrong password")))
+        script.cancel();
     {
         std::optional<TestSupport::FileSizeLimit> limit;
         if (failAt >= 0)
@@ -283,6 +288,40 @@ void tst_FileEncryption::failuresKeepFiles()
     QCOMPARE(TestSupport::readFile(file), fileBefore);
     QCOMPARE(TestSupport::entries(dir->path()), before);
     QVERIFY(EditorWindow::cleared(*window));
+}
+
+void tst_FileEncryption::wrongPasswordAsksAgain_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("target");
+    QTest::newRow("data file: the target is asked once") << "x.sdat"
+                                                         << "x";
+    QTest::newRow("image: named once decrypted") << "x.simg"
+                                                 << "x.png";
+}
+
+void tst_FileEncryption::wrongPasswordAsksAgain()
+{
+    // A mistyped password does not drop the work: the same file asks again until it is right.
+    QFETCH(QString, name);
+    QFETCH(QString, target);
+    const QByteArray image = "\x89PNG" + randomBytes(1000);
+    QVERIFY(TestSupport::encryptToFile(dir->filePath(name), image, "pw"));
+    auto window = EditorWindow::show();
+    ModalScript script;
+    QString shown;
+    script.password("wrong");
+    if (name.endsWith(".sdat"))
+        script.replaceFile(dir->filePath(target));
+    script.message().password("pw");
+    if (name.endsWith(".simg"))
+        script.replaceFile(dir->filePath(target));
+    script.message(&shown);
+    window->openFile(dir->filePath(name));
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(shown, QStringLiteral("File successfully decrypted!"));
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(TestSupport::readFile(dir->filePath(target)), image);
 }
 
 void tst_FileEncryption::imageSignatures_data()

@@ -5,7 +5,9 @@
 #include "RecordingWindowSystem.h"
 #include "TestSupport.h"
 #include "dialogs/FindDialog.h"
+#include "dialogs/LockSettings.h"
 #include "documents/RecoveryFile.h"
+#include "mainwindow/LockController.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -125,6 +127,8 @@ private slots:
     void lockClosesDialogs();
     void closeWhileLocked_data();
     void closeWhileLocked();
+    void minimizing_data();
+    void minimizing();
 
 private:
     // A window showing `path` opened with "pw", its text replaced by lines() (and so modified).
@@ -181,6 +185,7 @@ void tst_Lock::roundTrip()
     QVERIFY(window->lock());
     // Characters typed earlier are mapped no longer than the user is there.
     QCOMPARE(recording.calls, QStringList{"restore keyboard"});
+    QCOMPARE(window->windowTitle(), title + " (locked)");
     QVERIFY(lockPage(*window)->isVisible());
     QVERIFY(editor(*window)->toPlainText().isEmpty());
     QVERIFY(!editor(*window)->document()->isUndoAvailable());
@@ -307,6 +312,29 @@ void tst_Lock::closeWhileLocked()
         QCOMPARE(decryptFile(file, "pw"), QByteArray("first version"));
     else
         QCOMPARE(decryptFile(file, named ? "pw" : "new"), lines().toUtf8());
+}
+
+void tst_Lock::minimizing_data()
+{
+    QTest::addColumn<bool>("onMinimize");
+    QTest::newRow("set: locks") << true;
+    QTest::newRow("off by default: does not") << false;
+}
+
+void tst_Lock::minimizing()
+{
+    QFETCH(bool, onMinimize);
+    LockSettings lockSettings = LockSettings::read();
+    lockSettings.onMinimize = onMinimize;
+    lockSettings.write();
+    LockController::instance().reloadSettings();
+    auto window = show(QStringLiteral("secret"));
+    window->showMinimized();
+    QTest::qWait(200);
+    QCOMPARE(window->isLocked(), onMinimize);
+    lockSettings.onMinimize = false;
+    lockSettings.write();
+    LockController::instance().reloadSettings();
 }
 
 QTEST_MAIN(tst_Lock)

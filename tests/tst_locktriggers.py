@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """What locks the editor from outside, through real buses: a private dbus-daemon as the session
 bus with a fake screen saver, another as the system bus with a fake logind, `varnisk --lock` from
-another process, and no bus at all (where idle still locks). The editor is editorprobe, the real
+another process, and no bus at all (where idle still locks). On the same session bus, later
+`varnisk` runs hand their files to the session's one Varnisk. The editor is editorprobe, the real
 window driven over its standard input. Run with --fakes, this file is the fake screen saver and
 logind: commands on standard input, what happened on standard output."""
 import os
@@ -26,13 +27,11 @@ def fakes():
     signal = dbus.service.signal
     manager_interface = 'org.freedesktop.login1.Manager'
 
-    class Freedesktop(dbus.service.Object):
-        @signal('org.freedesktop.ScreenSaver', signature='b')
-        def ActiveChanged(self, active): pass
-
-    class Gnome(dbus.service.Object):
-        @signal('org.gnome.ScreenSaver', signature='b')
-        def ActiveChanged(self, active): pass
+    def screen_saver(interface):
+        class ScreenSaver(dbus.service.Object):
+            @signal(interface, signature='b')
+            def ActiveChanged(self, active): pass
+        return ScreenSaver
 
     class Session(dbus.service.Object):
         @signal('org.freedesktop.login1.Session')
@@ -70,9 +69,12 @@ def fakes():
         def PrepareForSleep(self, start): pass
 
     name = dbus.service.BusName
-    freedesktop = Freedesktop(name('org.freedesktop.ScreenSaver', session),
-                              '/org/freedesktop/ScreenSaver')
-    gnome = Gnome(name('org.gnome.ScreenSaver', session), '/org/gnome/ScreenSaver')
+    savers = {desktop: screen_saver('org.%s.ScreenSaver' % desktop)(
+        name('org.%s.ScreenSaver' % desktop, session), '/org/%s/ScreenSaver' % desktop)
+        for desktop in ('freedesktop', 'gnome', 'mate', 'xfce', 'cinnamon')}
+    # Not the owner of the name: its signal must not count.
+    spoofer = screen_saver('org.mate.ScreenSaver')(dbus.SessionBus(private=True),
+                                                    '/org/mate/ScreenSaver')
     class Impostor(dbus.service.Object):
         @method('org.nembrow.Varnisk', out_signature='b')
         def Lock(self):
@@ -84,16 +86,17 @@ def fakes():
     login1 = name('org.freedesktop.login1', system)
     manager = Manager(login1, '/org/freedesktop/login1')
     seat = Session(login1, SESSION)
-    commands = {
-        'freedesktop-active': lambda: freedesktop.ActiveChanged(True),
-        'gnome-active': lambda: gnome.ActiveChanged(True),
-        'gnome-inactive': lambda: gnome.ActiveChanged(False),
+    commands = {desktop + '-active': (lambda saver=saver: saver.ActiveChanged(True))
+                for desktop, saver in savers.items()}
+    commands.update({
+        'gnome-inactive': lambda: savers['gnome'].ActiveChanged(False),
+        'spoofed-active': lambda: spoofer.ActiveChanged(True),
         'session-lock': seat.Lock,
         'locked-hint': lambda: seat.PropertiesChanged('org.freedesktop.login1.Session',
                                                       {'LockedHint': True}, []),
         'sleep': lambda: manager.PrepareForSleep(True),
         'wake': lambda: manager.PrepareForSleep(False),
-    }
+    })
 
     def command(fd, condition):
         line = sys.stdin.readline()
@@ -140,18 +143,22 @@ class Child:
         self.send(command)
         return self.line()
 
-    def wait_locked(self, again=lambda: None):
-        """Until the probe is locked; a signal sent before it subscribed is simply sent again."""
+    def wait_answer(self, command, answer, again=lambda: None):
+        """Until the probe answers so; a signal sent before it subscribed is simply sent again."""
         deadline = time.monotonic() + 20
-        while self.ask('locked') != 'ok' and time.monotonic() < deadline:
+        while self.ask(command) != answer and time.monotonic() < deadline:
             again()
             time.sleep(0.2)
-        return self.ask('locked') == 'ok'
+        return self.ask(command) == answer
+
+    def wait_locked(self, again=lambda: None):
+        return self.wait_answer('locked', 'ok', again)
 
     def close(self):
         self.process.stdin.close()
-        self.process.wait(timeout=30)
+        ended = self.process.wait(timeout=30)
         self.process.stdout.close()
+        assert ended == 0, 'ended with %d' % ended
 
 
 class LockTriggers(unittest.TestCase):
@@ -211,15 +218,17 @@ class LockTriggers(unittest.TestCase):
             self.assertEqual(self.fakes.until('inhibit'), 'inhibit sleep delay held 1')
 
     def test_desktop_signals_lock(self):
-        for signal in ('freedesktop-active', 'gnome-active', 'session-lock', 'locked-hint'):
+        for signal in ('freedesktop-active', 'gnome-active', 'mate-active', 'xfce-active',
+                       'cinnamon-active', 'session-lock', 'locked-hint'):
             with self.subTest(signal):
                 self.unlock()
                 self.assertTrue(self.probe.wait_locked(lambda: self.fakes.send(signal)))
                 self.assertEqual(self.fakes.until('released'), 'released held 0')
 
-    def test_screen_saver_ending_does_not_lock(self):
+    def test_screen_saver_ending_or_a_stranger_does_not_lock(self):
         self.unlock()
         self.fakes.send('gnome-inactive')
+        self.fakes.send('spoofed-active')
         time.sleep(1)
         self.assertEqual(self.probe.ask('locked'), 'failed: unlocked')
 
@@ -233,7 +242,8 @@ class LockTriggers(unittest.TestCase):
 
     def test_lock_command(self):
         self.unlock()
-        second = self.start_probe(self.env)
+        # The session's Varnisk, which also owns a name of its own, and one from before.
+        second = self.start_probe(dict(self.env, VARNISK_PROBE_INSTANCE='1'))
         try:
             self.fakes.until('inhibit sleep delay held 2')
             command = self.lock_command(self.env['DBUS_SESSION_BUS_ADDRESS'])
@@ -279,13 +289,87 @@ class LockTriggers(unittest.TestCase):
             settings.write('[Lock]\nidleSeconds=2\n')
         nowhere = 'unix:path=' + self.path('none')
         probe = self.start_probe(dict(self.env, DBUS_SESSION_BUS_ADDRESS=nowhere,
-                                      DBUS_SYSTEM_BUS_ADDRESS=nowhere, XDG_CONFIG_HOME=config))
+                                      DBUS_SYSTEM_BUS_ADDRESS=nowhere, XDG_CONFIG_HOME=config,
+                                      VARNISK_PROBE_INSTANCE='1'))
         try:
             self.assertEqual([probe.ask('lock'), probe.ask('unlock')], ['ok', 'ok'])
             self.assertTrue(probe.wait_locked())
         finally:
             probe.close()
 
+    def session_env(self, **changes):
+        """The session bus only: logind's inhibitors are the other tests' matter."""
+        return dict(self.env, DBUS_SYSTEM_BUS_ADDRESS='unix:path=' + self.path('none'),
+                    VARNISK_PROBE_INSTANCE='1', LC_ALL='C.UTF-8', **changes)
+
+    def launch(self, *names, **changes):
+        return subprocess.Popen([os.path.join(BUILD, 'app/varnisk'), *names],
+                                env=self.session_env(**changes))
+
+    def later_varnisk(self, *names, folder=None):
+        """A `varnisk` started while the session's one runs: it hands over and ends at once."""
+        return subprocess.run([os.path.join(BUILD, 'app/varnisk'), *names], cwd=folder,
+                              env=self.session_env(), timeout=30).returncode
+
+    def test_files_handed_to_the_running_one(self):
+        probe = self.start_probe(self.session_env())
+        folder = self.path('andere Mappe')
+        os.makedirs(folder)
+        subprocess.run([os.path.join(BUILD, 'cli/varnisk-cli'), 'new', 'Zweites-ä.stxt',
+                        '--password-fd', '0'], input=(''.join(PASSWORD) + '\nx\n').encode(),
+                       cwd=folder, check=True, env=self.session_env())
+        own = None
+        try:
+            # A name that is no file: the usual message, over a window of its own.
+            probe.send('message')
+            self.assertEqual(self.later_varnisk('missing.stxt'), 0)
+            self.assertEqual(probe.line(), 'ok File does not exsist!')
+            # A relative name, from another folder.
+            probe.send('password')
+            self.assertEqual(self.later_varnisk('Zweites-ä.stxt', folder=folder), 0)
+            self.assertEqual(probe.line(), 'ok')
+            # The same document again: its window comes to the front, no other opens.
+            self.assertEqual(self.later_varnisk(self.document), 0)
+            windows = 'ok *Varnisk - doc.stxt|Varnisk - NoName|Varnisk - Zweites-ä.stxt'
+            self.assertTrue(probe.wait_answer('windows', windows))
+            # No file: the front window comes forward.
+            self.assertEqual(self.later_varnisk(), 0)
+            # From another display: a Varnisk of its own, there.
+            own = self.launch('missing.stxt', DISPLAY='elsewhere:0')
+            name = 'org.nembrow.Varnisk.Instance%d' % own.pid
+            self.assertTrue(until(lambda: self.bus().name_has_owner(name)))
+            self.assertEqual(probe.ask('windows'), windows)
+        finally:
+            probe.close()
+            if own:
+                own.terminate()
+                own.wait()
+
+    def test_two_launches_at_once(self):
+        launches = [self.launch(name) for name in ('one.stxt', 'two.stxt')]
+        try:
+            until(lambda: any(launch.poll() is not None for launch in launches))
+            handed, owner = sorted(launches, key=lambda launch: launch.poll() is None)
+            self.assertEqual([handed.returncode, owner.poll()], [0, None])
+            self.assertEqual(self.bus().call_blocking(
+                'org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                'GetConnectionUnixProcessID', 's', ('org.nembrow.Varnisk',)), owner.pid)
+        finally:
+            for launch in launches:
+                launch.terminate()
+                launch.wait()
+
+    def bus(self):
+        import dbus
+        return dbus.bus.BusConnection(self.env['DBUS_SESSION_BUS_ADDRESS'])
+
+
+def until(condition):
+    """Whether `condition` came true within 20 s."""
+    deadline = time.monotonic() + 20
+    while not condition() and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return condition()
 
 if __name__ == '__main__':
     if sys.argv[1:] == ['--fakes']:

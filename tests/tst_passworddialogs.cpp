@@ -7,6 +7,7 @@
 #include "dialogs/PasswordDialog.h"
 #include "securememory/SecureStringHolder.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -36,6 +37,7 @@ private slots:
     void entries_data();
     void entries();
     void generate();
+    void strongerDerivation();
     void clearStartsAfresh_data();
     void clearStartsAfresh();
 
@@ -198,6 +200,23 @@ void tst_PasswordDialogs::generate()
     QCOMPARE(QString::fromUtf8(secretOf(*holder)), passphrases.last());
     static_cast<PasswordConfirmDialog*>(dialog.get())->clear();
     QVERIFY(shown->text().isEmpty() && !shown->isVisible());
+}
+
+void tst_PasswordDialogs::strongerDerivation()
+{
+    // Off at first and after clear(); the estimate follows the box at once.
+    open(true);
+    auto* confirmation = static_cast<PasswordConfirmDialog*>(dialog.get());
+    auto* box = dialog->findChild<QCheckBox*>(QStringLiteral("cbStrongerDerivation"));
+    auto* estimate = dialog->findChild<QLabel*>(QStringLiteral("lTimeToGuess"));
+    typeText(first, QStringLiteral("sommer2024"));
+    QTRY_COMPARE(estimate->text(), "Time to guess: less than a second (weak)");
+    QCOMPARE(confirmation->derivation(), KeyDerivation::Pbkdf2);
+    box->click();
+    QCOMPARE(estimate->text(), "Time to guess: about 55 seconds (weak)");
+    QCOMPARE(confirmation->derivation(), KeyDerivation::Argon2id);
+    confirmation->clear();
+    QVERIFY(!box->isChecked());
 }
 
 void tst_PasswordDialogs::clearStartsAfresh_data()

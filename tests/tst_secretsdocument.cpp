@@ -57,12 +57,28 @@ QStringList open(Varnisk& window, const QString& path, const QByteArray& passwor
 }
 
 // Another writer replaces `doc` with its own document, under another password.
-void replaceByAnotherWriter(const QString& doc)
+void replaceByAnotherWriter(const QString& doc, const QByteArray& text = "theirs",
+                            const QByteArray& password = "their pw")
 {
     const QString fresh = doc + QStringLiteral(".new");
-    if (!encryptToFile(fresh, "theirs", "their pw") ||
-        std::rename(qPrintable(fresh), qPrintable(doc)))
+    if (!encryptToFile(fresh, text, password) || std::rename(qPrintable(fresh), qPrintable(doc)))
         qWarning("could not replace %s", qPrintable(doc));
+}
+
+// Answers the dialogs in turn: "cancel" rejects one, "message" notes one's text and presses Ok,
+// "pw:X" types X into a password dialog, anything else is the caption of the button to press.
+void answer(ModalScript& script, const QString& steps)
+{
+    for (const QString& step : steps.split(QLatin1Char('|'), Qt::SkipEmptyParts)) {
+        if (step == "cancel")
+            script.cancel();
+        else if (step == "message")
+            script.message();
+        else if (step.startsWith("pw:"))
+            script.password(step.mid(3).toUtf8());
+        else
+            script.press(step);
+    }
 }
 
 // The editor probe (a real editor process) with `doc` open (password "pw") and edited.
@@ -113,15 +129,21 @@ private slots:
     void saveAndOpen();
     void openFailures_data();
     void openFailures();
+    void wrongPasswordAsksAgain();
     void failedSaveKeepsOldDocument_data();
     void failedSaveKeepsOldDocument();
     void saveInPlaceInLockedFolder();
     void saveThroughLink();
+    void formatVersion6();
     void saveChanges_data();
     void saveChanges();
     void changedOnDisk_data();
     void changedOnDisk();
     void changedByAnotherProcess();
+    void merge_data();
+    void merge();
+    void conflictCopies_data();
+    void conflictCopies();
     void backups_data();
     void backups();
     void endingSignals_data();
@@ -258,6 +280,20 @@ void tst_SecretsDocument::openFailures()
     QCOMPARE(readFile(file), before);
 }
 
+void tst_SecretsDocument::wrongPasswordAsksAgain()
+{
+    // A mistyped password does not drop the Open: the same file asks again until it opens.
+    QVERIFY(encryptToFile(path("doc.stxt"), "secret", "right"));
+    auto window = show();
+    ModalScript script;
+    script.password("wrong").message().password("right");
+    window->openFile(path("doc.stxt"));
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(editor(*window)->toPlainText(), QStringLiteral("secret"));
+    QVERIFY(EditorWindow::cleared(*window));
+}
+
 void tst_SecretsDocument::failedSaveKeepsOldDocument_data()
 {
     // Where in the file the write fails is AtomicFile's matter; here, that Save reports it and
@@ -370,6 +406,54 @@ void tst_SecretsDocument::saveThroughLink()
     trigger(*window, "action_Save");
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(decryptFile(real, "pw"), QByteArray("new"));
+}
+
+void tst_SecretsDocument::formatVersion6()
+{
+    // doc.stxt in version 5, with a backup in version 5 beside it; raised to version 6 by Save As
+    // onto itself, with the same password.
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString backup = path(QStringLiteral("doc.backup.stxt"));
+    const auto version = [](const QString& file) { return readFile(file).left(1).toHex(); };
+    QVERIFY(encryptToFile(doc, "first", "pw") && encryptToFile(backup, "zeroth", "pw"));
+    auto window = openDocument(doc, QStringLiteral("second"));
+    bool offered = true;
+    ModalScript raising;
+    raising.replaceFile(doc).passwords("pw", "pw", true, &offered);
+    trigger(*window, "action_Save_As");
+    QVERIFY(raising.waitUntilDone());
+    QCOMPARE(raising.unexpected, QStringList());
+    QVERIFY(!offered);
+    QCOMPARE(version(doc), QByteArray("06"));
+    // No copy of the secrets stays in the weaker format.
+    QVERIFY(!QFileInfo::exists(backup));
+
+    // Recovery files, backups and plain saves stay in version 6.
+    edit(*window, QStringLiteral("third"));
+    QVERIFY(window->writeRecovery());
+    QCOMPARE(readFile(path(".doc.stxt.recovery")).split('\n').value(3).left(1).toHex(), "06");
+    trigger(*window, "action_Save");
+    QCOMPARE(version(doc), QByteArray("06"));
+    QCOMPARE(version(backup), QByteArray("06"));
+    window.reset();
+
+    // Opened in version 6, a document is offered Save As in version 6; the lock seals it in
+    // version 6, which closing while locked writes as it is.
+    window = openDocument(doc, QStringLiteral("fourth"));
+    ModalScript copying;
+    copying.chooseFile(path("copy.stxt")).passwords("pw", "pw", true, &offered);
+    trigger(*window, "action_Save_As");
+    QVERIFY(copying.waitUntilDone());
+    QVERIFY(offered);
+    edit(*window, QStringLiteral("fifth"));
+    QVERIFY(window->lock());
+    ModalScript closing;
+    closing.answer(QMessageBox::Yes);
+    window->close();
+    QVERIFY(closing.waitUntilDone());
+    QCOMPARE(closing.unexpected, QStringList());
+    QCOMPARE(version(path("copy.stxt")), QByteArray("06"));
+    QCOMPARE(decryptFile(path("copy.stxt"), "pw"), QByteArray("fifth"));
 }
 
 void tst_SecretsDocument::saveChanges_data()
@@ -593,6 +677,171 @@ void tst_SecretsDocument::changedByAnotherProcess()
     QVERIFY(reply(first).startsWith("failed: unexpected message box: doc.stxt was changed"));
     QCOMPARE(reply(first), QByteArray("ok Varnisk - doc.stxt*"));
     QCOMPARE(readFile(doc), saved);
+}
+
+void tst_SecretsDocument::merge_data()
+{
+    // doc.stxt holds four lines under "pw"; the window opens it and changes the pin (`how`: and
+    // then locks and unlocks, or later undoes the merge), and a second writer (varnisk-cli)
+    // replaces the file with `theirs` under `password`. The answers to the Save (or Close) that
+    // asks, the last message's start, what the editor holds then (null: what it held); the
+    // answers to the next Save and what it writes (null: nothing), under the password it keeps.
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QByteArray>("theirs");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QString>("merged");
+    QTest::addColumn<QString>("nextSave");
+    QTest::addColumn<QByteArray>("written");
+    const QByteArray note =
+        "user: ann\r\npin: 1234\r\nurl: x\r\nnote: new\r\n"; // the editor keeps no CR
+    const QString both = "user: ann\npin: 9999\nurl: x\nnote: new\n";
+    const QByteArray pin = "user: ann\npin: 5555\nurl: x\nnote: old\n";
+    const QString clash = "user: ann\n<<<<<<< this window\npin: 9999\n=======\npin: 5555\n"
+                          ">>>>>>> on disk\nurl: x\nnote: old\n";
+    const QString clean = "The versions were merged without a clash.";
+    const auto row = [&](const char* name, const char* how, const QByteArray& theirs,
+                         const char* password, const char* answers, const QString& told,
+                         const QString& merged, const char* nextSave, const QString& written) {
+        QTest::newRow(name) << how << theirs << QByteArray(password) << answers << told << merged
+                            << nextSave << (written.isNull() ? QByteArray() : written.toUtf8());
+    };
+    row("separate lines", "save", note, "pw", "&Merge|message", clean, both, "", both);
+    // Only the file can give the base back after a lock: without it both changes would clash.
+    row("after a lock", "lock", note, "pw", "&Merge|message", clean, both, "", both);
+    row("during Close: the window stays", "close", note, "pw", "&Yes|&Merge|message", clean, both,
+        "", both);
+    row("a clash, under another password", "save", pin, "their pw", "&Merge|pw:their pw|message",
+        "The versions were merged, with one clash.", clash, "&Save With Them|The Password &on Disk",
+        clash);
+    row("another password, cancelled", "save", pin, "their pw", "&Merge|cancel", "doc.stxt was", {},
+        "Cancel", {});
+    row("undone: the next Save asks again", "undo", note, "pw", "&Merge|message", clean, both,
+        "Cancel", {});
+    row("a zero byte on disk: refused", "save", QByteArray("user: ann\n\0\n", 12), "pw",
+        "&Merge|message", "doc.stxt cannot be merged: a version holds a zero byte", {}, "Cancel",
+        {});
+}
+
+void tst_SecretsDocument::merge()
+{
+    QFETCH(QString, how);
+    QFETCH(QByteArray, theirs);
+    QFETCH(QByteArray, password);
+    QFETCH(QString, answers);
+    QFETCH(QString, told);
+    QFETCH(QString, merged);
+    QFETCH(QString, nextSave);
+    QFETCH(QByteArray, written);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    const QString ours = QStringLiteral("user: ann\npin: 9999\nurl: x\nnote: old\n");
+    QVERIFY(encryptToFile(doc, "user: ann\npin: 1234\nurl: x\nnote: old\n", "pw"));
+    auto window = openDocument(doc, ours);
+    if (how == "lock") {
+        QVERIFY(window->lock());
+        auto* field = window->findChild<QWidget*>("LockPage")->findChild<QWidget*>("slePassword");
+        typeText(field, "pw");
+        QTest::keyClick(field, Qt::Key_Return);
+        QTRY_VERIFY(!window->isLocked());
+    }
+    if (theirs.contains('\0')) // which varnisk-cli does not write
+        replaceByAnotherWriter(doc, theirs, password);
+    else
+        QCOMPARE(TestSupport::run(TestSupport::binaryPath("cli/varnisk-cli"),
+                                  {"new", doc, "--password-fd", "0", "--force"},
+                                  password + '\n' + theirs)
+                     .exitCode,
+                 0);
+    const QByteArray onDisk = readFile(doc);
+
+    ModalScript script;
+    answer(script, answers);
+    if (how == "close")
+        QVERIFY(!window->close());
+    else
+        trigger(*window, "action_Save");
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpected, QStringList());
+    QVERIFY2(script.messages.last().startsWith(told), qPrintable(script.messages.last()));
+    QCOMPARE(readFile(doc), onDisk);
+    QCOMPARE(editor(*window)->toPlainText(), merged.isNull() ? ours : merged);
+    QVERIFY(editor(*window)->document()->isModified());
+    QCOMPARE(editor(*window)->textCursor().blockNumber(), merged.contains("<<<") ? 1 : 0);
+    if (how == "undo") {
+        editor(*window)->undo();
+        QCOMPARE(editor(*window)->toPlainText(), ours);
+    }
+
+    ModalScript saving;
+    answer(saving, nextSave);
+    trigger(*window, "action_Save");
+    QVERIFY(saving.waitUntilDone());
+    QCOMPARE(saving.unexpected, QStringList());
+    if (written.isNull())
+        QCOMPARE(readFile(doc), onDisk);
+    else
+        QCOMPARE(decryptFile(doc, nextSave.contains("on Disk") ? password : "pw"), written);
+}
+
+void tst_SecretsDocument::conflictCopies_data()
+{
+    // Beside doc.stxt ("a", "b", "c" under "pw") a sync program left `copy` ("a", "c", "d" under
+    // `password`), among names that are no conflicting copies of it. Opening the document asks,
+    // naming that copy alone; the answers, what the editor shows then (null: the open was
+    // cancelled), and the answer when the next Save offers to remove the copy (empty: not asked).
+    QTest::addColumn<QString>("copy");
+    QTest::addColumn<QByteArray>("password");
+    QTest::addColumn<QString>("answers");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("removal");
+    const QString merged = "a\nb\nc\nd\n"; // b, which the copy lacks, comes back
+    const QString dropbox = "doc (laptop's conflicted copy 2024-01-31).stxt";
+    QTest::newRow("Syncthing, merged, removed")
+        << "doc.sync-conflict-20240131-235959-ABCD123.stxt" << QByteArray("pw") << "&Merge|message"
+        << merged << "&Yes";
+    QTest::newRow("Nextcloud, another password, kept")
+        << "doc (conflicted copy 2024-01-31 235959).stxt" << QByteArray("copy pw")
+        << "&Merge|pw:copy pw|message" << merged << "&No";
+    QTest::newRow("Dropbox, opened alone")
+        << dropbox << QByteArray("pw") << "Open the &Document Alone"
+        << "a\nb\nc\n"
+        << "";
+    QTest::newRow("cancelled") << dropbox << QByteArray("pw") << "Cancel" << QString() << "";
+}
+
+void tst_SecretsDocument::conflictCopies()
+{
+    QFETCH(QString, copy);
+    QFETCH(QByteArray, password);
+    QFETCH(QString, answers);
+    QFETCH(QString, shown);
+    QFETCH(QString, removal);
+    const QString doc = path(QStringLiteral("doc.stxt"));
+    QVERIFY(encryptToFile(doc, "a\nb\nc\n", "pw"));
+    QVERIFY(encryptToFile(path(copy), "a\nc\nd\n", password));
+    for (const QString decoy : {"doc (copy).stxt", "doc.sync-conflict-2024.stxt",
+                                "other (conflicted copy 2024-01-31 235959).stxt"})
+        QVERIFY(encryptToFile(path(decoy), "x\n", "pw"));
+    auto window = show(QStringLiteral("kept"));
+    ModalScript script;
+    script.password("pw");
+    answer(script, answers);
+    window->openFile(doc);
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpected, QStringList());
+    QCOMPARE(script.messages.first().section('\n', 1), copy);
+    QCOMPARE(editor(*window)->toPlainText(), shown.isNull() ? "kept" : shown);
+    if (shown.isNull())
+        return;
+
+    ModalScript saving;
+    answer(saving, removal);
+    trigger(*window, "action_Save");
+    QVERIFY(saving.waitUntilDone());
+    QCOMPARE(saving.unexpected, QStringList());
+    QCOMPARE(decryptFile(doc, "pw"), shown.toUtf8());
+    QCOMPARE(QFileInfo::exists(path(copy)), removal != "&Yes");
 }
 
 void tst_SecretsDocument::backups_data()

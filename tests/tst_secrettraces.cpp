@@ -2,6 +2,7 @@
 // done with them, read through /proc/PID/mem as a debugger or a core dump would (root only, the
 // programs being non-dumpable), and the start-up protection that keeps everyone else from
 // looking. The texts looked for are only ever held in two halves here.
+#include "OpensslStream.h"
 #include "ProcessMemory.h"
 #include "TestSupport.h"
 #include "securememory/SanitizerBuild.h"
@@ -40,6 +41,9 @@ const Halves lastLine = {QStringLiteral("Wifi router admin: "),
 const Halves password = {QStringLiteral("Tangerine-ä"), QStringLiteral("Osprey-4417")};
 // Its bytes 8 to 14, which a string growing past its 15 inline bytes would leave behind there.
 const Halves passwordPiece = {QStringLiteral("e-ä"), QStringLiteral("Osp")};
+// Only in the version another writer saves, which a merge brings in.
+const Halves onDiskLine = {QStringLiteral("Locker code from the laptop: "),
+                           QStringLiteral("Brindlewick-6630")};
 // A search text can be a secret too; this one is found in the last line.
 const Halves searched = {QStringLiteral("router admin: Hollow"), QStringLiteral("mere-Vantage")};
 
@@ -68,6 +72,17 @@ int traces(pid_t pid, const Halves& text, Where where = Where::Anywhere)
     const int utf8 = ProcessMemory::count(pid, ProcessMemory::utf8(text.head, text.tail), where);
     const int utf16 = ProcessMemory::count(pid, ProcessMemory::utf16(text.head, text.tail), where);
     return utf8 < 0 || utf16 < 0 ? -1 : utf8 + utf16;
+}
+
+// Copies of the AES key of a version-6 document (nothing to look for in another version).
+int keyTraces(pid_t pid, const QString& document)
+{
+    const QByteArray stream = TestSupport::readFile(document);
+    if (!stream.startsWith('\x06'))
+        return 0;
+    const QByteArray key =
+        OpensslStream::argon2KeyOf(stream, (password.head + password.tail).toUtf8());
+    return key.isEmpty() ? -1 : ProcessMemory::count(pid, {key.left(16), key.mid(16, 16)});
 }
 
 QString program(const char* relative)
@@ -191,7 +206,7 @@ private slots:
 
 private:
     static const char* whyMemoryIsNotCounted();
-    bool writeDocument(const QString& path, const QList<QByteArray>& text);
+    bool writeDocument(const QString& path, const QList<QByteArray>& text, bool argon2 = false);
     QString path(const QString& name) const { return dir.filePath(name); }
 
     QTemporaryDir dir;
@@ -219,11 +234,14 @@ const char* TestSecretTraces::whyMemoryIsNotCounted()
     return "only root (CAP_SYS_PTRACE) can read a non-dumpable process's memory: run as root";
 }
 
-bool TestSecretTraces::writeDocument(const QString& file, const QList<QByteArray>& text)
+bool TestSecretTraces::writeDocument(const QString& file, const QList<QByteArray>& text,
+                                     bool argon2)
 {
     QProcess cli;
     cli.setStandardOutputFile(QProcess::nullDevice());
-    cli.start(program("cli/varnisk-cli"), {"new", file, "--password-fd", "0", "--force"});
+    cli.start(program("cli/varnisk-cli"),
+              QStringList{"new", file, "--password-fd", "0", "--force"} +
+                  (argon2 ? QStringList{"--kdf", "argon2id"} : QStringList()));
     const QList<QByteArray> input = halves(password) << "\n" << text;
     for (const QByteArray& piece : input)
         cli.write(piece);
@@ -268,19 +286,25 @@ void TestSecretTraces::startupProtection()
 void TestSecretTraces::editorLeavesNoText_data()
 {
     QTest::addColumn<QString>("last");
-    QTest::newRow("New") << "new";
-    QTest::newRow("Open replaces the document") << "open " + path("other.stxt");
-    QTest::newRow("the window closes") << "close";
+    QTest::addColumn<bool>("argon2"); // the document is in version 6
+    QTest::newRow("New") << "new" << false;
+    QTest::newRow("Open replaces the document") << "open " + path("other.stxt") << false;
+    QTest::newRow("the window closes") << "close" << false;
+    // Its three versions (the base, the window's, another writer's) are gone with the window.
+    QTest::newRow("the window closes after a merge") << "merge" << false;
     // The document password goes too, even from locked memory.
-    QTest::newRow("the window locks") << "lock";
+    QTest::newRow("the window locks") << "lock" << false;
+    // Nor is the key derived from it left, nor the password in Argon2's memory.
+    QTest::newRow("the window closes, version 6") << "close" << true;
 }
 
 void TestSecretTraces::editorLeavesNoText()
 {
     QFETCH(QString, last);
+    QFETCH(bool, argon2);
     if (const char* reason = whyMemoryIsNotCounted())
         QSKIP(reason);
-    QVERIFY(writeDocument(path("secrets.stxt"), documentText()));
+    QVERIFY(writeDocument(path("secrets.stxt"), documentText(), argon2));
     QVERIFY(writeDocument(path("other.stxt"), {"another document\n"}));
 
     QProcess editor;
@@ -301,7 +325,14 @@ void TestSecretTraces::editorLeavesNoText()
     QVERIFY(traces(pid, firstLine) > 0);
     QVERIFY(traces(pid, lastLine) > 0);
 
+    if (last == "merge") {
+        QVERIFY(writeDocument(path("secrets.stxt"), documentText() << halves(onDiskLine) << "\n"));
+        QCOMPARE(run("merge"), QByteArray("ok"));
+        QVERIFY(traces(pid, onDiskLine) > 0);
+        last = "close";
+    }
     QCOMPARE(run(last), QByteArray("ok"));
+    QCOMPARE(traces(pid, onDiskLine), 0);
     QCOMPARE(traces(pid, firstLine), 0);
     QCOMPARE(traces(pid, lastLine), 0);
     QCOMPARE(traces(pid, mark), 0);
@@ -310,6 +341,7 @@ void TestSecretTraces::editorLeavesNoText()
              0);
     if (last == "lock")
         QCOMPARE(traces(pid, passwordPiece), 0);
+    QCOMPARE(keyTraces(pid, path("secrets.stxt")), 0);
 }
 
 void TestSecretTraces::cliLeavesNoSecret_data()
@@ -317,9 +349,14 @@ void TestSecretTraces::cliLeavesNoSecret_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("confirm");
     QTest::addColumn<bool>("textOnInput");
-    QTest::newRow("show") << QStringList{"show", path("secrets.stxt")} << false << false;
-    QTest::newRow("new") << QStringList{"new", path("new.stxt"), "--force"} << true << true;
-    QTest::newRow("encrypt") << QStringList{"encrypt", path("plain"), "--force"} << true << false;
+    QTest::addColumn<bool>("argon2");
+    QTest::newRow("show") << QStringList{"show", path("secrets.stxt")} << false << false << false;
+    QTest::newRow("new") << QStringList{"new", path("new.stxt"), "--force"} << true << true
+                         << false;
+    QTest::newRow("encrypt") << QStringList{"encrypt", path("plain"), "--force"} << true << false
+                             << false;
+    QTest::newRow("show, version 6")
+        << QStringList{"show", path("secrets.stxt")} << false << false << true;
 }
 
 void TestSecretTraces::cliLeavesNoSecret()
@@ -327,9 +364,10 @@ void TestSecretTraces::cliLeavesNoSecret()
     QFETCH(QStringList, arguments);
     QFETCH(bool, confirm);
     QFETCH(bool, textOnInput);
+    QFETCH(bool, argon2);
     if (const char* reason = whyMemoryIsNotCounted())
         QSKIP(reason);
-    QVERIFY(writeDocument(path("secrets.stxt"), documentText()));
+    QVERIFY(writeDocument(path("secrets.stxt"), documentText(), argon2));
     {
         const int plain =
             open(QFile::encodeName(path("plain")).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -357,6 +395,7 @@ void TestSecretTraces::cliLeavesNoSecret()
     QCOMPARE(traces(cli.pid, lastLine), 0);
     QCOMPARE(traces(cli.pid, mark), 0);
     QCOMPARE(traces(cli.pid, password), 0);
+    QCOMPARE(keyTraces(cli.pid, path("secrets.stxt")), 0);
     QCOMPARE(cli.finish(), 0);
 }
 

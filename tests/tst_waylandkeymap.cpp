@@ -2,9 +2,11 @@
 // compiles it, and each key of a stroke produces exactly the character (or key) it stands for.
 // Also which batches either backend refuses to type (KeyTaps).
 #include "RecordingWindowSystem.h"
+#include "TestSupport.h"
 #include "platform/KeyTaps.h"
 #include "platform/wayland/WaylandKeymap.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -56,6 +58,21 @@ QString typedThrough(const QVector<WaylandKeymap>& keymaps)
         }
     }
     return typed;
+}
+
+// Whether an X server (XWayland) loads the keymap: compiled by X's own compiler, as XWayland
+// does, it holds every part that the server and its clients want (types, compatibility map,
+// symbols, indicators, key names, virtual modifiers: bits 0x5f of the parts-present mask in the
+// header of the compiled file, bytes 8 and 9).
+bool xServerLoads(const WaylandKeymap& keymap)
+{
+    const QTemporaryDir dir;
+    const QString compiled = dir.filePath(QStringLiteral("keymap.xkm"));
+    const QByteArray text = keymap.text().chopped(1); // without the terminating NUL
+    const int exitCode = TestSupport::run("xkbcomp", {"-w0", "-xkm", "-", compiled}, text).exitCode;
+    const QByteArray xkm = TestSupport::readFile(compiled);
+    return exitCode == 0 && xkm.size() > 9 &&
+           ((quint8(xkm.at(8)) | quint8(xkm.at(9)) << 8) & 0x5f) == 0x5f;
 }
 
 } // namespace
@@ -112,8 +129,10 @@ void tst_WaylandKeymap::typesEveryCharacter()
     QVERIFY(WaylandKeymap::fromRecords(batch, parts));
     QCOMPARE(parts.size(), keymaps);
     int covered = 0;
-    for (const WaylandKeymap& part : qAsConst(parts))
+    for (const WaylandKeymap& part : qAsConst(parts)) {
         covered += part.records();
+        QVERIFY(xServerLoads(part));
+    }
     QCOMPARE(covered, batch.size());
     QCOMPARE(typedThrough(parts), expected);
 }

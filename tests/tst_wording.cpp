@@ -1,7 +1,8 @@
-// What both front ends tell the user: the wording of every outcome of file work, and how long a
-// password would hold.
+// What both front ends tell the user: the wording of every outcome of file work, how long a
+// password would hold, and that a passphrase's words are drawn without bias.
 
 #include "messages/OutcomeMessage.h"
+#include "passwords/PassphraseGenerator.h"
 #include "passwords/PasswordStrength.h"
 #include "securememory/SecureStringHolder.h"
 
@@ -26,6 +27,8 @@ private slots:
     void textsWithoutReason();
     void strength_data();
     void strength();
+    void uniformIndex_data();
+    void uniformIndex();
 };
 
 void TestWording::outcomeText_data()
@@ -44,7 +47,7 @@ void TestWording::outcomeText_data()
     QTest::newRow("too old") << Outcome::VersionTooOld << decrypt << "File-Version < 4!";
     QTest::newRow("too new")
         << Outcome::VersionTooNew << decrypt
-        << "File-Version > 5: this file was written by a newer version of Varnisk!";
+        << "This file is not a Varnisk file, or was written by a newer version of Varnisk!";
     const QString refused = "File could not be opened for writing!\nError-Message: why";
     QTest::newRow("cannot write") << Outcome::CannotWrite << encrypt << refused;
     QTest::newRow("exists") << Outcome::Exists << decrypt << refused;
@@ -99,6 +102,17 @@ void TestWording::strength_data()
     // Unfolded, zxcvbn takes the umlauts for rare symbols (72 bits).
     QTest::newRow("accents") << "notes.stxt"
                              << "pässwörter" << Tier::Weak << "";
+    // Letters that no decomposition takes apart, folded by hand: fair unfolded (61 to 70 bits).
+    QTest::newRow("ß") << "notes.stxt"
+                       << "fußballstraße" << Tier::Weak << "";
+    QTest::newRow("æ") << "notes.stxt"
+                       << "encyclopædia" << Tier::Weak << "";
+    QTest::newRow("ø") << "notes.stxt"
+                       << "bøøkwørm" << Tier::Weak << "";
+    QTest::newRow("œ") << "notes.stxt"
+                       << "cœurdœlion" << Tier::Weak << "";
+    QTest::newRow("ł") << "notes.stxt"
+                       << "footbałłfootbałł" << Tier::Weak << "";
     // Strong but for the file's name and the program's (73 bits without them).
     QTest::newRow("user words") << "/home/u/Kestrelmoor.stxt"
                                 << "Varnisk.Kestrelmoor#7" << Tier::Weak << "";
@@ -123,6 +137,40 @@ void TestWording::strength()
     QCOMPARE(estimate.tier(), tier);
     if (!line.isEmpty())
         QCOMPARE(estimate.line(), line);
+}
+
+namespace {
+
+// The random values uniformIndex() is handed, in turn.
+QList<unsigned> draws;
+
+bool nextDraw(unsigned& value)
+{
+    if (draws.isEmpty())
+        return false;
+    value = draws.takeFirst();
+    return true;
+}
+
+} // namespace
+
+void TestWording::uniformIndex_data()
+{
+    QTest::addColumn<QList<unsigned>>("values");
+    QTest::addColumn<int>("index");
+    // 62,208 = 8 x 7,776: the values from there to 65,535 would favour the first 3,328 words.
+    QTest::newRow("below the last run") << QList<unsigned>{62207} << 7775;
+    QTest::newRow("first of the last run, drawn again") << QList<unsigned>{62208, 3} << 3;
+    QTest::newRow("highest, drawn again") << QList<unsigned>{65535, 7775} << 7775;
+    QTest::newRow("random source failed") << QList<unsigned>{65535} << -1;
+}
+
+void TestWording::uniformIndex()
+{
+    QFETCH(QList<unsigned>, values);
+    QFETCH(int, index);
+    draws = values;
+    QCOMPARE(PassphraseGenerator::uniformIndex(nextDraw), index);
 }
 
 QTEST_GUILESS_MAIN(TestWording)

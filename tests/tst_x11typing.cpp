@@ -1,12 +1,13 @@
 // Type Selection against a real X server (Xvfb, from support/xvfb-session.sh): what arrives in
 // a recorder window lying behind the main window, with and without a window manager, on US and
 // German layouts, and (in the serial entry tst_x11typing_load) with every processor busy and the
-// target stopped.
+// target stopped. Beside it, the end of a launch whose files went to the running Varnisk.
 #include "EditorWindow.h"
 #include "ModalScript.h"
 #include "RecordingWindowSystem.h"
 #include "TestSupport.h"
 #include "app/WindowSystemFactory.h"
+#include "platform/x11/X11StartupNotification.h"
 #include "platform/x11/X11WindowSystem.h"
 
 #include <QMessageBox>
@@ -125,6 +126,7 @@ private slots:
     void noWindowBehind();
     void sendInput_data();
     void sendInput();
+    void launchFeedbackEnds();
 
 private:
     void setLayout(const QString& layout);
@@ -422,6 +424,23 @@ void tst_X11Typing::sendInput()
     QTRY_VERIFY_WITH_TIMEOUT(target.output().endsWith('.'), 10000);
     QCOMPARE(target.output(), typed + '.');
     QCOMPARE(other.output(), QByteArray());
+}
+
+void tst_X11Typing::launchFeedbackEnds()
+{
+    // "remove" for the launch's ID (quoted, 20 bytes a message) to clients of the root window.
+    XSelectInput(display, DefaultRootWindow(display), PropertyChangeMask);
+    XSync(display, False);
+    QVERIFY(X11StartupNotification::complete("files-1-host-varnisk-2_TIME9 \"a\\b\""));
+    QByteArray text;
+    while (!text.contains('\0')) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == ClientMessage && event.xclient.format == 8)
+            text.append(event.xclient.data.b, 20);
+    }
+    QCOMPARE(text.left(text.indexOf('\0')),
+             QByteArray("remove: ID=\"files-1-host-varnisk-2_TIME9 \\\"a\\\\b\\\"\""));
 }
 
 QTEST_MAIN(tst_X11Typing)

@@ -102,6 +102,14 @@ Creative Commons Namensnennung 3.0.</translation>
         <translation>Der Befehl passphrase nimmt keine Datei.</translation>
     </message>
     <message>
+        <source>The option --kdf needs pbkdf2 or argon2id.</source>
+        <translation>Die Option --kdf braucht pbkdf2 oder argon2id.</translation>
+    </message>
+    <message>
+        <source>The option --kdf is for encrypt and new only.</source>
+        <translation>Die Option --kdf gibt es nur für encrypt und new.</translation>
+    </message>
+    <message>
         <source>Usage: varnisk-cli COMMAND [OPTIONS] FILE
        varnisk-cli passphrase [--words N]
 
@@ -120,6 +128,8 @@ Commands:
   passphrase              print a new passphrase of random common words, from
                           the German list when the locale is German, else
                           from the English one
+  info FILE               print the format version of an encrypted file and
+                          the costs of its key derivation (no password asked)
 
 Options:
   -o, --output OUT        the file to write
@@ -131,6 +141,11 @@ Options:
                           for encrypt and new
   --words N               the number of words of a passphrase, 6 (the
                           default) to 20
+  --kdf NAME              the key derivation of encrypt and new: pbkdf2 (the
+                          default, format version 5, which every Varnisk
+                          opens) or argon2id (version 6: Argon2id with
+                          256 MiB and 3 passes; earlier releases of Varnisk
+                          cannot open it)
   -h, --help              show this help
   --version               show the version
 
@@ -139,9 +154,10 @@ begin with a dash.
 
 Passwords are never taken from arguments or environment variables.
 encrypt and new print a warning on standard error (and go on) when one
-graphics card would guess the password within 10 years: this format&apos;s key
-derivation (PBKDF2-HMAC-SHA1, 1,000 iterations) lets it try about 10 million
-passwords a second. A passphrase of six random words holds for ages.
+graphics card would guess the password within 10 years: the key derivation
+of version 5 (PBKDF2-HMAC-SHA1, 1,000 iterations) lets it try about 10 million
+passwords a second, that of version 6 (--kdf argon2id) about 10,000.
+A passphrase of six random words holds for ages.
 An output file is written under a temporary name, synced, and renamed into
 place only once it is complete (and, when decrypting, verified), so a failure
 leaves any existing file as it was. A symbolic link counts as an existing
@@ -187,6 +203,9 @@ Befehle:
   passphrase              eine neue Passphrase aus zufälligen, geläufigen Wörtern
                           ausgeben, aus der deutschen Liste, wenn die Locale
                           deutsch ist, sonst aus der englischen
+  info DATEI              die Formatversion einer verschlüsselten Datei und die
+                          Kosten ihrer Schlüsselableitung ausgeben (ohne nach
+                          dem Passwort zu fragen)
 
 Optionen:
   -o, --output AUS        die zu schreibende Datei
@@ -198,6 +217,11 @@ Optionen:
                           bei encrypt und new zweimal
   --words N               die Zahl der Wörter einer Passphrase, 6 (Vorgabe)
                           bis 20
+  --kdf NAME              die Schlüsselableitung von encrypt und new: pbkdf2
+                          (Vorgabe, Formatversion 5, die jedes Varnisk öffnet)
+                          oder argon2id (Version 6: Argon2id mit 256 MiB und
+                          3 Durchgängen; frühere Varnisk-Versionen können sie
+                          nicht öffnen)
   -h, --help              diese Hilfe anzeigen
   --version               die Version anzeigen
 
@@ -207,8 +231,9 @@ Dateiname auch mit einem Bindestrich beginnen.
 Passwörter werden nie aus Argumenten oder Umgebungsvariablen genommen.
 encrypt und new geben eine Warnung auf der Standardfehlerausgabe aus (und
 arbeiten weiter), wenn eine Grafikkarte das Passwort innerhalb von 10 Jahren
-erriete: die Schlüsselableitung dieses Formats (PBKDF2-HMAC-SHA1, 1.000
-Iterationen) lässt sie etwa 10 Millionen Passwörter pro Sekunde probieren.
+erriete: die Schlüsselableitung von Version 5 (PBKDF2-HMAC-SHA1, 1.000
+Iterationen) lässt sie etwa 10 Millionen Passwörter pro Sekunde probieren, die
+von Version 6 (--kdf argon2id) etwa 10.000.
 Eine Passphrase aus sechs zufälligen Wörtern hält praktisch ewig.
 Eine Ausgabedatei wird unter einem vorläufigen Namen geschrieben, auf die Platte
 gebracht und erst dann an ihren Platz umbenannt, wenn sie vollständig (und beim
@@ -305,6 +330,22 @@ Programm endet dann still durch SIGPIPE, wie cat (eine Shell meldet 141).
         <source>Image format not recognized! Name the output with -o.</source>
         <translation>Bildformat nicht erkannt! Geben Sie die Ausgabe mit -o an.</translation>
     </message>
+    <message>
+        <source>Argon2id (version 1.3), memory %1 KiB, passes %2, lanes %3</source>
+        <translation>Argon2id (Version 1.3), Speicher %1 KiB, Durchgänge %2, Spuren %3</translation>
+    </message>
+    <message>
+        <source>PBKDF2-HMAC-SHA1, 1000 iterations</source>
+        <translation>PBKDF2-HMAC-SHA1, 1000 Iterationen</translation>
+    </message>
+    <message>
+        <source>format version: %1</source>
+        <translation>Formatversion: %1</translation>
+    </message>
+    <message>
+        <source>key derivation: %1</source>
+        <translation>Schlüsselableitung: %1</translation>
+    </message>
 </context>
 <context>
     <name>DocumentQuestions</name>
@@ -390,6 +431,14 @@ Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest 
         <source>&amp;Next Recovery File</source>
         <translation>&amp;Nächste Wiederherstellungsdatei</translation>
     </message>
+    <message>
+        <source>Overwrite it with this window&apos;s text, merge that version into this window&apos;s text (nothing is saved yet), save this text under another name, or cancel?</source>
+        <translation>Mit dem Text dieses Fensters überschreiben, diese Fassung mit dem Text dieses Fensters zusammenführen (noch wird nichts gespeichert), den Text unter einem anderen Namen speichern oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>&amp;Merge</source>
+        <translation>Zusa&amp;mmenführen</translation>
+    </message>
 </context>
 <context>
     <name>EarlyOptions</name>
@@ -401,6 +450,13 @@ Each FILE is opened by its suffix: a secrets document (.stxt) in the editor,
 an encrypted data file (.sdat) or image (.simg) for decryption. The first
 opens in the window shown at start-up, each further one in a window of its
 own.
+
+While a Varnisk runs in this session, varnisk FILE... hands the files to it
+and ends at once: each opens there in a new window, or brings the window
+that shows it already to the front. Without FILE the running Varnisk brings
+its front window forward. A Varnisk of its own starts only without a
+session bus, with an option, on another display, or when the running one
+does not answer within 3 seconds.
 
 Options:
   -h, --help     show this help
@@ -421,6 +477,13 @@ Dokument liegen. Jede DATEI wird nach ihrer Endung geöffnet: ein
 Geheimnisdokument (.stxt) im Editor, eine verschlüsselte Datendatei (.sdat)
 oder ein verschlüsseltes Bild (.simg) zum Entschlüsseln. Die erste öffnet sich
 im Fenster, das beim Start erscheint, jede weitere in einem eigenen Fenster.
+
+Läuft in dieser Sitzung schon ein Varnisk, übergibt ihm varnisk DATEI... die
+Dateien und endet sofort: Jede öffnet sich dort in einem neuen Fenster, oder
+das Fenster, das sie schon zeigt, kommt nach vorn. Ohne DATEI holt das
+laufende Varnisk sein vorderstes Fenster nach vorn. Ein eigenes Varnisk startet
+nur ohne Sitzungsbus, mit einer Option, auf einer anderen Anzeige oder wenn
+das laufende nicht binnen 3 Sekunden antwortet.
 
 Optionen:
   -h, --help     diese Hilfe anzeigen
@@ -588,6 +651,128 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     </message>
 </context>
 <context>
+    <name>MergeQuestions</name>
+    <message>
+        <source>this window</source>
+        <translation>dieses Fenster</translation>
+    </message>
+    <message>
+        <source>on disk</source>
+        <translation>auf dem Datenträger</translation>
+    </message>
+    <message>
+        <source>Merging: %1 does not open with this document&apos;s password; enter its own.</source>
+        <translation>Zusammenführen: %1 lässt sich mit dem Passwort dieses Dokuments nicht öffnen; bitte sein eigenes eingeben.</translation>
+    </message>
+    <message>
+        <source>Beside %1 lies a conflicting copy that a sync program made when the document was changed on two computers:
+%2</source>
+        <translation>Neben %1 liegt eine Konfliktkopie, die ein Synchronisationsprogramm angelegt hat, als das Dokument auf zwei Rechnern geändert wurde:
+%2</translation>
+    </message>
+    <message>
+        <source>Beside %1 lie conflicting copies that a sync program made when the document was changed on two computers:
+%2</source>
+        <translation>Neben %1 liegen Konfliktkopien, die ein Synchronisationsprogramm angelegt hat, als das Dokument auf zwei Rechnern geändert wurde:
+%2</translation>
+    </message>
+    <message>
+        <source>Merge it into the document (lines that only one of the two has are kept; nothing is saved yet), open the document alone, or cancel?</source>
+        <translation>Sie mit dem Dokument zusammenführen (Zeilen, die nur eine der beiden Fassungen hat, bleiben erhalten; noch wird nichts gespeichert), nur das Dokument öffnen oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>Merge them into the document (lines that only one version has are kept; nothing is saved yet), open the document alone, or cancel?</source>
+        <translation>Sie mit dem Dokument zusammenführen (Zeilen, die nur eine Fassung hat, bleiben erhalten; noch wird nichts gespeichert), nur das Dokument öffnen oder abbrechen?</translation>
+    </message>
+    <message>
+        <source>&amp;Merge</source>
+        <translation>Zusa&amp;mmenführen</translation>
+    </message>
+    <message>
+        <source>Open the &amp;Document Alone</source>
+        <translation>Nur das &amp;Dokument öffnen</translation>
+    </message>
+    <message>
+        <source>Where both changed the same lines, both are kept, the window&apos;s first, between marker lines (&lt;&lt;&lt;&lt;&lt;&lt;&lt;, ======= and &gt;&gt;&gt;&gt;&gt;&gt;&gt;); the cursor is at the first. Nothing is saved yet.</source>
+        <translation>Wo beide dieselben Zeilen geändert haben, bleiben beide erhalten, die des Fensters zuerst, zwischen Markierungszeilen (&lt;&lt;&lt;&lt;&lt;&lt;&lt;, ======= und &gt;&gt;&gt;&gt;&gt;&gt;&gt;); der Cursor steht an der ersten Stelle. Noch ist nichts gespeichert.</translation>
+    </message>
+    <message>
+        <source>The versions were merged without a clash. Nothing is saved yet: check the text, then save it.</source>
+        <translation>Die Fassungen wurden ohne Konflikt zusammengeführt. Noch ist nichts gespeichert: Bitte den Text prüfen und dann speichern.</translation>
+    </message>
+    <message>
+        <source>The versions were merged, with one clash.</source>
+        <translation>Die Fassungen wurden zusammengeführt, mit einem Konflikt.</translation>
+    </message>
+    <message>
+        <source>The versions were merged, with %1 clashes.</source>
+        <translation>Die Fassungen wurden zusammengeführt, mit %1 Konflikten.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be merged: a version holds a zero byte, which the editor cannot show. Nothing was changed.</source>
+        <translation>%1 kann nicht zusammengeführt werden: Eine Fassung enthält ein Null-Byte, das der Editor nicht anzeigen kann. Es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>%1 cannot be merged: the merge came out empty although the versions are not. Nothing was changed.</source>
+        <translation>%1 kann nicht zusammengeführt werden: Das Ergebnis wäre leer, obwohl die Fassungen es nicht sind. Es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>%1 still holds clashes of the merge between marker lines (&lt;&lt;&lt;&lt;&lt;&lt;&lt;, ======= and &gt;&gt;&gt;&gt;&gt;&gt;&gt;).</source>
+        <translation>%1 enthält noch Konflikte der Zusammenführung zwischen Markierungszeilen (&lt;&lt;&lt;&lt;&lt;&lt;&lt;, ======= und &gt;&gt;&gt;&gt;&gt;&gt;&gt;).</translation>
+    </message>
+    <message>
+        <source>Save it with them?</source>
+        <translation>Trotzdem mit ihnen speichern?</translation>
+    </message>
+    <message>
+        <source>&amp;Save With Them</source>
+        <translation>Mit ihnen &amp;speichern</translation>
+    </message>
+    <message>
+        <source>The version of %1 that was merged from disk has a different password from this window&apos;s.</source>
+        <translation>Die Fassung von %1, die vom Datenträger zusammengeführt wurde, hat ein anderes Passwort als dieses Fenster.</translation>
+    </message>
+    <message>
+        <source>Which password should the document keep?</source>
+        <translation>Welches Passwort soll das Dokument behalten?</translation>
+    </message>
+    <message>
+        <source>This &amp;Window&apos;s Password</source>
+        <translation>Das Passwort dieses &amp;Fensters</translation>
+    </message>
+    <message>
+        <source>The Password &amp;on Disk</source>
+        <translation>Das Passwort auf dem &amp;Datenträger</translation>
+    </message>
+    <message>
+        <source>%1 is saved with the conflicting copy merged into it:
+%2
+
+Remove the copy now?</source>
+        <translation>%1 ist gespeichert, mit der Konfliktkopie darin:
+%2
+
+Die Kopie jetzt löschen?</translation>
+    </message>
+    <message>
+        <source>%1 is saved with the conflicting copies merged into it:
+%2
+
+Remove the copies now?</source>
+        <translation>%1 ist gespeichert, mit den Konfliktkopien darin:
+%2
+
+Die Kopien jetzt löschen?</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBoxes</name>
+    <message>
+        <source>File: %1</source>
+        <translation>Datei: %1</translation>
+    </message>
+</context>
+<context>
     <name>PassphraseGenerator</name>
     <message>
         <source>No passphrase could be made: the system&apos;s random number generator failed.</source>
@@ -635,6 +820,14 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     <message>
         <source>Write it down now: it is shown only this once</source>
         <translation>Jetzt aufschreiben: sie wird nur dieses eine Mal gezeigt</translation>
+    </message>
+    <message>
+        <source>Stronger key derivation (Argon2id; versions of Varnisk before this one cannot open it)</source>
+        <translation>Stärkere Schlüsselableitung (Argon2id; frühere Versionen von Varnisk können sie nicht öffnen)</translation>
+    </message>
+    <message>
+        <source>Each guess at the password then fills 256 MiB of memory: a graphics card tries thousands of times fewer passwords a second. Opening, saving and unlocking the document take about a second longer.</source>
+        <translation>Jeder Versuch, das Passwort zu erraten, füllt dann 256 MiB Speicher: eine Grafikkarte probiert tausendmal weniger Passwörter pro Sekunde. Öffnen, Speichern und Entsperren des Dokuments dauern etwa eine Sekunde länger.</translation>
     </message>
 </context>
 <context>
@@ -865,8 +1058,8 @@ Fehlermeldung: </translation>
         <translation>Dateiversion &lt; 4!</translation>
     </message>
     <message>
-        <source>File-Version &gt; 5: this file was written by a newer version of Varnisk!</source>
-        <translation>Dateiversion &gt; 5: Diese Datei wurde von einer neueren Version von Varnisk geschrieben!</translation>
+        <source>This file is not a Varnisk file, or was written by a newer version of Varnisk!</source>
+        <translation>Diese Datei ist keine Varnisk-Datei oder wurde von einer neueren Version von Varnisk geschrieben!</translation>
     </message>
     <message>
         <source>Wrong password or corrupted File!
@@ -1001,6 +1194,22 @@ Fehlermeldung: </translation>
     <message>
         <source>Saved in place (no file can be created in its folder): no backup was kept.</source>
         <translation>An Ort und Stelle gespeichert (in ihrem Ordner kann keine Datei angelegt werden): keine Sicherungskopie aufbewahrt.</translation>
+    </message>
+    <message>
+        <source> (locked)</source>
+        <translation> (gesperrt)</translation>
+    </message>
+    <message>
+        <source>The desktop did not allow Varnisk to type.</source>
+        <translation>Die Arbeitsumgebung hat Varnisk das Tippen nicht erlaubt.</translation>
+    </message>
+    <message>
+        <source>The keyboard layout has no key for: %1</source>
+        <translation>Die Tastaturbelegung hat keine Taste für: %1</translation>
+    </message>
+    <message>
+        <source>Caps Lock is on.</source>
+        <translation>Die Feststelltaste ist eingerastet.</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,7 @@
 #include "LockService.h"
 
+#include "SessionObject.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -19,14 +21,42 @@
 namespace {
 
 const QString namePrefix = QStringLiteral("org.nembrow.Varnisk.Instance");
-const QString objectPath = QStringLiteral("/org/nembrow/Varnisk");
 const QString interfaceName = QStringLiteral("org.nembrow.Varnisk");
-// swayidle's before-sleep runs while logind waits, at most 5 s by default.
-constexpr int answerWithinMs = 2000;
+// swayidle's before-sleep runs while logind waits, at most 5 s by default. A window whose
+// document is in format version 6 seals it with one Argon2id derivation (about a second here,
+// more on a slow or busy machine), and one process locks its windows one after the other.
+constexpr int answerWithinMs = 5000;
 
 void tell(const QString& text)
 {
     std::fprintf(stderr, "varnisk: %s\n", qPrintable(text));
+}
+
+// The session's Varnisk first, then the programs that own only a name of their own (started
+// before it, or on their own), each program once: the session's Varnisk owns both kinds.
+QStringList instances(QDBusConnection& bus, const QStringList& names,
+                      const QDeadlineTimer& deadline)
+{
+    QStringList wanted;
+    for (const QString& name : names) {
+        if (name == SessionObject::wellKnownName)
+            wanted.prepend(name);
+        else if (name.startsWith(namePrefix))
+            wanted.append(name);
+    }
+    QStringList owners;
+    for (const QString& name : std::as_const(wanted)) {
+        QDBusMessage getOwner = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetNameOwner"));
+        getOwner << name;
+        const QDBusMessage owner =
+            bus.call(getOwner, QDBus::Block, qMax(1, static_cast<int>(deadline.remainingTime())));
+        const QString unique = owner.arguments().value(0).toString();
+        if (owner.type() == QDBusMessage::ReplyMessage && !owners.contains(unique))
+            owners << unique;
+    }
+    return owners;
 }
 
 QByteArray readProc(const QString& path)
@@ -66,19 +96,16 @@ QSet<quint32> runningEditors()
 
 } // namespace
 
-LockService::LockService(LockAll lock, QObject* parent) : QObject(parent), lockAll(std::move(lock))
+LockService::LockService(LockAll lock, QObject* application)
+    : QDBusAbstractAdaptor(application), lockAll(std::move(lock))
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
     const QString name = namePrefix + QString::number(getpid());
-    const bool exported =
-        bus.registerObject(objectPath, this, QDBusConnection::ExportScriptableSlots);
-    if (!exported || !bus.registerService(name)) {
-        if (exported)
-            bus.unregisterObject(objectPath);
+    if (!SessionObject::show(bus) || !bus.registerService(name)) {
         // Taken by another program, or by an editor of the same number in another namespace:
-        // `varnisk --lock` does not reach this one, and counts it as not reached.
+        // `varnisk --lock` may not reach this one, and then counts it as not reached.
         tell(QCoreApplication::translate("LockService",
                                          "the name %1 cannot be had on the session bus: "
                                          "\"varnisk --lock\" does not reach this Varnisk")
@@ -92,9 +119,7 @@ LockService::~LockService()
 {
     if (serviceName.isEmpty())
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterService(serviceName);
-    bus.unregisterObject(objectPath);
+    QDBusConnection::sessionBus().unregisterService(serviceName);
 }
 
 bool LockService::Lock()
@@ -119,13 +144,12 @@ int LockService::lockEveryInstance()
     std::vector<QDBusPendingCall> calls;
     std::vector<quint32> owners; // the process behind each name, as the bus knows it
     if (names.type() == QDBusMessage::ReplyMessage && !names.arguments().isEmpty()) {
-        for (const QString& name : names.arguments().constFirst().toStringList()) {
-            if (!name.startsWith(namePrefix))
-                continue;
+        for (const QString& name :
+             instances(bus, names.arguments().constFirst().toStringList(), deadline)) {
             // All asked at once, each with what is left of the common time.
             calls.push_back(
-                bus.asyncCall(QDBusMessage::createMethodCall(name, objectPath, interfaceName,
-                                                             QStringLiteral("Lock")),
+                bus.asyncCall(QDBusMessage::createMethodCall(name, SessionObject::path,
+                                                             interfaceName, QStringLiteral("Lock")),
                               qMax(1, static_cast<int>(deadline.remainingTime()))));
             owners.push_back(bus.interface()->servicePid(name).value());
         }

@@ -27,10 +27,13 @@ SessionLockEvents::SessionLockEvents(QObject* parent) : QObject(parent)
 {
     QDBusConnection session = QDBusConnection::sessionBus();
     if (session.isConnected()) {
-        // Any sender and any path: KDE also sends it from /ScreenSaver.
-        for (const QString& interface : {QStringLiteral("org.freedesktop.ScreenSaver"),
-                                         QStringLiteral("org.gnome.ScreenSaver")}) {
-            session.connect(QString(), QString(), interface, QStringLiteral("ActiveChanged"), this,
+        // Each locker's signal counts only from the owner of its name (QtDBus follows the owner),
+        // on any path: KDE also sends it from /ScreenSaver.
+        for (const QString& locker :
+             {QStringLiteral("org.freedesktop.ScreenSaver"),
+              QStringLiteral("org.gnome.ScreenSaver"), QStringLiteral("org.mate.ScreenSaver"),
+              QStringLiteral("org.xfce.ScreenSaver"), QStringLiteral("org.cinnamon.ScreenSaver")}) {
+            session.connect(locker, QString(), locker, QStringLiteral("ActiveChanged"), this,
                             SLOT(screenSaverActiveChanged(bool)));
         }
     }

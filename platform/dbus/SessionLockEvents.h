@@ -9,11 +9,12 @@
 class QDBusPendingCallWatcher;
 
 // What the desktop says about locking, heard on D-Bus: the screen locker starting
-// (ActiveChanged(true) of org.freedesktop.ScreenSaver and org.gnome.ScreenSaver on the session
-// bus), logind locking this session (its Lock signal, its LockedHint turning true) and the
-// system going to sleep (logind's PrepareForSleep(true)). It also holds logind's delay inhibitor
-// for sleep while asked to, so that the listener can lock before the system sleeps. Without a
-// session or system bus it hears nothing from that bus and nothing fails.
+// (ActiveChanged(true) of the freedesktop, GNOME, MATE, Xfce and Cinnamon screen savers on the
+// session bus, each only from the owner of its name), logind locking this session (its Lock signal,
+// its LockedHint turning true) and the system going to sleep (logind's PrepareForSleep(true)). It
+// also holds logind's delay inhibitor for sleep while asked to, so that the listener can lock
+// before the system sleeps. Without a session or system bus it hears nothing from that bus and
+// nothing fails.
 class SessionLockEvents : public QObject
 {
     Q_OBJECT

@@ -74,7 +74,7 @@ void WaylandKeymap::write(const QVector<quint32>& keysyms)
 {
     // Written into one buffer reserved up front, so no reallocation leaves a copy behind.
     QByteArray text;
-    text.reserve(1024 + 64 * keysyms.size());
+    text.reserve(2048 + 64 * keysyms.size());
     text += "xkb_keymap {\n"
             "xkb_keycodes \"varnisk\" {\n"
             "    minimum = 8;\n"
@@ -83,14 +83,44 @@ void WaylandKeymap::write(const QVector<quint32>& keysyms)
         const QByteArray keycode = QByteArray::number(firstXkbKeycode + i);
         text += "    <I" + keycode + "> = " + keycode + ";\n";
     }
+    // XWayland compiles the keymap with the X server's compiler, which takes it only with the
+    // four standard key types, virtual modifiers, a compatibility map and an indicator (else
+    // XWayland puts its default layout in its place and reads the keys on that: Escape,
+    // digits, BackSpace...); and X clients fail to read a keymap without them. None of them
+    // changes a key: every key is of the first type and no key or modifier drives the rest.
     text += "};\n"
             "xkb_types \"varnisk\" {\n"
+            "    virtual_modifiers Varnisk;\n"
             "    type \"ONE_LEVEL\" {\n"
             "        modifiers = none;\n"
             "        level_name[Level1] = \"Any\";\n"
             "    };\n"
+            "    type \"TWO_LEVEL\" {\n"
+            "        modifiers = Shift;\n"
+            "        map[Shift] = Level2;\n"
+            "        level_name[Level1] = \"Base\";\n"
+            "        level_name[Level2] = \"Shift\";\n"
+            "    };\n"
+            "    type \"ALPHABETIC\" {\n"
+            "        modifiers = Shift;\n"
+            "        map[Shift] = Level2;\n"
+            "        level_name[Level1] = \"Base\";\n"
+            "        level_name[Level2] = \"Caps\";\n"
+            "    };\n"
+            "    type \"KEYPAD\" {\n"
+            "        modifiers = Shift;\n"
+            "        map[Shift] = Level2;\n"
+            "        level_name[Level1] = \"Base\";\n"
+            "        level_name[Level2] = \"Number\";\n"
+            "    };\n"
             "};\n"
             "xkb_compatibility \"varnisk\" {\n"
+            "    interpret VoidSymbol {\n"
+            "        repeat = False;\n"
+            "    };\n"
+            "    indicator \"Varnisk\" {\n"
+            "        modifiers = none;\n"
+            "    };\n"
             "};\n"
             "xkb_symbols \"varnisk\" {\n";
     for (int i = 0; i < keysyms.size(); ++i) {

@@ -15,11 +15,19 @@
 //   locked      "ok" when the window is locked (by whatever locked it), else "failed: unlocked"
 //   unlock      type the password into the lock page and press Return
 //   save        File > Save; any question it asks counts as unexpected and is cancelled
+//   merge       File > Save, merging the version another writer saved (Ok to the message)
 //   decrypt SOURCE TARGET
 //               start decrypting SOURCE into TARGET, typing the password; answered once the
 //               work runs
 //   title       answered with "ok " and the window title
+//   password    type the password into the next password dialog, in whichever window it comes
+//   message     press OK in the next message box; answered with "ok " and its text
+//   windows     answered with "ok " and the sorted titles of the editor windows, joined by "|",
+//               the active one marked with "*"
 //
+// With VARNISK_PROBE_INSTANCE=1 it starts as the program does, as the session's one Varnisk
+// (splash screen, start-up window, the files other `varnisk` runs hand over); the window driven
+// is the start-up window.
 // As the program does, it ends by SIGTERM, SIGHUP and SIGINT through its signal path.
 // VARNISK_PROBE_NAMED_TEMPORARIES=1 makes its writes use named temporary files, as on file
 // systems without unnamed ones.
@@ -27,6 +35,7 @@
 #include "ModalScript.h"
 #include "TestSupport.h"
 #include "app/TerminationSignals.h"
+#include "app/VarniskApplication.h"
 #include "files/FileSystemCalls.h"
 #include "mainwindow/Varnisk.h"
 #include "securememory/ProcessProtection.h"
@@ -40,6 +49,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include <poll.h>
 #include <unistd.h>
@@ -92,8 +103,28 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
             return QStringLiteral("not found");
     } else if (command == QLatin1String("save")) {
         EditorWindow::trigger(*window, "action_Save");
+    } else if (command == QLatin1String("merge")) {
+        script.press(QStringLiteral("&Merge")).message();
+        EditorWindow::trigger(*window, "action_Save");
+        script.waitUntilDone();
     } else if (command == QLatin1String("title")) {
         return QStringLiteral("ok ") + window->windowTitle();
+    } else if (command == QLatin1String("password")) {
+        if (!typePassword(script, password).waitUntilDone())
+            return QStringLiteral("no password dialog");
+    } else if (command == QLatin1String("message")) {
+        QString text;
+        if (!script.message(&text).waitUntilDone())
+            return QStringLiteral("no message");
+        return QStringLiteral("ok ") + text;
+    } else if (command == QLatin1String("windows")) {
+        QStringList titles;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (qobject_cast<Varnisk*>(widget) != nullptr && widget->isVisible())
+                titles << (widget->isActiveWindow() ? "*" : "") + widget->windowTitle();
+        }
+        titles.sort();
+        return QStringLiteral("ok ") + titles.join(QLatin1Char('|'));
     } else if (command.startsWith(QLatin1String("decrypt "))) {
         const QStringList paths = command.mid(8).split(QLatin1Char(' '));
         typePassword(script, password).chooseFile(paths.value(1));
@@ -139,17 +170,35 @@ QString run(QPointer<Varnisk>& window, const QString& command, const QStringList
 int main(int argc, char** argv)
 {
     ProcessProtection::apply();
-    QApplication application(argc, argv);
-    application.setQuitOnLastWindowClosed(false);
-    const QStringList password = application.arguments().mid(1, 2);
-    const QStringList search = application.arguments().mid(3, 2);
-    TerminationSignals signalPath;
+    const bool instance = qEnvironmentVariableIntValue("VARNISK_PROBE_INSTANCE") == 1;
+    // The passwords are no file names for the program's command line.
+    int programArgc = 1;
+    const std::unique_ptr<QApplication> application =
+        instance ? std::make_unique<VarniskApplication>(programArgc, argv,
+                                                        VarniskApplication::Instance::Session)
+                 : std::make_unique<QApplication>(argc, argv);
+    application->setQuitOnLastWindowClosed(false);
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const QStringList password = arguments.mid(0, 2);
+    const QStringList search = arguments.mid(2, 2);
+    std::optional<TerminationSignals> signalPath; // the program has its own
+    if (!instance)
+        signalPath.emplace();
     if (qEnvironmentVariableIntValue("VARNISK_PROBE_NAMED_TEMPORARIES") == 1)
         FileSystemCalls::instance().unnamedTemporaries = false;
 
-    QPointer<Varnisk> window = new Varnisk(nullptr);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
+    QPointer<Varnisk> window;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* startup = qobject_cast<Varnisk*>(widget))
+            window = startup;
+    }
+    if (!instance) {
+        window = new Varnisk(nullptr);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+    }
 
     // Standard input is read beside the event loop, which must run between commands: signals
     // are handled there.
@@ -182,6 +231,13 @@ int main(int argc, char** argv)
                     qPrintable(QString(answer).replace(QLatin1Char('\n'), QLatin1Char(' '))));
         std::fflush(stdout);
     }
-    delete window;
+    // Before the application, with the windows files handed over opened.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->parentWidget() == nullptr)
+            windows << widget;
+    }
+    for (const QPointer<QWidget>& widget : windows)
+        delete widget.data();
     return 0;
 }

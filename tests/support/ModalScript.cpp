@@ -145,9 +145,14 @@ ModalScript& ModalScript::password(const QByteArray& utf8)
     });
 }
 
-ModalScript& ModalScript::passwords(const QByteArray& first, const QByteArray& second)
+ModalScript& ModalScript::passwords(const QByteArray& first, const QByteArray& second,
+                                    bool stronger, bool* offered)
 {
-    return then([this, first, second](QWidget* dialog) {
+    return then([this, first, second, stronger, offered](QWidget* dialog) {
+        auto* box = dialog->findChild<QAbstractButton*>(QStringLiteral("cbStrongerDerivation"));
+        if (offered != nullptr)
+            *offered = box->isChecked();
+        box->setChecked(stronger);
         typeText(dialog->findChild<QWidget*>(QStringLiteral("slePassword")),
                  QString::fromUtf8(first));
         typeText(dialog->findChild<QWidget*>(QStringLiteral("sleConfirm")),

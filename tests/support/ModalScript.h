@@ -27,12 +27,14 @@ public:
     ModalScript& then(Step step);
 
     // Common steps.
-    ModalScript& chooseFile(const QString& path);   // a QFileDialog: select and accept
-    ModalScript& replaceFile(const QString& path);  // the same, replacing without a question
-    ModalScript& cancel();                          // any dialog: reject
-    ModalScript& password(const QByteArray& utf8);  // PasswordDialog: type, Ok
-    ModalScript& passwords(const QByteArray& first, // PasswordConfirmDialog: type both, Ok
-                           const QByteArray& second);
+    ModalScript& chooseFile(const QString& path);  // a QFileDialog: select and accept
+    ModalScript& replaceFile(const QString& path); // the same, replacing without a question
+    ModalScript& cancel();                         // any dialog: reject
+    ModalScript& password(const QByteArray& utf8); // PasswordDialog: type, Ok
+    // PasswordConfirmDialog: type both, set its check box for version 6 to `stronger` (noting
+    // in `offered` how it was offered), Ok.
+    ModalScript& passwords(const QByteArray& first, const QByteArray& second, bool stronger = false,
+                           bool* offered = nullptr);
     ModalScript& message(QString* text = nullptr); // a QMessageBox: note its text, Ok
     ModalScript& answer(int button);               // a QMessageBox: press that button
     ModalScript& press(const QString& caption);    // a QMessageBox: press the button so named

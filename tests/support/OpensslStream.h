@@ -3,8 +3,9 @@
 #include <QByteArray>
 
 // The stream format built and taken apart with the openssl command-line tool, an
-// implementation independent of ours: the expected bytes of the known-answer tests. Every
-// function warns and returns a null array (or an empty record) when openssl fails.
+// implementation independent of ours (and, for version 6's key, Argon2 through Debian's
+// python3-argon2): the expected bytes of the known-answer tests. Every function warns and
+// returns a null array (or an empty record) when a tool fails.
 namespace OpensslStream {
 
 const QByteArray fixedSalt = QByteArray::fromHex("00112233445566778899aabbccddeeff");
@@ -18,6 +19,12 @@ QByteArray record(const QByteArray& prefix, const QByteArray& data);
 // up to whole blocks with bytes after the digest.
 QByteArray stream(char version, const QByteArray& password, QByteArray record,
                   const QByteArray& salt = fixedSalt);
+// The 48 bytes of key and IV of a version-6 stream, derived by python3-argon2 with the costs and
+// salt of its header.
+QByteArray argon2KeyOf(const QByteArray& stream, const QByteArray& password);
+// A version-6 stream: Argon2id with these costs, and the header that names them.
+QByteArray argon2Stream(const QByteArray& password, const QByteArray& record, quint32 memoryKiB,
+                        quint32 passes, quint8 lanes, const QByteArray& salt = fixedSalt);
 
 struct Record
 {
@@ -28,8 +35,8 @@ struct Record
     QByteArray digest;
     QByteArray rest;
 };
-// Opens a version-5 stream and splits the record into its fields. A stream cut short (`whole`
-// false) is opened as far as its whole blocks go, and its data end there.
+// Opens a version-5 or version-6 stream and splits the record into its fields. A stream cut
+// short (`whole` false) is opened as far as its whole blocks go, and its data end there.
 Record open(const QByteArray& stream, const QByteArray& password, bool whole = true);
 
 } // namespace OpensslStream
