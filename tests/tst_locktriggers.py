@@ -81,8 +81,9 @@ def fakes():
             return True
 
     # The name of an editor that is process 1 of its namespace: another program has it, and
-    # answers as if it were one.
+    # answers as if it were one; on 'impostor', the session's name too, until 'impostor-out'.
     impostor = Impostor(name('org.nembrow.Varnisk.Instance1', session), '/org/nembrow/Varnisk')
+    held = {}
     login1 = name('org.freedesktop.login1', system)
     manager = Manager(login1, '/org/freedesktop/login1')
     seat = Session(login1, SESSION)
@@ -96,6 +97,9 @@ def fakes():
                                                       {'LockedHint': True}, []),
         'sleep': lambda: manager.PrepareForSleep(True),
         'wake': lambda: manager.PrepareForSleep(False),
+        'impostor': lambda: print('impostor', held.update(name=name('org.nembrow.Varnisk',
+                                                                   session)), flush=True),
+        'impostor-out': held.clear,
     })
 
     def command(fd, condition):
@@ -262,7 +266,10 @@ class LockTriggers(unittest.TestCase):
     @unittest.skipUnless(os.geteuid() == 0, 'a process namespace of its own needs root')
     def test_lock_command_counts_editors_it_cannot_reach(self):
         self.unlock()
-        # Process 1 of a namespace of its own, so its name is the one another program holds.
+        self.fakes.send('impostor')
+        self.fakes.until('impostor')
+        # Process 1 of a namespace of its own, so its name is the one another program holds;
+        # the session's name is taken too, so it starts on its own.
         editor = subprocess.Popen(['unshare', '--pid', '--fork', '--kill-child',
                                    os.path.join(BUILD, 'app/varnisk')],
                                   env=self.env, stderr=subprocess.PIPE)
@@ -279,6 +286,7 @@ class LockTriggers(unittest.TestCase):
             editor.kill()  # and so, with --kill-child, the editor
             editor.wait(timeout=30)
             editor.stderr.close()
+            self.fakes.send('impostor-out')
         self.fakes.until('released held 1')
 
     def test_no_bus_at_all(self):

@@ -431,7 +431,7 @@ void tst_SecretsDocument::formatVersion6()
     // Recovery files, backups and plain saves stay in version 6.
     edit(*window, QStringLiteral("third"));
     QVERIFY(window->writeRecovery());
-    QCOMPARE(readFile(path(".doc.stxt.recovery")).split('\n').value(3).left(1).toHex(), "06");
+    QCOMPARE(readFile(RecoveryFile::pathFor(doc)).split('\n').value(3).left(1).toHex(), "06");
     trigger(*window, "action_Save");
     QCOMPARE(version(doc), QByteArray("06"));
     QCOMPARE(version(backup), QByteArray("06"));
