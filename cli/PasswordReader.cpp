@@ -53,6 +53,7 @@ bool PasswordReader::readLine(int fd, SecureString& password)
         anything = true;
         if (byte == '\n')
             break;
+        secureReserve(password, password.size() + 1);
         password.push_back(byte);
     }
     OPENSSL_cleanse(&byte, sizeof byte);

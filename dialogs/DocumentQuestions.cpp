@@ -71,18 +71,26 @@ bool DocumentQuestions::openBeforeZeroByte(QWidget* parent, const QString& name)
 }
 
 bool DocumentQuestions::recover(QWidget* parent, const QDateTime& written, const QString& document,
-                                const QString& recovery)
+                                const QString& recovery, bool otherBase, int more)
 {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("Varnisk"),
-                    tr("Varnisk was ended on %1 while %2 had unsaved changes, and kept them in "
-                       "the recovery file %3.")
-                        .arg(QLocale().toString(written, QLocale::ShortFormat), document, recovery),
-                    QMessageBox::NoButton, parent);
-    box.setInformativeText(tr("Continue with the recovered text? Otherwise the document opens as "
-                              "it was saved, and the recovery file stays until the document is "
-                              "saved again."));
+    QString fact = tr("Varnisk was ended on %1 while %2 had unsaved changes, and kept them in "
+                      "the recovery file %3.")
+                       .arg(QLocale().toString(written, QLocale::ShortFormat), document, recovery);
+    if (otherBase)
+        fact += QLatin1Char(' ') + tr("They were made to another version of %1 than the one on "
+                                      "disk now; saving them asks before it replaces that one.")
+                                       .arg(document);
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Varnisk"), fact, QMessageBox::NoButton,
+                    parent);
+    box.setInformativeText(
+        more > 0 ? tr("Continue with the recovered text? Otherwise the next recovery file is "
+                      "offered (%1 left).")
+                       .arg(more)
+                 : tr("Continue with the recovered text? Otherwise the document opens as it was "
+                      "saved, and the recovery file stays until the document is saved again."));
     QPushButton* take = box.addButton(tr("&Recover"), QMessageBox::AcceptRole);
-    box.addButton(tr("Open &Saved Version"), QMessageBox::RejectRole);
+    box.addButton(more > 0 ? tr("&Next Recovery File") : tr("Open &Saved Version"),
+                  QMessageBox::RejectRole);
     box.setDefaultButton(take);
     box.exec();
     return box.clickedButton() == take;

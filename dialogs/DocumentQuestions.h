@@ -30,9 +30,10 @@ public:
     // The document `name` holds data after a zero byte: open only the text before it?
     static bool openBeforeZeroByte(QWidget* parent, const QString& name);
     // Varnisk was ended at `written` while `document` had unsaved changes, kept in the recovery
-    // file `recovery`: continue with them?
+    // file `recovery` (`otherBase`: made to another version than the one on disk now): continue
+    // with them? Declining goes on to the next of `more` recovery files.
     static bool recover(QWidget* parent, const QDateTime& written, const QString& document,
-                        const QString& recovery);
+                        const QString& recovery, bool otherBase, int more);
     // The recovery file does not open with the password given; `reason` says what failed.
     static void recoveryUnreadable(QWidget* parent, const QString& recovery, const QString& reason);
 };

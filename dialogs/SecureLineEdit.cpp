@@ -304,6 +304,7 @@ bool SecureLineEdit::insertCodePoint(char32_t codePoint)
     const int length = encodeUtf8(codePoint, bytes);
 
     SecureString& secret = holder->string();
+    secureReserve(secret, secret.size() + static_cast<std::size_t>(length));
     secret.insert(offset, bytes, static_cast<std::size_t>(length));
     OPENSSL_cleanse(bytes, sizeof bytes);
     byteLengths.insert(byteLengths.begin() + cursor, static_cast<unsigned char>(length));

@@ -7,8 +7,10 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -115,7 +117,9 @@ WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Co
 {
     // A backup only under the password of the new version: after a password change no copy may
     // keep the secrets under the old one.
-    const bool samePassword = expected.exists() && underPassword(path, expected);
+    const bool atHand = content == Content::Text;
+    const Under replacedUnder =
+        expected.exists() ? underPassword(path, expected, atHand) : Under::Unknown;
     const QString backup = backupPathFor(path);
     // Nor may a copy in version 5 stay beside a document that was raised to version 6: its key
     // derivation is what the new format was chosen against.
@@ -128,7 +132,7 @@ WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Co
     AtomicFile::Options options(AtomicFile::Strategy::ReplaceOrInPlace);
     options.identifyWritten = true;
     options.expected = expected;
-    if (samePassword && !raised && backupsWanted())
+    if (replacedUnder == Under::Password && !raised && backupsWanted())
         options.backup = backup;
     WriteResult written;
     if (content == Content::Sealed) {
@@ -148,25 +152,49 @@ WriteResult DocumentStore::save(const QString& path, const QByteArray& bytes, Co
     }
     if (!written.ok())
         return written;
+    if (written.backupKept)
+        keptBackup = expected;
+    // What cannot be told (no password at hand) is left as it is.
     KeyDerivation kept = KeyDerivation::Pbkdf2;
-    if ((expected.exists() && !samePassword && !underPassword(backup, {})) ||
-        (raised && derivationOfFile(backup, kept) && kept != writing))
-        QFile::remove(backup);
-    QFile::remove(RecoveryFile::pathFor(path));
+    if ((expected.exists() && replacedUnder != Under::Password && QFileInfo::exists(backup) &&
+         underPassword(backup, FileIdentity::ofPath(backup), atHand) == Under::OtherPassword) ||
+        (raised && derivationOfFile(backup, kept) && kept != writing)) {
+        QFile old(backup);
+        if (!old.remove())
+            written.backupNotRemoved = old.errorString();
+    }
+    // Ours, and those the user saw when the document opened: the text just saved holds what
+    // was taken of them.
+    recoveries << RecoveryFile::pathFor(path) << std::exchange(recoveryWritten, {});
+    for (const QString& recovery : std::exchange(recoveries, {}))
+        RecoveryFile::remove(recovery);
     return written;
 }
 
 WriteResult DocumentStore::writeRecovery(const QString& path, const QByteArray& bytes,
-                                         Content content) const
+                                         Content content, QString& writtenTo)
 {
     try {
         QByteArray image;
         if (const Result encrypted = sealed(bytes, content, image); !encrypted.ok())
             return encrypted;
+        const QByteArray file = RecoveryFile::compose(version, image);
         AtomicFile::Options options(AtomicFile::Strategy::Replace);
         options.identifyWritten = true;
-        return CryptoFile::write(RecoveryFile::compose(version, image), RecoveryFile::pathFor(path),
-                                 options);
+        options.ownerOnly = true;
+        WriteResult written;
+        // The usual name may be held by what cannot be replaced (a folder, a pipe, someone
+        // else's file in a shared folder): then fresh names, which nothing may hold.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            writtenTo = RecoveryFile::pathFor(path, attempt);
+            options.replaceExisting = attempt == 0;
+            written = CryptoFile::write(file, writtenTo, options);
+            if (written.ok() || written.outcome == Result::Outcome::OutOfMemory)
+                break;
+        }
+        if (written.ok() && writtenTo != RecoveryFile::pathFor(path))
+            recoveryWritten = writtenTo;
+        return written;
     } catch (const std::bad_alloc&) {
         return Result::outOfMemory();
     }
@@ -181,30 +209,44 @@ Result DocumentStore::sealed(const QByteArray& bytes, Content content, QByteArra
     return StreamCipher::encrypt(bytes, image, password, format);
 }
 
-RecoveryFile::Content DocumentStore::recoveryOf(const QString& path, const FileIdentity& read)
+QList<RecoveryFile::Content> DocumentStore::recoveriesOf(const QString& path,
+                                                         const FileIdentity& read)
 {
-    RecoveryFile::Content recovery = RecoveryFile::read(RecoveryFile::pathFor(path));
+    QList<RecoveryFile::Content> recoveries = RecoveryFile::allFor(path);
     // One older than the document was written before the document's last save: nothing in it
     // is newer than what opens. Times are the file system's, which often stay the same for some
     // milliseconds: one as old as the document is offered, since declining it loses nothing.
-    if (recovery.valid && recovery.writtenNs < read.modifiedNs())
-        recovery = {};
-    return recovery;
+    recoveries.erase(std::remove_if(recoveries.begin(), recoveries.end(),
+                                    [&read](const RecoveryFile::Content& recovery) {
+                                        return recovery.writtenNs < read.modifiedNs();
+                                    }),
+                     recoveries.end());
+    return recoveries;
 }
 
-bool DocumentStore::underPassword(const QString& path, const FileIdentity& known) const
+void DocumentStore::offered(const QList<RecoveryFile::Content>& shown)
 {
-    if (known.exists() && known == version && baseUnderPassword)
-        return true;
+    recoveries.clear();
+    for (const RecoveryFile::Content& recovery : shown)
+        recoveries << recovery.path;
+}
+
+DocumentStore::Under DocumentStore::underPassword(const QString& path, const FileIdentity& known,
+                                                  bool passwordAtHand) const
+{
+    if (known.exists() && ((known == version && baseUnderPassword) || known == keptBackup))
+        return Under::Password;
+    if (!passwordAtHand)
+        return Under::Unknown;
     // A version this window has not read or written: it opens with the password, or not.
     QFile file(path);
     if (!CryptoFile::openInput(file, CryptoFile::Input::RegularFile))
-        return false;
+        return Under::Unknown;
     QByteArray plain;
     // No room to tell: no backup, rather than none of the save.
     const bool opens = StreamCipher::decrypt(file, plain, password).ok();
     secureWipe(plain);
-    return opens;
+    return opens ? Under::Password : Under::OtherPassword;
 }
 
 bool DocumentStore::backupsWanted()

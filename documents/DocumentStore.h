@@ -8,7 +8,9 @@
 #include "files/WriteResult.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -47,7 +49,11 @@ public:
     void setBase(const FileIdentity& base, bool underPassword);
     // The document's password changed: the base may be under another one now, or (`baseUnderIt`)
     // is known to be under the new one.
-    void passwordChanged(bool baseUnderIt = false) { baseUnderPassword = baseUnderIt; }
+    void passwordChanged(bool baseUnderIt = false)
+    {
+        baseUnderPassword = baseUnderIt;
+        keptBackup = FileIdentity();
+    }
 
     // Keeps `text`, the base as the editor shows it, sealed until a merge needs it: under a random
     // key in locked memory, so that opening and saving derive no key from the password for it.
@@ -82,15 +88,23 @@ public:
     // right before the rename (Outcome::Changed otherwise). With backups wanted, the replaced
     // version is kept beside it when it is under the same password; after a password change no
     // copy is kept under the old one, and after a save that raises the format to version 6 none
-    // in the older one. Removes the document's recovery file once the new version is in place,
-    // and makes what was written the base.
+    // in the older one. A sealed image comes without the password: then only the versions this
+    // store read or wrote count as under it, and nothing is removed. Removes this process's
+    // recovery file and those offered() once the new version is in place, and makes what was
+    // written the base.
     WriteResult save(const QString& path, const QByteArray& bytes, Content content,
                      const FileIdentity& expected);
-    // Writes the recovery file of the document at `path`, based on the base.
-    WriteResult writeRecovery(const QString& path, const QByteArray& bytes, Content content) const;
-    // The document's recovery file when it is not older than the version `read`.
-    [[nodiscard]] static RecoveryFile::Content recoveryOf(const QString& path,
-                                                          const FileIdentity& read);
+    // Writes this process's recovery file of the document at `path`, based on the base, always
+    // for its owner only; where something not ours holds the name, under another name of the
+    // same kind. `written` is the file's path.
+    WriteResult writeRecovery(const QString& path, const QByteArray& bytes, Content content,
+                              QString& written);
+    // The document's recovery files that are not older than the version `read`, newest first.
+    [[nodiscard]] static QList<RecoveryFile::Content> recoveriesOf(const QString& path,
+                                                                   const FileIdentity& read);
+    // The recovery files the user was offered for the window's document, which its next save
+    // removes.
+    void offered(const QList<RecoveryFile::Content>& recoveries);
 
     // The setting "keep backups" (on unless turned off), shared by every window.
     [[nodiscard]] static bool backupsWanted();
@@ -99,9 +113,16 @@ public:
     [[nodiscard]] static QString backupPathFor(const QString& path);
 
 private:
-    // The file at `path` opens with the document's password; known without reading it when it
-    // is `known`, a version this window read or wrote under that password.
-    [[nodiscard]] bool underPassword(const QString& path, const FileIdentity& known) const;
+    enum class Under
+    {
+        Password,
+        OtherPassword,
+        Unknown, // no password at hand to tell
+    };
+    // Whether the file at `path`, the version `known`, opens with the document's password:
+    // known without reading it for a version this window read or wrote under it.
+    [[nodiscard]] Under underPassword(const QString& path, const FileIdentity& known,
+                                      bool passwordAtHand) const;
     // The bytes as a complete encrypted document.
     Result sealed(const QByteArray& bytes, Content content, QByteArray& image) const;
 
@@ -110,4 +131,7 @@ private:
     bool baseUnderPassword = false;
     KeyDerivation format = KeyDerivation::Pbkdf2;
     std::unique_ptr<SealedText> baseSealed;
+    FileIdentity keptBackup; // the version this store last kept as the backup
+    QStringList recoveries;  // offered(), until the next save
+    QString recoveryWritten; // by this process, if not at the usual name
 };

@@ -245,8 +245,11 @@ private:
     {
         int skip = 0;
         if (bodyRead == 0) {
-            // The first prefix byte tells the prefix length, counted in eight bits.
-            prefixLength = static_cast<unsigned char>(data[0] + 1);
+            // The first prefix byte tells the prefix length, counted in eight bits: 0xFF would
+            // make it 0, and that byte data. No writer makes a prefix of less than one byte.
+            if (data[0] == 0xFF)
+                fail(QT_TRANSLATE_NOOP("EncryptedStream", "invalid header data"));
+            prefixLength = data[0] + 1;
         }
         if (bodyRead < prefixLength)
             skip = static_cast<int>(std::min<qint64>(prefixLength - bodyRead, size));

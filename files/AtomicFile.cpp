@@ -103,6 +103,7 @@ bool AtomicFile::open(OpenMode mode)
     writtenBytes = 0;
     inPlace = false;
     written = FileIdentity();
+    backupNotKept.clear();
     const QFileInfo info(targetPath);
     folderName = QFile::encodeName(info.absolutePath());
     fileName = QFile::encodeName(info.fileName());
@@ -119,9 +120,10 @@ bool AtomicFile::open(OpenMode mode)
         release();
         return false;
     }
-    finalMode = regular ? old.st_mode & 07777 : S_IRUSR | S_IWUSR;
+    const bool keepsMode = regular && !options.ownerOnly;
+    finalMode = keepsMode ? old.st_mode & 07777 : S_IRUSR | S_IWUSR;
     // Root replacing a user's file leaves it theirs; anyone else cannot, and need not.
-    changeOwner = regular && (old.st_uid != geteuid() || old.st_gid != getegid());
+    changeOwner = keepsMode && (old.st_uid != geteuid() || old.st_gid != getegid());
     finalOwner = old.st_uid;
     finalGroup = old.st_gid;
     bool opened = openTemporary();
@@ -252,6 +254,7 @@ WriteResult AtomicFile::commit(const StreamProgress* progress)
     WriteResult result;
     result.written = written;
     result.backupKept = backup.kept();
+    result.backupNotKept = backupNotKept;
     result.inPlace = inPlace;
     release();
     return result;
@@ -354,29 +357,32 @@ bool AtomicFile::moveNoReplace()
     if (placeholder < 0)
         return fail(errno == EEXIST ? taken : Outcome::SaveFailed, errno);
     ::close(placeholder);
-    // Only once it is ours: a signal removes it, never a file of anyone else's.
-    int placeholderSlot = TemporaryFiles::remember(folderFd, fileName);
+    // Not in the table of names a signal removes: from the rename on, the name holds the new
+    // file. A signal ending the program in this instant may leave the empty file instead.
     if (calls.renameAt(folderFd, from, folderFd, to, 0) != 0) {
         error = errno;
         unlinkat(folderFd, to, 0);
-        TemporaryFiles::forget(placeholderSlot);
         return fail(Outcome::SaveFailed, error);
     }
-    TemporaryFiles::forget(placeholderSlot);
     dropTemporaryName();
     return true;
 }
 
 bool AtomicFile::moveAndCheck()
 {
-    if (backup.isOpen() && !fail(backup.prepare(folderFd, fileName)))
-        return false;
+    // The new version matters more than the old one: without a backup, the save goes on and
+    // says why none was kept.
+    if (const Result prepared = backup.isOpen() ? backup.prepare(folderFd, fileName) : Result{};
+        !prepared.ok()) {
+        backupNotKept = prepared.detail;
+        backup.release();
+    }
     if (options.expected) {
         bool done = false;
         if (!exchangeAndCheck(done))
             return false;
         if (done) {
-            backup.keep();
+            keepBackup();
             return true;
         }
         // The file system cannot swap: a check right before the rename. A replacement of the
@@ -388,8 +394,14 @@ bool AtomicFile::moveAndCheck()
                                              fileName.constData(), 0) != 0)
         return fail(Outcome::SaveFailed, errno);
     dropTemporaryName();
-    backup.keep();
+    keepBackup();
     return true;
+}
+
+void AtomicFile::keepBackup()
+{
+    if (const Result kept = backup.keep(); !kept.ok())
+        backupNotKept = kept.detail;
 }
 
 bool AtomicFile::exchangeAndCheck(bool& done)
@@ -414,9 +426,20 @@ bool AtomicFile::exchangeAndCheck(bool& done)
         done = true;
         return true;
     }
-    // Another program's file: back in its place. Should that fail, it stays where it is now.
-    if (calls.renameAt(folderFd, swapped.constData(), folderFd, to, RENAME_EXCHANGE) != 0)
-        return fail(Outcome::SaveFailed, errno);
+    // Another program's file: back in its place, over the new one if it must be. Should that
+    // fail too, it goes to a name that no clean-up of temporary files takes for one of ours.
+    if (calls.renameAt(folderFd, swapped.constData(), folderFd, to, RENAME_EXCHANGE) != 0) {
+        const int error = errno;
+        if (calls.renameAt(folderFd, swapped.constData(), folderFd, to, 0) == 0)
+            return fail(Outcome::Changed, 0);
+        QByteArray kept = swapped;
+        kept.replace(kept.size() - 4, 4, ".kept");
+        const bool moved = calls.renameAt(folderFd, swapped.constData(), folderFd, kept.constData(),
+                                          RENAME_NOREPLACE) == 0;
+        return fail({Outcome::SaveFailed, qt_error_string(error) + QStringLiteral(" (") +
+                                              QFile::decodeName(moved ? kept : swapped) +
+                                              QLatin1Char(')')});
+    }
     temporaryName = swapped;
     temporarySlot = TemporaryFiles::remember(folderFd, temporaryName);
     return fail(Outcome::Changed, 0);

@@ -67,6 +67,9 @@ public:
         QString backup;
         // Keep the identity of what commit() put in place: WriteResult::written.
         bool identifyWritten = false;
+        // The new file is the writer's and for its owner only, whatever the file it replaces
+        // (one that someone else put at the name has no say in who may read it).
+        bool ownerOnly = false;
     };
 
     explicit AtomicFile(const QString& target, const Options& options = {});
@@ -115,6 +118,7 @@ private:
     bool moveNoReplace();
     bool moveAndCheck();
     bool exchangeAndCheck(bool& done);
+    void keepBackup();
     bool fail(Result::Outcome outcome, int error);
     bool fail(const Result& failure);
     void dropTemporaryName();
@@ -137,6 +141,7 @@ private:
     gid_t finalGroup = 0;
     bool changeOwner = false;
     BackupStep backup;
+    QString backupNotKept;
     InPlaceWrite oldBytes;
     FileIdentity written;
     DigestContext writtenDigest;    // of every byte written, with Options::identifyWritten

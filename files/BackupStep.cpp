@@ -32,6 +32,8 @@ Result BackupStep::open(const QString& path)
     folderFd = ::open(folderName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd < 0 || name.isEmpty())
         return {Result::Outcome::CannotWrite, qt_error_string(folderFd < 0 ? errno : EISDIR)};
+    // Its link or copy is a temporary file of ours too: no clean-up may take it for a stale one.
+    TemporaryFiles::clean(folderFd);
     return {};
 }
 
@@ -96,14 +98,16 @@ Result BackupStep::copy(int sourceFolderFd, const QByteArray& fileName)
     return error == 0 ? Result{} : replaceFailed(error);
 }
 
-void BackupStep::keep()
+Result BackupStep::keep()
 {
     if (temporary.isEmpty())
-        return;
+        return {};
     keptBackup = FileSystemCalls::instance().renameAt(folderFd, temporary.constData(), folderFd,
                                                       name.constData(), 0) == 0;
+    const int error = errno;
     // A rename onto another link of the same file leaves both names: the temporary one goes.
     dropTemporary();
+    return keptBackup ? Result{} : replaceFailed(error);
 }
 
 Result BackupStep::sync(const QByteArray& otherFolder) const

@@ -24,8 +24,8 @@ public:
     // Keeps a link to (or copy of) `fileName` in `sourceFolderFd`, if anything is there, under a
     // temporary name beside the backup.
     Result prepare(int sourceFolderFd, const QByteArray& fileName);
-    // The file is replaced: the kept one becomes the backup.
-    void keep();
+    // The file is replaced: the kept one becomes the backup; a failure says why it did not.
+    Result keep();
     [[nodiscard]] bool kept() const { return keptBackup; }
     // Syncs the backup's folder, unless it is `otherFolder` (which the write syncs anyway).
     Result sync(const QByteArray& otherFolder) const;

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <atomic>
@@ -40,24 +41,6 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 const QByteArray marker = ".varnisk-";
 
-// This machine's name as it goes into temporary names: a folder may be shared over the network,
-// and a process number means something only on the machine that gave it.
-const QByteArray& hostName()
-{
-    static const QByteArray host = []() {
-        char name[HOST_NAME_MAX + 1] = {};
-        if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
-            return QByteArray("localhost");
-        QByteArray safe(name);
-        for (char& c : safe) {
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
-                c = '_';
-        }
-        return safe.left(64);
-    }();
-    return host;
-}
-
 // The host and process of the writer whose temporary file `name` is; false for any other name
 // (a backup or recovery file never looks like one).
 bool writerOf(const QByteArray& name, QByteArray& host, qint64& pid)
@@ -80,14 +63,33 @@ bool writerOf(const QByteArray& name, QByteArray& host, qint64& pid)
 
 } // namespace
 
-QByteArray TemporaryFiles::nameFor(const QByteArray& fileName)
+const QByteArray& TemporaryFiles::hostName()
 {
-    // NAME shortened (never within a UTF-8 character) so that the whole fits any file system's
-    // limit.
+    static const QByteArray host = []() {
+        char name[HOST_NAME_MAX + 1] = {};
+        if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+            return QByteArray("localhost");
+        QByteArray safe(name);
+        for (char& c : safe) {
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.')
+                c = '_';
+        }
+        return safe.left(64);
+    }();
+    return host;
+}
+
+QByteArray TemporaryFiles::stem(const QByteArray& fileName)
+{
     auto length = std::min<qsizetype>(fileName.size(), 120);
     while (length > 0 && length < fileName.size() && (fileName.at(length) & 0xC0) == 0x80)
         --length;
-    return '.' + fileName.left(length) + marker + hostName() + '-' +
+    return fileName.left(length);
+}
+
+QByteArray TemporaryFiles::nameFor(const QByteArray& fileName)
+{
+    return '.' + stem(fileName) + marker + hostName() + '-' +
            QByteArray::number(static_cast<qint64>(getpid())) + '-' +
            QByteArray::number(QRandomGenerator::system()->generate64(), 36) + ".tmp";
 }
@@ -125,6 +127,12 @@ void TemporaryFiles::unlinkAll() noexcept
 
 void TemporaryFiles::clean(int folderFd)
 {
+    // The claim is a shared lock, the clean-up's an exclusive one. A folder whose lock is held
+    // by someone who is no writer (anyone may lock a shared folder) is only not cleaned.
+    const bool alone = flock(folderFd, LOCK_EX | LOCK_NB) == 0;
+    const auto claim = qScopeGuard([folderFd] { flock(folderFd, LOCK_SH | LOCK_NB); });
+    if (!alone && errno == EWOULDBLOCK)
+        return;
     const int listFd = openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* folder = listFd < 0 ? nullptr : fdopendir(listFd);
     if (folder == nullptr) {
@@ -136,7 +144,7 @@ void TemporaryFiles::clean(int folderFd)
     qint64 pid = 0;
     while (const dirent* entry = readdir(folder)) {
         const QByteArray name(entry->d_name);
-        if (!writerOf(name, host, pid) || host != hostName() || pid == getpid())
+        if (!writerOf(name, host, pid) || host != TemporaryFiles::hostName() || pid == getpid())
             continue;
         if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
             continue;

@@ -8,8 +8,9 @@
 // a signal handler removes them, and the clean-up of those that a killed writer left behind.
 //
 // A temporary file is called ".NAME.varnisk-HOST-PID-RANDOM.tmp" and locked (flock) by its
-// writer while it lives. A crash or SIGKILL can leave one behind; clean() removes those of the
-// same user and host whose writer is gone. Backup and recovery files never look like one.
+// writer while it lives, and the writer claims the folder as well. A crash or SIGKILL can leave
+// one behind; clean() removes those of the same user and host whose writer is gone. Backup and
+// recovery files never look like one.
 class TemporaryFiles
 {
 public:
@@ -28,9 +29,18 @@ public:
     // async-signal-safe (unlinkat() on names prepared beforehand), for signal handlers.
     static void unlinkAll() noexcept;
 
-    // Removes the temporary files in the folder that were left by writers of this user and
-    // machine that are gone.
+    // Claims the folder for a writer that will put temporary files there, until `folderFd` is
+    // closed (a shared flock on it), and first removes the temporary files that writers of this
+    // user and machine left there and that are gone, if no writer claims the folder now. A writer
+    // in another process namespace (Flatpak) looks gone from here, but its claim still tells.
     static void clean(int folderFd);
+
+    // This machine's name as names of files beside a document carry it (a folder may be shared
+    // over the network, and a process number means something only on its machine).
+    static const QByteArray& hostName();
+    // `fileName` cut (never within a UTF-8 character) so that a name built on it fits any file
+    // system's limit.
+    static QByteArray stem(const QByteArray& fileName);
 
 private:
     static QByteArray nameFor(const QByteArray& fileName);

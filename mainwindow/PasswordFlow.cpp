@@ -32,7 +32,9 @@ bool PasswordFlow::beginAndWait(const QString& file, const QString& status)
 void PasswordFlow::end()
 {
     clearPassword();
-    window.statusBar()->showMessage(QString(), 0);
+    // What the operation told meanwhile stays.
+    if (window.statusBar()->currentMessage() == shown)
+        window.statusBar()->showMessage(QString(), 0);
 }
 
 void PasswordFlow::clearPassword()

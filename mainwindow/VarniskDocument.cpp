@@ -30,34 +30,38 @@ namespace {
 
 using Operation = OutcomeMessage::Operation;
 
-// Offers the unsaved changes that a recovery file of the document at `path` kept, if it is not
-// older than the version `read`; on Recover, `plain` becomes the recovered text and `base` the
-// version it was based on.
-bool offerRecovery(QWidget* window, const QString& path, const FileIdentity& read,
-                   const SecureStringHolder& password, QByteArray& plain, FileIdentity& base)
+// Offers the unsaved changes that the recovery files of the document at `path` kept, newest
+// first, those not older than the version `read`; on Recover, `plain` becomes the recovered text
+// and `base` the version it was based on. `offered` are the files the user was told about.
+bool offerRecovery(Varnisk* window, const QString& path, const FileIdentity& read,
+                   const SecureStringHolder& password, QByteArray& plain, FileIdentity& base,
+                   QList<RecoveryFile::Content>& offered)
 {
-    const RecoveryFile::Content recovery = DocumentStore::recoveryOf(path, read);
-    if (!recovery.valid)
-        return false;
-    const QString name = QFileInfo(RecoveryFile::pathFor(path)).fileName();
-    QBuffer source;
-    source.setData(recovery.stream);
-    source.open(QIODevice::ReadOnly);
-    QByteArray recovered;
-    const Result decrypted = StreamCipher::decrypt(source, recovered, password);
-    if (!decrypted.ok()) {
-        DocumentQuestions::recoveryUnreadable(window, name,
-                                              OutcomeMessage::text(decrypted, Operation::Decrypt));
-        return false;
-    }
-    if (!DocumentQuestions::recover(window, recovery.written, QFileInfo(path).fileName(), name)) {
+    const QList<RecoveryFile::Content> recoveries = DocumentStore::recoveriesOf(path, read);
+    for (int i = 0; i < recoveries.size() && !window->isLocked(); ++i) {
+        const RecoveryFile::Content& recovery = recoveries.at(i);
+        const QString name = QFileInfo(recovery.path).fileName();
+        QBuffer source;
+        source.setData(recovery.stream);
+        source.open(QIODevice::ReadOnly);
+        QByteArray recovered;
+        const Result decrypted = StreamCipher::decrypt(source, recovered, password);
+        offered << recovery;
+        if (!decrypted.ok()) {
+            DocumentQuestions::recoveryUnreadable(
+                window, name, OutcomeMessage::text(decrypted, Operation::Decrypt));
+            continue;
+        }
+        if (DocumentQuestions::recover(window, recovery.written, QFileInfo(path).fileName(), name,
+                                       recovery.base != read, int(recoveries.size()) - i - 1)) {
+            secureWipe(plain);
+            plain.swap(recovered);
+            base = recovery.base;
+            return true;
+        }
         secureWipe(recovered);
-        return false;
     }
-    secureWipe(plain);
-    plain.swap(recovered);
-    base = recovery.base;
-    return true;
+    return false;
 }
 
 // The file names of `paths`.
@@ -208,8 +212,9 @@ bool Varnisk::openDocument()
     const QString real = QFileInfo(openFileName).canonicalFilePath();
     const QFileInfo info(real.isEmpty() ? openFileName : real);
     FileIdentity base = read;
+    QList<RecoveryFile::Content> offered;
     const bool recovered =
-        offerRecovery(this, info.absoluteFilePath(), read, openPassword, plain, base);
+        offerRecovery(this, info.absoluteFilePath(), read, openPassword, plain, base, offered);
     // A lock that came while one of the questions was up cancels the open: behind the lock page
     // the window holds the document it sealed, which must not be replaced.
     if (isLocked() ||
@@ -245,6 +250,7 @@ bool Varnisk::openDocument()
     documentDir = info.absolutePath();
     merge.forget();
     document.setBase(base, base == read);
+    document.offered(offered);
     document.setDerivation(derivation);
     // What a merge needs of the base, which for a recovered text only the file can give.
     if (recovered) {
@@ -336,6 +342,20 @@ Varnisk::SaveOutcome Varnisk::saveDocument(const QByteArray* sealedImage, bool o
         textModificationChanged(false);
         if (sealedImage == nullptr)
             merge.saved(documentName);
+        // The save holds; what became of the version before is told where it does not stop
+        // anyone (an empty note clears an older one).
+        const QString backup = QFileInfo(DocumentStore::backupPathFor(path)).fileName();
+        QString note;
+        if (!written.backupNotKept.isEmpty())
+            note = tr("Saved, but the backup %1 could not be kept: %2")
+                       .arg(backup, written.backupNotKept);
+        else if (!written.backupNotRemoved.isEmpty())
+            note = tr("Saved, but the older backup %1 (under the old password) could not be "
+                      "removed: %2")
+                       .arg(backup, written.backupNotRemoved);
+        else if (written.inPlace && DocumentStore::backupsWanted())
+            note = tr("Saved in place (no file can be created in its folder): no backup was kept.");
+        ui->statusBar->showMessage(note, 0);
         return SaveOutcome::Saved;
     }
 }
@@ -363,6 +383,7 @@ void Varnisk::saveSecretsAsContinued(int result)
         const bool sameDocument = named() && CryptoFile::sameFile(saveAsFileName, documentPath());
         if (!sameDocument) {
             document.setBase(saveAsBase, false);
+            document.offered({});
             merge.forget();
         } else if (!secureEqual(documentPassword.string(), saveAsPassword.string())) {
             document.passwordChanged();
@@ -387,17 +408,18 @@ bool Varnisk::writeRecovery()
     // only a key that dies with the program).
     if (!ui->seTextEdit->document()->isModified() || !named())
         return true;
-    const QString path = RecoveryFile::pathFor(documentPath());
+    QString path = RecoveryFile::pathFor(documentPath());
     // Nothing may stop the others from being written: every failure ends here, in words.
     WriteResult result = Result{Result::Outcome::UnknownError, {}};
     try {
         // A locked window holds its document only as the sealed image (with the same password).
         if (isLocked()) {
             result = document.writeRecovery(documentPath(), windowLock.sealed().image(),
-                                            DocumentStore::Content::Sealed);
+                                            DocumentStore::Content::Sealed, path);
         } else {
             QByteArray text = EditorText::of(*ui->seTextEdit);
-            result = document.writeRecovery(documentPath(), text, DocumentStore::Content::Text);
+            result =
+                document.writeRecovery(documentPath(), text, DocumentStore::Content::Text, path);
             secureWipe(text);
         }
     } catch (...) {

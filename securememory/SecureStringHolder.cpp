@@ -2,6 +2,7 @@
 
 #include "SecureWipe.h"
 
+#include <algorithm>
 #include <new>
 
 #include <openssl/crypto.h>
@@ -10,9 +11,22 @@ static_assert(isUncopyable<SecureStringHolder>);
 
 void secureClear(SecureString& string) noexcept
 {
-    if (!string.empty())
-        OPENSSL_cleanse(&string[0], string.size());
-    string.clear();
+    OPENSSL_cleanse(string.data(), string.capacity());
+    // The allocator wipes a heap buffer as the destructor hands it back; then the object itself.
+    string.~SecureString();
+    OPENSSL_cleanse(static_cast<void*>(&string), sizeof string);
+    new (&string) SecureString();
+}
+
+void secureReserve(SecureString& string, std::size_t size)
+{
+    if (size <= string.capacity())
+        return;
+    SecureString grown;
+    grown.reserve(std::max(size, 2 * string.capacity()));
+    grown.assign(string.data(), string.size());
+    secureClear(string);
+    string.swap(grown);
 }
 
 bool secureEqual(const SecureString& first, const SecureString& second) noexcept
@@ -29,8 +43,6 @@ SecureStringHolder::SecureStringHolder()
 SecureStringHolder::~SecureStringHolder()
 {
     secureClear(*secureString);
-    // The allocator wipes a heap buffer as the destructor hands it back; the inline bytes and
-    // the length and capacity fields are wiped with the region.
     secureString->~SecureString();
     LockedMemory::release(lockedMemory, sizeof(SecureString));
 }

@@ -25,6 +25,7 @@
 #include <cstring>
 
 #include <malloc.h>
+#include <unistd.h>
 
 extern "C" {
 
@@ -58,6 +59,22 @@ std::uintptr_t learnTcacheKey()
     return key;
 }
 
+// A block freed twice may by then be part of the top chunk, the free end of the heap: its size
+// then reaches the heap's end, and reading what lies behind it (as malloc_usable_size() does)
+// would run off the heap. Such a block is no block in use: glibc's free() finds that and aborts,
+// so it is handed on unwiped. Only the main heap (brk) is checked so; its end is at hand.
+bool isPastHeapEnd(const void* memory)
+{
+    std::size_t header = 0;
+    std::memcpy(&header, static_cast<const char*>(memory) - keyAt, sizeof header);
+    constexpr std::size_t mmapped = 2, otherArena = 4, flags = 7;
+    if ((header & (mmapped | otherArena)) != 0)
+        return false;
+    const auto chunk = reinterpret_cast<std::uintptr_t>(memory) - 2 * keyAt;
+    const auto end = reinterpret_cast<std::uintptr_t>(sbrk(0));
+    return chunk < end && (header & ~flags) > end - chunk - 2 * keyAt;
+}
+
 } // namespace
 
 extern "C" {
@@ -74,6 +91,10 @@ void free(void* memory) noexcept
     if (!keyLearned.load(std::memory_order_acquire)) {
         tcacheKey.store(learnTcacheKey(), std::memory_order_relaxed);
         keyLearned.store(true, std::memory_order_release);
+    }
+    if (isPastHeapEnd(memory)) {
+        __libc_free(memory);
+        return;
     }
     // The whole usable block, not only what was asked for: the caller may have used it all.
     const std::size_t size = malloc_usable_size(memory);

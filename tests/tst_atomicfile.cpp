@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "encryption/StreamProgress.h"
 #include "files/AtomicFile.h"
+#include "files/FileDescriptor.h"
 #include "files/FileSystemCalls.h"
 #include "files/TemporaryFiles.h"
 
@@ -96,15 +97,24 @@ void sameSizeAndTime(const QString& target)
 
 // renameat2() of a file system that refuses `refusedFlags` with `refusal` (EINVAL: FUSE, NFS;
 // EPERM: vfat through FUSE), where another program changes `changedTarget` just as the new file
-// is swapped in.
+// is swapped in; with `swapsLeft`, only that many swaps succeed; with `signalAtRename`, a
+// signal ends the program just after a plain rename.
 unsigned refusedFlags = 0;
 int refusal = 0;
 QString changedTarget;
+int swapsLeft = -1;
+bool signalAtRename = false;
 int renameSeam(int from, const char* old, int to, const char* name, unsigned flags)
 {
     if ((flags & RENAME_EXCHANGE) && !changedTarget.isEmpty())
         sameSizeAndTime(std::exchange(changedTarget, QString()));
-    return (flags & refusedFlags) ? failWith(refusal) : renameat2(from, old, to, name, flags);
+    if ((flags & RENAME_EXCHANGE) && swapsLeft >= 0 && swapsLeft-- == 0)
+        return failWith(EIO);
+    const int renamed =
+        (flags & refusedFlags) ? failWith(refusal) : renameat2(from, old, to, name, flags);
+    if (flags == 0 && signalAtRename)
+        TemporaryFiles::unlinkAll();
+    return renamed;
 }
 
 // Fails the first call only, so that the writing back of the old bytes can succeed.
@@ -351,10 +361,15 @@ void TestAtomicFile::expectedTarget_data()
     QTest::newRow("replaced, no swap") << "replaced" << false << "exchange";
     QTest::newRow("removed") << "removed" << false << "";
     QTest::newRow("changed during the swap") << "during" << false << "";
+    // Their file goes back in place, and never stays under a temporary name of ours.
+    QTest::newRow("changed during the swap, no swap back") << "during" << false << "";
     for (const char* refused : {"", "noreplace EINVAL", "noreplace EPERM"}) {
         QTest::addRow("created where nothing was %s", refused) << "created" << false << refused;
         QTest::addRow("still nothing there %s", refused) << "absent" << true << refused;
     }
+    // Over the empty file of ours that claims the name: the new one is never taken for it.
+    QTest::newRow("still nothing there, a signal at the last rename")
+        << "absent" << true << "noreplace EPERM";
 }
 
 void TestAtomicFile::expectedTarget()
@@ -370,6 +385,9 @@ void TestAtomicFile::expectedTarget()
     refusal = refused.endsWith("EPERM") ? EPERM : EINVAL;
     if (refused.endsWith("links"))
         calls.linkAt = [](int, const char*, int, const char*, int) { return failWith(EPERM); };
+    const QByteArray row = QTest::currentDataTag();
+    swapsLeft = row.endsWith("no swap back") ? 1 : -1;
+    signalAtRename = row.endsWith("last rename");
     QTemporaryDir dir;
     const QString target = dir.filePath("target");
     const QString backup = dir.filePath("target.backup");
@@ -414,9 +432,11 @@ void TestAtomicFile::staleTemporaries_data()
     QTest::newRow("writer gone") << stale << true;
     QTest::newRow("writer alive") << ".doc.varnisk-@host-@live-1x2y.tmp" << false;
     QTest::newRow("locked: writer in another process namespace") << stale << false;
+    // A backup's link is no file its writer holds open, but the writer claims the folder.
+    QTest::newRow("claimed: a folder another process namespace writes in") << stale << false;
     QTest::newRow("another machine's") << ".doc.varnisk-other-@dead-1x2y.tmp" << false;
     QTest::newRow("another user's") << stale << false;
-    QTest::newRow("recovery file") << ".doc.recovery" << false;
+    QTest::newRow("recovery file") << ".doc.@host-@dead-1x2y.recovery" << false;
     QTest::newRow("backup") << "doc.varnisk-@host-@dead-1x2y.tmp.stxt" << false;
 }
 
@@ -441,6 +461,9 @@ void TestAtomicFile::staleTemporaries()
     QVERIFY(held.open(QIODevice::ReadOnly));
     if (row.startsWith("locked"))
         QCOMPARE(flock(held.handle(), LOCK_EX), 0);
+    const FileDescriptor folder(open(QFile::encodeName(dir.path()).constData(), O_RDONLY));
+    if (row.startsWith("claimed"))
+        QCOMPARE(flock(folder.get(), LOCK_SH), 0);
     if (row == "another user's")
         QCOMPARE(chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
 

@@ -384,6 +384,8 @@ void TestEncryptedStream::opensslStreams_data()
         littleEndian64(Q_INT64_C(1) << 40) + prefix + data + digest, failure, {}, {});
     row("v5 negative total", 5, "pw", littleEndian64(-1) + prefix + data + digest, -1,
         "invalid header data", {});
+    row("v5 first prefix byte 0xFF: no prefix", 5, "pw", record("\xff", data), -1,
+        "invalid header data", "");
 
     // Version 6: the same record behind a key from Argon2id with the costs its header names:
     // those written, and the extremes a reader takes (as far as they stay cheap).

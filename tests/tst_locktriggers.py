@@ -75,6 +75,15 @@ def fakes():
     # Not the owner of the name: its signal must not count.
     spoofer = screen_saver('org.mate.ScreenSaver')(dbus.SessionBus(private=True),
                                                     '/org/mate/ScreenSaver')
+    class Impostor(dbus.service.Object):
+        @method('org.nembrow.Varnisk', out_signature='b')
+        def Lock(self):
+            return True
+
+    # The name of an editor that is process 1 of its namespace: another program has it, and
+    # answers as if it were one; on 'impostor', the session's name too, until 'impostor-out'.
+    impostor = Impostor(name('org.nembrow.Varnisk.Instance1', session), '/org/nembrow/Varnisk')
+    held = {}
     login1 = name('org.freedesktop.login1', system)
     manager = Manager(login1, '/org/freedesktop/login1')
     seat = Session(login1, SESSION)
@@ -88,6 +97,9 @@ def fakes():
                                                       {'LockedHint': True}, []),
         'sleep': lambda: manager.PrepareForSleep(True),
         'wake': lambda: manager.PrepareForSleep(False),
+        'impostor': lambda: print('impostor', held.update(name=name('org.nembrow.Varnisk',
+                                                                   session)), flush=True),
+        'impostor-out': held.clear,
     })
 
     def command(fd, condition):
@@ -237,7 +249,7 @@ class LockTriggers(unittest.TestCase):
         # The session's Varnisk, which also owns a name of its own, and one from before.
         second = self.start_probe(dict(self.env, VARNISK_PROBE_INSTANCE='1'))
         try:
-            self.assertEqual(self.fakes.until('inhibit'), 'inhibit sleep delay held 2')
+            self.fakes.until('inhibit sleep delay held 2')
             command = self.lock_command(self.env['DBUS_SESSION_BUS_ADDRESS'])
             self.assertEqual(command.returncode, 0, command.stderr)
             self.assertEqual([self.probe.ask('locked'), second.ask('locked')], ['ok', 'ok'])
@@ -250,6 +262,32 @@ class LockTriggers(unittest.TestCase):
                 command = self.lock_command(address)
                 self.assertEqual(command.returncode, 1)
                 self.assertTrue(command.stderr.startswith(b'varnisk: '), command.stderr)
+
+    @unittest.skipUnless(os.geteuid() == 0, 'a process namespace of its own needs root')
+    def test_lock_command_counts_editors_it_cannot_reach(self):
+        self.unlock()
+        self.fakes.send('impostor')
+        self.fakes.until('impostor')
+        # Process 1 of a namespace of its own, so its name is the one another program holds;
+        # the session's name is taken too, so it starts on its own.
+        editor = subprocess.Popen(['unshare', '--pid', '--fork', '--kill-child',
+                                   os.path.join(BUILD, 'app/varnisk')],
+                                  env=self.env, stderr=subprocess.PIPE)
+        try:
+            told = b''
+            while b'Instance1 cannot be had' not in told:
+                self.assertTrue(select.select([editor.stderr], [], [], 20)[0], 'not told')
+                told = editor.stderr.readline()
+            self.fakes.until('inhibit sleep delay held 2')
+            command = self.lock_command(self.env['DBUS_SESSION_BUS_ADDRESS'])
+            self.assertEqual(command.returncode, 1)
+            self.assertIn(b'1 running Varnisk found, 1 of them not reached', command.stderr)
+        finally:
+            editor.kill()  # and so, with --kill-child, the editor
+            editor.wait(timeout=30)
+            editor.stderr.close()
+            self.fakes.send('impostor-out')
+        self.fakes.until('released held 1')
 
     def test_no_bus_at_all(self):
         # Nothing to hear and nothing fails: by hand and on idle (2 s here) it locks all the same.

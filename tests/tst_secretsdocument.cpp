@@ -4,6 +4,7 @@
 #include "ModalScript.h"
 #include "OpensslStream.h"
 #include "TestSupport.h"
+#include "documents/RecoveryFile.h"
 #include "files/FileSystemCalls.h"
 #include "securememory/SanitizerBuild.h"
 
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QStatusBar>
@@ -88,13 +90,28 @@ QByteArray reply(QProcess& probe)
     return probe.readLine().trimmed();
 }
 
-bool startProbe(QProcess& probe, const QString& doc)
+// With `owned`, the editor is an ordinary user's (nobody's, when the test runs as root, which
+// then hands `owned` and what it holds to that user). What opening answered, if the edit went.
+QByteArray startProbe(QProcess& probe, const QString& doc, const QStringList& owned = {})
 {
+    QStringList command{TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe")),
+                        "p", "w"};
+    if (geteuid() == 0 && !owned.isEmpty()) {
+        command =
+            QStringList{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"} + command;
+        for (const QString& folder : owned)
+            TestSupport::run("chown", {"-R", "--from=0:0", "65534:65534", folder});
+    }
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    probe.start(TestSupport::binaryPath(QStringLiteral("tests/editorprobe/editorprobe")),
-                {"p", "w"});
+    probe.start(command.takeFirst(), command);
     probe.write("open " + doc.toUtf8() + "\nedit\n");
-    return reply(probe) == "ok" && reply(probe) == "ok";
+    const QByteArray opened = reply(probe);
+    return reply(probe) == "ok" ? opened : "the edit failed";
+}
+
+QStringList recoveryFiles(const QString& folder)
+{
+    return QDir(folder).entryList({".doc.stxt.*.recovery"}, QDir::Files | QDir::Hidden);
 }
 
 } // namespace
@@ -414,7 +431,7 @@ void tst_SecretsDocument::formatVersion6()
     // Recovery files, backups and plain saves stay in version 6.
     edit(*window, QStringLiteral("third"));
     QVERIFY(window->writeRecovery());
-    QCOMPARE(readFile(path(".doc.stxt.recovery")).split('\n').value(3).left(1).toHex(), "06");
+    QCOMPARE(readFile(RecoveryFile::pathFor(doc)).split('\n').value(3).left(1).toHex(), "06");
     trigger(*window, "action_Save");
     QCOMPARE(version(doc), QByteArray("06"));
     QCOMPARE(version(backup), QByteArray("06"));
@@ -652,7 +669,7 @@ void tst_SecretsDocument::changedByAnotherProcess()
     QVERIFY(encryptToFile(doc, "line one\nline two\n", "pw"));
     QProcess first;
     QProcess second;
-    QVERIFY(startProbe(first, doc) && startProbe(second, doc));
+    QVERIFY(startProbe(first, doc) == "ok" && startProbe(second, doc) == "ok");
     second.write("save\n");
     QCOMPARE(reply(second), QByteArray("ok"));
     const QByteArray saved = readFile(doc);
@@ -839,7 +856,12 @@ void tst_SecretsDocument::backups_data()
     QTest::newRow("a password change leaves none") << "new password" << QByteArray();
     // Another writer's file under another password is no backup; ours stays.
     QTest::newRow("overwriting theirs keeps ours") << "overwrite theirs" << QByteArray("first");
+    // Without the password, which the lock wiped, nothing can be told to be under another.
+    QTest::newRow("locked, overwriting theirs keeps ours")
+        << "locked overwrite theirs" << QByteArray("first");
     QTest::newRow("switched off") << "backups off" << QByteArray();
+    // The save holds all the same, and says so.
+    QTest::newRow("a folder at its name") << "folder" << QByteArray();
 }
 
 void tst_SecretsDocument::backups()
@@ -860,20 +882,32 @@ void tst_SecretsDocument::backups()
     if (thirdSave == "fails") {
         script.message();
         limit = std::make_unique<TestSupport::FileSizeLimit>(50000);
-    } else if (thirdSave == "overwrite theirs") {
+    } else if (thirdSave.endsWith("overwrite theirs")) {
+        // Locked, only closing saves: "Save changes?" Yes.
+        if (thirdSave.startsWith("locked")) {
+            trigger(*window, "action_Lock");
+            script.answer(QMessageBox::Yes);
+        }
         replaceByAnotherWriter(doc);
         script.press(QStringLiteral("&Overwrite"));
+    } else if (thirdSave == "folder") {
+        QVERIFY(QFile::remove(kept) && QDir().mkdir(kept));
     } else if (thirdSave == "new password") {
         script.replaceFile(doc).passwords("new", "new");
     }
-    trigger(*window, thirdSave == "new password" ? "action_Save_As" : "action_Save");
+    if (thirdSave.startsWith("locked"))
+        window->close();
+    else
+        trigger(*window, thirdSave == "new password" ? "action_Save_As" : "action_Save");
     QVERIFY(script.waitUntilDone());
     limit.reset();
     QCOMPARE(script.unexpected, QStringList());
     QCOMPARE(decryptFile(doc, thirdSave == "new password" ? "new" : "pw"),
              thirdSave == "fails" ? QByteArray("second") : "third");
     QCOMPARE(decryptFile(kept, "pw"), backup);
-    QCOMPARE(QFileInfo::exists(kept), !backup.isNull());
+    QCOMPARE(QFileInfo(kept).isFile(), !backup.isNull());
+    QCOMPARE(window->statusBar()->currentMessage().startsWith("Saved, but the backup"),
+             thirdSave == "folder");
     QSettings("Nembrow", "Varnisk").remove("Settings/backups");
 }
 
@@ -882,23 +916,30 @@ void tst_SecretsDocument::endingSignals_data()
     // A real editor with a modified document is ended by a real signal, also while Decrypt File
     // waits on a pipe writing a named temporary file (as on file systems without unnamed ones):
     // its cancel cannot be seen before the pipe gives more, so once the wait is over the file is
-    // removed. The editor ends by that signal, the document is untouched, the recovery file
-    // holds the edits under the document's password (read with openssl after its header), and
-    // the settings are written. What opening it offers is recovery()'s matter.
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<bool>("decrypting");
-    QTest::addColumn<bool>("locked"); // the recovery file is then the sealed image as it is
-    QTest::newRow("SIGTERM") << int(SIGTERM) << false << false;
-    QTest::newRow("SIGHUP") << int(SIGHUP) << false << false;
-    QTest::newRow("Ctrl-C during Decrypt File") << int(SIGINT) << true << false;
-    QTest::newRow("SIGTERM, locked") << int(SIGTERM) << false << true;
+    // removed. The editor ends by that signal, the document is untouched, the recovery file (its
+    // own, the user's only) holds the edits under the document's password (read with openssl
+    // after its header), and the settings are written. What opening it offers is recovery()'s
+    // matter, but another editor opening it is offered it once, and not the file another user
+    // put beside it. A lost display takes the same way, and ends with exit status 1.
+    QTest::addColumn<int>("signalNumber"); // 0: the display goes
+    QTest::addColumn<int>("second");       // another signal at once
+    QTest::addColumn<QString>("how");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 0 << "";
+    QTest::newRow("SIGHUP") << int(SIGHUP) << 0 << "";
+    QTest::newRow("SIGTERM and SIGHUP at once: a logout") << int(SIGTERM) << int(SIGHUP) << "";
+    QTest::newRow("Ctrl-C during Decrypt File") << int(SIGINT) << 0 << "decrypting";
+    // The recovery file is then the sealed image as it is.
+    QTest::newRow("SIGTERM, locked") << int(SIGTERM) << 0 << "locked";
+    QTest::newRow("two editors of one document") << int(SIGTERM) << 0 << "two editors";
+    QTest::newRow("the X server ends") << 0 << 0 << "xvfb";
+    QTest::newRow("its X client is killed") << 0 << 0 << "windowkill";
 }
 
 void tst_SecretsDocument::endingSignals()
 {
     QFETCH(int, signalNumber);
-    QFETCH(bool, decrypting);
-    QFETCH(bool, locked);
+    QFETCH(int, second);
+    QFETCH(QString, how);
     const QString doc = path(QStringLiteral("doc.stxt"));
     const QString fifo = path(QStringLiteral("in.sdat"));
     const QString out = path(QStringLiteral("out"));
@@ -912,32 +953,74 @@ void tst_SecretsDocument::endingSignals()
     const QByteArray before = readFile(doc);
     const QString settingsFile = settings.filePath(QStringLiteral("Nembrow/Varnisk.conf"));
     QFile::remove(settingsFile);
+    QProcess xvfb;
+    if (how == "xvfb" || how == "windowkill") {
+        xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        QVERIFY(xvfb.waitForReadyRead(20000));
+        qputenv("DISPLAY", ':' + xvfb.readLine().trimmed());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
 
-    QProcess probe;
+    QProcess probe, other;
     qputenv("VARNISK_PROBE_NAMED_TEMPORARIES", "1");
-    QVERIFY(startProbe(probe, doc));
+    QCOMPARE(startProbe(probe, doc, {dir->path(), settings.path()}), QByteArray("ok"));
+    QVERIFY(how != "two editors" || startProbe(other, doc, {dir->path()}) == "ok");
     qunsetenv("VARNISK_PROBE_NAMED_TEMPORARIES");
-    if (decrypting) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (how == "decrypting") {
         probe.write("decrypt " + fifo.toUtf8() + ' ' + out.toUtf8() + "/plain\n");
         QCOMPARE(reply(probe), QByteArray("ok"));
         QTRY_VERIFY_WITH_TIMEOUT(!TestSupport::entries(out).isEmpty(), 10000);
-    }
-    if (locked) {
+    } else if (how == "locked") {
         probe.write("lock\n");
         QCOMPARE(reply(probe), QByteArray("ok"));
     }
-    QCOMPARE(kill(probe.processId(), signalNumber), 0);
-    QVERIFY(probe.waitForFinished(20000));
-    QCOMPARE(probe.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(probe.exitCode(), signalNumber);
+    // Another user's file beside it, named as a recovery file of the document.
+    if (geteuid() == 0) {
+        const QString planted = path(QStringLiteral(".doc.stxt.elsewhere-7-x.recovery"));
+        TestSupport::writeFile(planted, RecoveryFile::compose({}, readFile(doc)));
+        QCOMPARE(chown(qPrintable(planted), 4242, 4242), 0);
+    }
+    const qint64 pids[] = {probe.processId(), other.processId()};
+    // Both signals reach it before it runs again; which comes first is the system's choice.
+    if (second != 0)
+        QCOMPARE(kill(pid_t(pids[0]), SIGSTOP), 0);
+    for (const qint64 pid : pids) {
+        if (pid != 0 && signalNumber != 0)
+            QCOMPARE(kill(pid_t(pid), signalNumber), 0);
+    }
+    if (second != 0)
+        QVERIFY(kill(pid_t(pids[0]), second) == 0 && kill(pid_t(pids[0]), SIGCONT) == 0);
+    if (how == "xvfb")
+        xvfb.terminate();
+    else if (how == "windowkill") // XKillClient
+        QCOMPARE(TestSupport::run("xdotool", {"search", "--name", "doc.stxt", how}).exitCode, 0);
+    for (QProcess* editor : {&probe, &other})
+        QVERIFY(editor->state() == QProcess::NotRunning || editor->waitForFinished(20000));
+    QCOMPARE(probe.exitStatus(), signalNumber == 0 ? QProcess::NormalExit : QProcess::CrashExit);
+    QVERIFY(probe.exitCode() == (signalNumber == 0 ? 1 : signalNumber) ||
+            (second != 0 && probe.exitCode() == second));
     QCOMPARE(TestSupport::entries(out), QStringList());
     QVERIFY(QFileInfo::exists(settingsFile));
     QCOMPARE(readFile(doc), before);
-    const QByteArray recovery = readFile(path(QStringLiteral(".doc.stxt.recovery")));
+    // Each editor's own: the user's only, for its owner only.
+    const QStringList recoveries = recoveryFiles(dir->path());
+    QCOMPARE(recoveries.filter(QStringLiteral("-%1-").arg(pids[1])).size(), pids[1] == 0 ? 0 : 1);
+    QCOMPARE(recoveries.filter(QStringLiteral("-%1-").arg(pids[0])).size(), 1);
+    const QString recoveryFile = path(recoveries.filter(QStringLiteral("-%1-").arg(pids[0]))[0]);
+    struct stat info = {};
+    QCOMPARE(stat(qPrintable(recoveryFile), &info), 0);
+    QCOMPARE(info.st_mode & 07777, mode_t(0600));
+    QCOMPARE(info.st_uid, geteuid() == 0 ? uid_t(65534) : geteuid());
+    const QByteArray recovery = readFile(recoveryFile);
     QVERIFY(recovery.startsWith("Varnisk recovery file\nbase: "));
     const OpensslStream::Record record =
         OpensslStream::open(recovery.mid(recovery.indexOf("\n\n") + 2), "pw");
     QCOMPARE(record.data, QByteArray("edited\nline two\n"));
+    if (how.isEmpty()) {
+        QProcess next;
+        QCOMPARE(startProbe(next, doc, {dir->path()}).count("Varnisk was ended"), 1);
+    }
 }
 
 void tst_SecretsDocument::outOfMemoryKeepsEdits_data()
@@ -962,7 +1045,7 @@ void tst_SecretsDocument::outOfMemoryKeepsEdits()
     QVERIFY(encryptToFile(big, QByteArray("line of text\n").repeated(2 << 20), "pw"));
     QProcess probe;
     qputenv("MALLOC_ARENA_MAX", "1"); // no arena of its own for each thread
-    QVERIFY(startProbe(probe, doc));
+    QCOMPARE(startProbe(probe, doc), QByteArray("ok"));
     qunsetenv("MALLOC_ARENA_MAX");
     const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(probe.processId()));
     const QByteArray used = status.mid(status.indexOf("VmSize:") + 7, 20).simplified();
@@ -982,25 +1065,30 @@ void tst_SecretsDocument::recovery_data()
 {
     // A window had "recovered" unsaved in doc.stxt ("saved" under "pw") when it wrote its
     // recovery file (as the signal path does); then, before the document is opened again:
-    // nothing, another writer replaced the document before the recovery was written (the save
-    // then asks), the document was saved after it, or the recovery file is under another
-    // password. What opening answers, and what the window shows then. Opening leaves the
-    // recovery file as it is; the next save removes it.
+    // nothing, another writer replaced the document before the recovery was written (the offer
+    // says so, and the save asks), the document was saved after it, the recovery file is under
+    // another password, or something planted where it is or is to be. What opening answers
+    // (buttons, "message" (Ok), or empty: nothing asked), and what the window shows then.
+    // Opening leaves the recovery files as they are; the next save removes those it told of.
     QTest::addColumn<QString>("meanwhile");
-    QTest::addColumn<QString>("answer"); // a button, "message" (Ok), or empty: nothing asked
+    QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("declined: kept until the next save") << ""
-                                                        << "Open &Saved Version"
-                                                        << "saved";
-    QTest::newRow("based on an older version: the save asks") << "replaced before"
-                                                              << "&Recover"
-                                                              << "recovered";
-    QTest::newRow("older than the document: not offered") << "saved after"
-                                                          << ""
-                                                          << "saved";
-    QTest::newRow("another password: told, left alone") << "other password"
-                                                        << "message"
-                                                        << "saved";
+    const auto row = [](const char* name, const char* meanwhile, const char* answer,
+                        const char* shown) {
+        QTest::newRow(name) << QString(meanwhile) << QString(answer) << QString(shown);
+    };
+    row("declined: kept until the next save", "", "Open &Saved Version", "saved");
+    row("based on an older version: said, and the save asks", "replaced before", "&Recover",
+        "recovered");
+    row("older than the document: not offered", "saved after", "", "saved");
+    row("another password: told, left alone", "other password", "message", "saved");
+    row("another user's: not offered", "chown", "", "saved");
+    row("a link to one: not offered", "link", "", "saved");
+    row("larger than any document: not offered", "sparse", "", "saved");
+    row("two of them: the newer first", "older one", "&Next Recovery File|&Recover", "older");
+    // What holds the usual name keeps nothing from being kept, nor opens it to others.
+    row("a folder at its name: written beside it", "folder", "&Recover", "recovered");
+    row("a 0666 file at its name: 0600", "0666", "&Recover", "recovered");
 }
 
 void tst_SecretsDocument::recovery()
@@ -1008,32 +1096,65 @@ void tst_SecretsDocument::recovery()
     QFETCH(QString, meanwhile);
     QFETCH(QString, answer);
     QFETCH(QString, shown);
+    if (meanwhile == "chown" && geteuid() != 0)
+        QSKIP("only root can make a file of another user's");
     const QString doc = path(QStringLiteral("doc.stxt"));
-    const QString recoveryFile = path(QStringLiteral(".doc.stxt.recovery"));
+    const QString usual = RecoveryFile::pathFor(doc);
     QVERIFY(encryptToFile(doc, "saved", "pw"));
+    if (meanwhile == "folder")
+        QVERIFY(QDir().mkdir(usual));
+    else if (meanwhile == "0666")
+        QVERIFY(TestSupport::run("install", {"-m", "666", "/dev/null", usual}).exitCode == 0);
     {
-        auto window = openDocument(doc, QStringLiteral("recovered"));
+        auto window = openDocument(doc, QStringLiteral("older"));
+        if (meanwhile == "older one") {
+            QVERIFY(window->writeRecovery() &&
+                    QFile::rename(usual, path(".doc.stxt.elsewhere-7-x.recovery")));
+        }
+        edit(*window, QStringLiteral("recovered"));
         if (meanwhile == "replaced before")
             QVERIFY(encryptToFile(doc, "saved", "pw"));
         QVERIFY(window->writeRecovery());
         editor(*window)->document()->setModified(false);
     }
+    const QStringList written = recoveryFiles(dir->path());
+    const QString recoveryFile = path(written.filter(QStringLiteral("-%1-").arg(getpid()))
+                                          .filter(QRegularExpression("-[0-9a-z]+\\.recovery$"))
+                                          .constLast());
+    QCOMPARE(recoveryFile == usual, meanwhile != "folder");
     if (meanwhile == "saved after") {
         const struct timespec later[2] = {{0, UTIME_OMIT}, {time(nullptr) + 10, 0}};
         QCOMPARE(utimensat(AT_FDCWD, qPrintable(doc), later, 0), 0);
     } else if (meanwhile == "other password") {
-        const QByteArray written = readFile(recoveryFile);
+        const QByteArray bytes = readFile(recoveryFile);
         QVERIFY(encryptToFile(path(QStringLiteral("other")), "x", "other"));
-        TestSupport::writeFile(recoveryFile, written.left(written.indexOf("\n\n") + 2) +
+        TestSupport::writeFile(recoveryFile, bytes.left(bytes.indexOf("\n\n") + 2) +
                                                  readFile(path(QStringLiteral("other"))));
+    } else if (meanwhile == "chown") {
+        QCOMPARE(chown(qPrintable(recoveryFile), 4242, 4242), 0);
+    } else if (meanwhile == "link") {
+        QVERIFY(QFile::rename(recoveryFile, path("kept")) &&
+                QFile::link(path("kept"), recoveryFile));
+    } else if (meanwhile == "sparse") {
+        QCOMPARE(truncate(qPrintable(recoveryFile), qint64(300) << 20), 0);
     }
+    struct stat info = {};
+    QVERIFY(lstat(qPrintable(recoveryFile), &info) == 0 &&
+            (S_ISLNK(info.st_mode) || (info.st_mode & 0777) == 0600));
     const QByteArray recoveryBytes = readFile(recoveryFile);
 
     auto window = show();
-    const QStringList told = open(*window, doc, "pw", answer == "message" ? "" : answer);
-    QCOMPARE(told.size(), answer == "message" ? 1 : 0);
+    ModalScript opening;
+    opening.password("pw");
+    for (const QString& button : answer.split('|', Qt::SkipEmptyParts))
+        button == "message" ? opening.message() : opening.press(button);
+    window->openFile(doc);
+    QVERIFY(opening.waitUntilDone());
+    QCOMPARE(opening.unexpected, QStringList());
+    QCOMPARE(opening.messages.join(' ').contains("another version"),
+             meanwhile == "replaced before");
     QCOMPARE(editor(*window)->toPlainText(), shown);
-    QCOMPARE(editor(*window)->document()->isModified(), shown == "recovered");
+    QCOMPARE(editor(*window)->document()->isModified(), shown != "saved");
     QCOMPARE(readFile(recoveryFile), recoveryBytes);
 
     ModalScript saving;
@@ -1043,7 +1164,10 @@ void tst_SecretsDocument::recovery()
     QVERIFY(saving.waitUntilDone());
     QCOMPARE(saving.unexpected, QStringList());
     QCOMPARE(saving.messages.size(), meanwhile == "replaced before" ? 1 : 0);
-    QVERIFY(!QFileInfo::exists(recoveryFile));
+    // Told of, or this process's own, it goes; what is not the user's file stays.
+    const bool stays = meanwhile == "chown" || meanwhile == "link";
+    QCOMPARE(QFileInfo::exists(recoveryFile), stays);
+    QCOMPARE(recoveryFiles(dir->path()).size(), int(stays));
 }
 
 QTEST_MAIN(tst_SecretsDocument)

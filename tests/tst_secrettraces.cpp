@@ -39,6 +39,8 @@ const Halves lastLine = {QStringLiteral("Wifi router admin: "),
                          QStringLiteral("Hollowmere-Vantage-5512")};
 // Not ASCII, so that the strength estimate makes its accent-free copies as well.
 const Halves password = {QStringLiteral("Tangerine-ä"), QStringLiteral("Osprey-4417")};
+// Its bytes 8 to 14, which a string growing past its 15 inline bytes would leave behind there.
+const Halves passwordPiece = {QStringLiteral("e-ä"), QStringLiteral("Osp")};
 // Only in the version another writer saves, which a merge brings in.
 const Halves onDiskLine = {QStringLiteral("Locker code from the laptop: "),
                            QStringLiteral("Brindlewick-6630")};
@@ -337,6 +339,8 @@ void TestSecretTraces::editorLeavesNoText()
     QCOMPARE(traces(pid, searched), 0);
     QCOMPARE(traces(pid, password, last == "lock" ? Where::Anywhere : Where::OutsideLockedUndumped),
              0);
+    if (last == "lock")
+        QCOMPARE(traces(pid, passwordPiece), 0);
     QCOMPARE(keyTraces(pid, path("secrets.stxt")), 0);
 }
 

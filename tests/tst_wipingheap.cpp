@@ -33,20 +33,25 @@ int main()
         return 1;
     }
 
-    const pid_t child = fork();
-    if (child == 0) {
-        const struct rlimit noCoreFile = {0, 0};
-        setrlimit(RLIMIT_CORE, &noCoreFile);
-        void* volatile twice = std::malloc(40);
-        std::free(twice);
-        std::free(twice);
-        _exit(0);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFSIGNALED(status) ||
-        WTERMSIG(status) != SIGABRT) {
-        std::fprintf(stderr, "a double free went unnoticed\n");
-        return 1;
+    // A small block goes to glibc's cache; a large one at the heap's end merges into its free
+    // end (the top chunk).
+    for (const std::size_t twiceSize : {std::size_t(40), std::size_t(100000)}) {
+        const pid_t child = fork();
+        if (child == 0) {
+            const struct rlimit noCoreFile = {0, 0};
+            setrlimit(RLIMIT_CORE, &noCoreFile);
+            void* volatile twice = std::malloc(twiceSize);
+            std::free(twice);
+            std::free(twice);
+            _exit(0);
+        }
+        int status = 0;
+        if (child < 0 || waitpid(child, &status, 0) != child || !WIFSIGNALED(status) ||
+            WTERMSIG(status) != SIGABRT) {
+            std::fprintf(stderr, "a double free of %zu bytes went unnoticed (status %d)\n",
+                         twiceSize, status);
+            return 1;
+        }
     }
     return 0;
 }

@@ -27,6 +27,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(QVector<WindowSystem::KeyRecord>)
 
 namespace {
@@ -344,6 +347,18 @@ void tst_X11Typing::sparesStayUntilRestored()
     QTRY_VERIFY_WITH_TIMEOUT(target.output() == utf8("жж").toUtf8(), 10000);
     layer.reset();
     QVERIFY(!mapped());
+    // A Varnisk killed after typing leaves them mapped; the next one to start takes them back.
+    const pid_t killed = fork();
+    if (killed == 0) {
+        auto dying = X11WindowSystem::open();
+        if (dying->setForegroundWindow(target.window))
+            static_cast<void>(dying->sendInput(keyRecords(utf8("ж"))));
+        raise(SIGKILL);
+    }
+    QVERIFY(killed > 0 && waitpid(killed, nullptr, 0) == killed);
+    QVERIFY(mapped());
+    // The server ends the killed one's connection in its own time.
+    QTRY_VERIFY_WITH_TIMEOUT((layer = X11WindowSystem::open(), !mapped()), 10000);
 }
 
 void tst_X11Typing::sendInput_data()

@@ -420,6 +420,18 @@ Nur den Text vor dem Nullbyte öffnen? Wird er danach gespeichert, ist der Rest 
 %2</translation>
     </message>
     <message>
+        <source>They were made to another version of %1 than the one on disk now; saving them asks before it replaces that one.</source>
+        <translation>Sie wurden an einer anderen Fassung von %1 gemacht als der, die jetzt auf dem Datenträger liegt; beim Speichern wird gefragt, bevor diese ersetzt wird.</translation>
+    </message>
+    <message>
+        <source>Continue with the recovered text? Otherwise the next recovery file is offered (%1 left).</source>
+        <translation>Mit dem wiederhergestellten Text weitermachen? Sonst wird die nächste Wiederherstellungsdatei angeboten (noch %1).</translation>
+    </message>
+    <message>
+        <source>&amp;Next Recovery File</source>
+        <translation>&amp;Nächste Wiederherstellungsdatei</translation>
+    </message>
+    <message>
         <source>Overwrite it with this window&apos;s text, merge that version into this window&apos;s text (nothing is saved yet), save this text under another name, or cancel?</source>
         <translation>Mit dem Text dieses Fensters überschreiben, diese Fassung mit dem Text dieses Fensters zusammenführen (noch wird nichts gespeichert), den Text unter einem anderen Namen speichern oder abbrechen?</translation>
     </message>
@@ -597,6 +609,14 @@ varnisk-cli ver- und entschlüsselt dieselben Dateien auf der Kommandozeile.
     <message>
         <source>%1 of %2 running Varnisk did not confirm that their windows are locked</source>
         <translation>%1 von %2 laufenden Varnisk haben nicht bestätigt, dass ihre Fenster gesperrt sind</translation>
+    </message>
+    <message>
+        <source>the name %1 cannot be had on the session bus: &quot;varnisk --lock&quot; does not reach this Varnisk</source>
+        <translation>der Name %1 ist auf dem Sitzungsbus nicht zu bekommen: &quot;varnisk --lock&quot; erreicht dieses Varnisk nicht</translation>
+    </message>
+    <message>
+        <source>%1 running Varnisk found, %2 of them not reached on the session bus</source>
+        <translation>%1 laufende Varnisk gefunden, %2 davon auf dem Sitzungsbus nicht erreicht</translation>
     </message>
 </context>
 <context>
@@ -1162,6 +1182,18 @@ Fehlermeldung: </translation>
     <message>
         <source>Passwords don&apos;t match!</source>
         <translation>Die Passwörter stimmen nicht überein!</translation>
+    </message>
+    <message>
+        <source>Saved, but the backup %1 could not be kept: %2</source>
+        <translation>Gespeichert, aber die Sicherungskopie %1 konnte nicht aufbewahrt werden: %2</translation>
+    </message>
+    <message>
+        <source>Saved, but the older backup %1 (under the old password) could not be removed: %2</source>
+        <translation>Gespeichert, aber die ältere Sicherungskopie %1 (unter dem alten Passwort) konnte nicht entfernt werden: %2</translation>
+    </message>
+    <message>
+        <source>Saved in place (no file can be created in its folder): no backup was kept.</source>
+        <translation>An Ort und Stelle gespeichert (in ihrem Ordner kann keine Datei angelegt werden): keine Sicherungskopie aufbewahrt.</translation>
     </message>
     <message>
         <source> (locked)</source>

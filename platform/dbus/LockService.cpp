@@ -8,7 +8,11 @@
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QSet>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -55,6 +59,41 @@ QStringList instances(QDBusConnection& bus, const QStringList& names,
     return owners;
 }
 
+QByteArray readProc(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Started with an option (--lock, --help, --version): not an editor, which takes none.
+bool answersOption(const QByteArray& commandLine)
+{
+    const QList<QByteArray> arguments = commandLine.split('\0');
+    return std::any_of(arguments.begin() + 1, arguments.end(),
+                       [](const QByteArray& argument) { return argument.startsWith("--"); });
+}
+
+// The editors of this user in this login session on this machine, found without the bus: the
+// processes that bear this program's name (their other files are closed to their user).
+QSet<quint32> runningEditors()
+{
+    const QByteArray name = readProc(QStringLiteral("/proc/self/comm"));
+    const QByteArray session = readProc(QStringLiteral("/proc/self/sessionid"));
+    const QByteArray user = "Uid:\t" + QByteArray::number(getuid()) + '\t';
+    QSet<quint32> found;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isProcess = false;
+        const qint64 pid = entry.toLongLong(&isProcess);
+        const QString folder = QStringLiteral("/proc/") + entry + QLatin1Char('/');
+        if (isProcess && pid != getpid() && readProc(folder + QStringLiteral("comm")) == name &&
+            readProc(folder + QStringLiteral("sessionid")) == session &&
+            readProc(folder + QStringLiteral("status")).contains('\n' + user) &&
+            !answersOption(readProc(folder + QStringLiteral("cmdline"))))
+            found.insert(quint32(pid));
+    }
+    return found;
+}
+
 } // namespace
 
 LockService::LockService(LockAll lock, QObject* application)
@@ -64,8 +103,15 @@ LockService::LockService(LockAll lock, QObject* application)
     if (!bus.isConnected())
         return;
     const QString name = namePrefix + QString::number(getpid());
-    if (!SessionObject::show(bus) || !bus.registerService(name))
+    if (!SessionObject::show(bus) || !bus.registerService(name)) {
+        // Taken by another program, or by an editor of the same number in another namespace:
+        // `varnisk --lock` may not reach this one, and then counts it as not reached.
+        tell(QCoreApplication::translate("LockService",
+                                         "the name %1 cannot be had on the session bus: "
+                                         "\"varnisk --lock\" does not reach this Varnisk")
+                 .arg(name));
         return;
+    }
     serviceName = name;
 }
 
@@ -96,6 +142,7 @@ int LockService::lockEveryInstance()
     const QDBusMessage names =
         bus.call(listNames, QDBus::Block, static_cast<int>(deadline.remainingTime()));
     std::vector<QDBusPendingCall> calls;
+    std::vector<quint32> owners; // the process behind each name, as the bus knows it
     if (names.type() == QDBusMessage::ReplyMessage && !names.arguments().isEmpty()) {
         for (const QString& name :
              instances(bus, names.arguments().constFirst().toStringList(), deadline)) {
@@ -104,19 +151,34 @@ int LockService::lockEveryInstance()
                 bus.asyncCall(QDBusMessage::createMethodCall(name, SessionObject::path,
                                                              interfaceName, QStringLiteral("Lock")),
                               qMax(1, static_cast<int>(deadline.remainingTime()))));
+            owners.push_back(bus.interface()->servicePid(name).value());
         }
     }
-    if (calls.empty()) {
+    // Every editor running here, reached on the bus or not (its name taken by another program,
+    // or by an editor of the same number in another namespace).
+    QSet<quint32> unlocked = runningEditors();
+    if (calls.empty() && unlocked.isEmpty()) {
         tell(QCoreApplication::translate("LockService", "no running Varnisk to lock"));
         return 1;
     }
+    const int found = unlocked.size();
     int locked = 0;
-    for (QDBusPendingCall& call : calls) {
-        call.waitForFinished();
-        const QDBusMessage reply = call.reply();
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        calls[i].waitForFinished();
+        const QDBusMessage reply = calls[i].reply();
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
-            reply.arguments().constFirst().toBool())
+            reply.arguments().constFirst().toBool()) {
             ++locked;
+            unlocked.remove(owners[i]);
+        }
+    }
+    if (!unlocked.isEmpty()) {
+        tell(QCoreApplication::translate("LockService",
+                                         "%1 running Varnisk found, %2 of them not reached on the "
+                                         "session bus")
+                 .arg(found)
+                 .arg(unlocked.size()));
+        return 1;
     }
     if (locked == static_cast<int>(calls.size()))
         return 0;

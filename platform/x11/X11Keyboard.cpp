@@ -5,6 +5,7 @@
 #include <QHash>
 
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
@@ -165,6 +166,72 @@ bool holdsOnly(const std::vector<X11Keymap>& maps, int keycode, KeySym allowed)
             return false;
     }
     return true;
+}
+
+// Which spare keycodes each Varnisk mapped, kept on the root window so that one ended by
+// SIGKILL or a crash leaves them to the next: (window, keycode, keysym) triples, the window one
+// of that Varnisk's own, which the server destroys as the program's connection ends.
+constexpr char sparesProperty[] = "_VARNISK_SPARE_KEYS";
+
+::Window ownWindow(Display* display)
+{
+    // One display connection per process.
+    static const ::Window window =
+        XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, CopyFromParent,
+                      InputOnly, CopyFromParent, 0, nullptr);
+    return window;
+}
+
+bool windowExists(Display* display, ::Window window)
+{
+    XWindowAttributes attributes{};
+    X11ErrorTrap trap(display);
+    return XGetWindowAttributes(display, window, &attributes) != 0 && !trap.failed();
+}
+
+// Replaces the records of the Varnisk whose window `owner` is (gone: `owner` 0 replaces those
+// of every Varnisk that is gone, after taking back their keys) with `mine`. With the server
+// grabbed: two Varnisk must not write over each other's records.
+void updateRecords(Display* display, ::Window owner, const QVector<SpareKey>& mine)
+{
+    const Atom property = XInternAtom(display, sparesProperty, False);
+    const ::Window root = DefaultRootWindow(display);
+    XGrabServer(display);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    XGetWindowProperty(display, root, property, 0, 3 * 256, False, XA_CARDINAL, &type, &format,
+                       &count, &remaining, &data);
+    const X11Buffer<unsigned char> owned(data);
+    const auto* items = format == 32 ? reinterpret_cast<const unsigned long*>(data) : nullptr;
+    std::vector<unsigned long> records;
+    const std::vector<X11Keymap> maps =
+        owner == 0 ? keymaps(display, keyboards(display)) : std::vector<X11Keymap>();
+    for (unsigned long i = 0; items != nullptr && i + 2 < count; i += 3) {
+        const ::Window writer = items[i];
+        if (writer == owner)
+            continue;
+        if (owner == 0 && !windowExists(display, writer)) {
+            // A key another client (or a new keymap) gave a meaning since is left as it is.
+            if (holdsOnly(maps, static_cast<int>(items[i + 1]), items[i + 2])) {
+                KeySym none[2] = {NoSymbol, NoSymbol};
+                XChangeKeyboardMapping(display, static_cast<int>(items[i + 1]), 2, none, 1);
+            }
+            continue;
+        }
+        records.insert(records.end(), {items[i], items[i + 1], items[i + 2]});
+    }
+    for (const SpareKey& spare : mine)
+        records.insert(records.end(), {owner, spare.first, spare.second});
+    if (records.empty())
+        XDeleteProperty(display, root, property);
+    else
+        XChangeProperty(display, root, property, XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(records.data()),
+                        static_cast<int>(records.size()));
+    XUngrabServer(display);
+    XSync(display, False);
 }
 
 } // namespace
@@ -459,7 +526,7 @@ int X11Keyboard::type()
     mappedSpares().fill(SpareKey());
     mappedSpares() = mapped;
     mapped.fill(SpareKey());
-    XSync(display, False);
+    updateRecords(display, ownWindow(display), mappedSpares());
 
     // From here on any change of the keymap or the layout is another client's or keyboard's.
     watchKeymap(true);
@@ -503,6 +570,13 @@ void X11Keyboard::restoreSpares(_XDisplay* display)
         spare = SpareKey();
     }
     mapped.clear();
+    updateRecords(display, ownWindow(display), {});
+}
+
+void X11Keyboard::reclaimSpares(_XDisplay* display)
+{
+    X11ErrorTrap trap(display);
+    updateRecords(display, 0, {});
 }
 
 void X11Keyboard::wipePlan()

@@ -44,6 +44,9 @@ public:
     // those that another client changed since. Not for signal handlers (it talks to the X
     // server).
     static void restoreSpares(_XDisplay* display);
+    // Maps back to no symbol the spare keycodes that an earlier Varnisk on this display left
+    // mapped as it died (SIGKILL, a crash), unless another client changed them since.
+    static void reclaimSpares(_XDisplay* display);
 
 private:
     struct Stroke

@@ -83,7 +83,9 @@ std::unique_ptr<X11WindowSystem> X11WindowSystem::open(Session session)
 
 X11WindowSystem::X11WindowSystem(X11Display opened)
     : connection(std::move(opened)), display(connection.get()), root(DefaultRootWindow(display))
-{}
+{
+    X11Keyboard::reclaimSpares(display);
+}
 
 X11WindowSystem::~X11WindowSystem()
 {
