@@ -8,6 +8,7 @@
 #include "Version.h"
 #include "encryption/StreamCipher.h"
 #include "encryption/StreamHeader.h"
+#include "encryption/StreamKey.h"
 #include "encryption/StreamProgress.h"
 #include "files/ImageFormat.h"
 #include "messages/OutcomeMessage.h"
@@ -249,13 +250,15 @@ int Commands::decryptToStandardOutput(QFile& input) const
         return noPassword;
 
     // Standard output cannot be replaced afterwards like a file, so a first pass checks the
-    // digest without writing anything, and only a file that passed is written out.
+    // digest without writing anything, and only a file that passed is written out. Both passes
+    // use the key derived by the first.
+    StreamKey key(password);
     if (!input.isSequential()) {
         NullDevice sink;
         sink.open(QIODevice::WriteOnly);
         const Result check =
             stream(ProgressLine::Work::Verifying, input, false, [&](StreamProgress* progress) {
-                return StreamCipher::decrypt(input, sink, password, progress);
+                return StreamCipher::decrypt(input, sink, key, progress);
             });
         if (!check.ok())
             return report(check, Operation::Decrypt);
@@ -267,7 +270,7 @@ int Commands::decryptToStandardOutput(QFile& input) const
     output.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     Result written =
         stream(ProgressLine::Work::Decrypting, input, true, [&](StreamProgress* progress) {
-            return StreamCipher::decrypt(input, output, password, progress);
+            return StreamCipher::decrypt(input, output, key, progress);
         });
     if (written.ok()) {
         if (const int error = StandardOutput::sync())

@@ -1,9 +1,9 @@
 #include "EncryptedStream.h"
 
-#include "Argon2id.h"
 #include "OpenSslPointers.h"
 #include "StreamCancelled.h"
 #include "StreamHeader.h"
+#include "StreamKey.h"
 #include "StreamOutputError.h"
 #include "StreamProgress.h"
 #include "StreamWorker.h"
@@ -14,7 +14,6 @@
 #include <QDataStream>
 
 #include <array>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -34,9 +33,7 @@ namespace {
 constexpr int chunkSize = VARNISK_STREAM_CHUNK_SIZE;
 constexpr int ringSlots = 4;
 constexpr int blockSize = 16;
-constexpr int keySize = 32;
 constexpr int digestSize = 32;
-constexpr int iterations = 1000;
 constexpr int maxPrefix = 32;
 static_assert(chunkSize % blockSize == 0 && chunkSize >= 4 * blockSize);
 
@@ -45,36 +42,6 @@ static_assert(chunkSize % blockSize == 0 && chunkSize >= 4 * blockSize);
 [[noreturn]] void fail(const char* message)
 {
     throw std::runtime_error(message);
-}
-
-// Key and IV material, wiped when it goes out of scope.
-struct KeyMaterial
-{
-    KeyMaterial() = default;
-    ~KeyMaterial() { OPENSSL_cleanse(bytes, sizeof bytes); }
-    KeyMaterial(const KeyMaterial&) = delete;
-    KeyMaterial& operator=(const KeyMaterial&) = delete;
-    const unsigned char* key() const { return bytes; }
-    const unsigned char* iv() const { return bytes + keySize; }
-
-    unsigned char bytes[keySize + blockSize];
-};
-static_assert(isUncopyable<KeyMaterial>);
-
-void deriveKey(const SecureStringHolder& password, const StreamHeader& header, KeyMaterial& out)
-{
-    const SecureString& secret = password.string();
-    if (header.derivation() == KeyDerivation::Argon2id) {
-        Argon2id::derive(secret.data(), secret.size(), header.salt(), StreamHeader::saltSize,
-                         header.costs(), out.bytes, sizeof out.bytes);
-        return;
-    }
-    if (secret.size() > static_cast<std::size_t>(INT_MAX))
-        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher parameters"));
-    if (PKCS5_PBKDF2_HMAC_SHA1(secret.data(), static_cast<int>(secret.size()), header.salt(),
-                               StreamHeader::saltSize, iterations, sizeof out.bytes,
-                               out.bytes) == 0)
-        fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher parameters"));
 }
 
 DigestContext newDigest()
@@ -278,12 +245,12 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
     const StreamHeader header = StreamHeader::fresh(derivation);
     header.write(output);
 
-    KeyMaterial keyMaterial;
-    deriveKey(password, header, keyMaterial);
+    StreamKey key(password);
+    key.derive(header);
 
     CipherContext cipher(EVP_CIPHER_CTX_new());
-    if (!cipher || EVP_EncryptInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, keyMaterial.key(),
-                                      keyMaterial.iv()) == 0)
+    if (!cipher ||
+        EVP_EncryptInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, key.key(), key.iv()) == 0)
         fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher"));
     EVP_CIPHER_CTX_set_padding(cipher.get(), 1);
 
@@ -372,6 +339,12 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
 int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHolder& password,
                   StreamProgress* progress)
 {
+    StreamKey key(password);
+    return decryptStream(input, output, key, progress);
+}
+
+int decryptStream(QDataStream& input, QDataStream& output, StreamKey& key, StreamProgress* progress)
+{
     StreamHeader header;
     if (const int refused = header.read(input); refused != DecryptOk)
         return refused;
@@ -381,13 +354,12 @@ int decryptStream(QDataStream& input, QDataStream& output, const SecureStringHol
     // Before the derivation, which no cancel can interrupt.
     throwIfCancelled(progress);
 
-    KeyMaterial keyMaterial;
-    deriveKey(password, header, keyMaterial);
+    key.derive(header);
     ChunkReader reader(input, progress);
 
     CipherContext cipher(EVP_CIPHER_CTX_new());
-    if (!cipher || EVP_DecryptInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, keyMaterial.key(),
-                                      keyMaterial.iv()) == 0)
+    if (!cipher ||
+        EVP_DecryptInit_ex(cipher.get(), EVP_aes_256_cbc(), nullptr, key.key(), key.iv()) == 0)
         fail(QT_TRANSLATE_NOOP("EncryptedStream", "error setting up cipher"));
     EVP_CIPHER_CTX_set_padding(cipher.get(), version == 4 ? 0 : 1);
 

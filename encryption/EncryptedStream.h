@@ -6,6 +6,7 @@
 
 class QDataStream;
 class SecureStringHolder;
+class StreamKey;
 class StreamProgress;
 
 // The one container of every encrypted file (.stxt, .sdat, .simg):
@@ -42,4 +43,8 @@ void encryptStream(QDataStream& input, quint64 length, QDataStream& output,
 // verified plaintext only when the result is DecryptOk.
 [[nodiscard]] int decryptStream(QDataStream& input, QDataStream& output,
                                 const SecureStringHolder& password,
+                                StreamProgress* progress = nullptr);
+// The same with a key kept by the caller, which is derived only when it is not the one of this
+// stream's header already (see StreamKey).
+[[nodiscard]] int decryptStream(QDataStream& input, QDataStream& output, StreamKey& key,
                                 StreamProgress* progress = nullptr);

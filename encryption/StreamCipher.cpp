@@ -124,6 +124,15 @@ Result StreamCipher::decrypt(QIODevice& source, QIODevice& target,
     });
 }
 
+Result StreamCipher::decrypt(QIODevice& source, QIODevice& target, StreamKey& key,
+                             StreamProgress* progress)
+{
+    return runStream(target, [&]() {
+        Streams streams(source, target);
+        return outcomeOf(decryptStream(streams.input, streams.output, key, progress));
+    });
+}
+
 Result StreamCipher::decrypt(QIODevice& source, QByteArray& plain,
                              const SecureStringHolder& password, StreamProgress* progress)
 {

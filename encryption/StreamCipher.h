@@ -9,6 +9,7 @@ class QByteArray;
 class QIODevice;
 class SecureStringHolder;
 class StreamHeader;
+class StreamKey;
 class StreamProgress;
 
 // The stream format between Qt devices and memory, with every way a call can end as a Result:
@@ -33,6 +34,9 @@ public:
     // Decrypts `source` into an open device as it goes; the data there are verified only when
     // the result is a success.
     static Result decrypt(QIODevice& source, QIODevice& target, const SecureStringHolder& password,
+                          StreamProgress* progress = nullptr);
+    // The same with a key kept for more passes over the same file (see StreamKey).
+    static Result decrypt(QIODevice& source, QIODevice& target, StreamKey& key,
                           StreamProgress* progress = nullptr);
     // Decrypts `source` into memory; `plain` is set only on success, and nothing of a failed
     // decryption is left in freed memory.

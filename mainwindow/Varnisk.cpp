@@ -6,6 +6,7 @@
 #include "dialogs/LockSettings.h"
 #include "dialogs/MessageBoxes.h"
 #include "dialogs/SettingsDialog.h"
+#include "files/CryptoFile.h"
 #include "mainwindow/ClipboardGuard.h"
 #include "mainwindow/DragOutBlocker.h"
 #include "mainwindow/LockController.h"
@@ -258,7 +259,10 @@ Varnisk* Varnisk::windowShowing(const QString& path)
 {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* window = qobject_cast<Varnisk*>(widget);
-        if (window != nullptr && window->named() && window->document.holds(path))
+        if (window == nullptr)
+            continue;
+        if ((window->named() && window->document.holds(path)) ||
+            (window->opening && CryptoFile::sameFile(window->openFileName, path)))
             return window;
     }
     return nullptr;

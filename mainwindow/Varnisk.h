@@ -60,7 +60,7 @@ public:
     [[nodiscard]] bool isLocked() const { return windowLock.isLocked(); }
 
     // The window of this process that shows the document at `path` (the same file: device and
-    // inode), if any.
+    // inode), or is opening it (asks for its password, or reads it), if any.
     static Varnisk* windowShowing(const QString& path);
     // Shows the window above the others, with the keyboard focus.
     void bringToFront();
@@ -158,6 +158,7 @@ private:
     SecureStringHolder openPassword;
     PasswordDialog openPasswordDialog;
     QString openFileName;
+    bool opening = false; // from the Open's password dialog until its document is shown or given up
 
     SecureStringHolder decryptPassword;
     PasswordDialog decryptPasswordDialog;

@@ -166,6 +166,7 @@ void Varnisk::openSecrets(const QString& path)
         other->bringToFront();
         return;
     }
+    opening = true;
     openFlow.begin(path, tr("Opening: ") + QFileInfo(path).fileName());
 }
 
@@ -183,7 +184,8 @@ void Varnisk::openSecretsContinued(int result)
     const QString status = openFlow.status();
     openFlow.end();
     // A mistyped password does not drop the Open: the same file asks again until cancelled.
-    if (askAgain && !isLocked())
+    opening = askAgain && !isLocked();
+    if (opening)
         openFlow.begin(openFileName, status);
 }
 

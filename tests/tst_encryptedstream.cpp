@@ -8,6 +8,7 @@
 #include "encryption/Argon2id.h"
 #include "encryption/EncryptedStream.h"
 #include "encryption/StreamCancelled.h"
+#include "encryption/StreamKey.h"
 #include "encryption/StreamOutputError.h"
 #include "encryption/StreamProgress.h"
 #include "securememory/SecureStringHolder.h"
@@ -159,6 +160,8 @@ private slots:
     void versionBytes();
     void refusedCosts_data();
     void refusedCosts();
+    void keptKey_data();
+    void keptKey();
     void opensslStreams_data();
     void opensslStreams();
     void streamFaults_data();
@@ -484,6 +487,53 @@ void TestEncryptedStream::refusedCosts()
     const Outcome outcome = run(false, source, 0, "pw");
     QCOMPARE(outcome.error, QStringLiteral("invalid header data"));
     QCOMPARE(source.delivered(), qint64(27));
+}
+
+void TestEncryptedStream::keptKey_data()
+{
+    // A key kept for a second pass is derived anew for any other salt, derivation or costs. Where
+    // the file is the same, the password is replaced before the second pass: only the kept key
+    // can open it then.
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<QByteArray>("secondPassword");
+    const QByteArray plain = record("\x02xy", "secret");
+    const QByteArray otherSalt = QByteArray::fromHex("ffeeddccbbaa99887766554433221100");
+    const QByteArray v5 = stream(5, "pw", plain);
+    const QByteArray v6 = argon2Stream("pw", plain, 64, 1, 1);
+    const QByteArray wrong = "wrong";
+    QTest::newRow("same v5 file: derived once") << v5 << v5 << wrong;
+    QTest::newRow("same v6 file: derived once") << v6 << v6 << wrong;
+    QTest::newRow("other salt") << v5 << stream(5, "pw", plain, otherSalt) << QByteArray("pw");
+    QTest::newRow("same salt, v5 then v6") << v5 << v6 << QByteArray("pw");
+    QTest::newRow("same salt, other passes")
+        << v6 << argon2Stream("pw", plain, 64, 2, 1) << QByteArray("pw");
+    QTest::newRow("same salt, other memory")
+        << v6 << argon2Stream("pw", plain, 128, 1, 1) << QByteArray("pw");
+    QTest::newRow("same salt, other lanes")
+        << v6 << argon2Stream("pw", plain, 64, 1, 2) << QByteArray("pw");
+}
+
+void TestEncryptedStream::keptKey()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(QByteArray, secondPassword);
+    QVERIFY(!first.isNull() && !second.isNull());
+    SecureStringHolder password;
+    TestSupport::setPassword(password, "pw");
+    StreamKey key(password);
+    const auto pass = [&](const QByteArray& bytes) {
+        Source source(bytes);
+        Sink sink;
+        QDataStream in(&source);
+        QDataStream out(&sink);
+        return std::make_pair(decryptStream(in, out, key), sink.data());
+    };
+    const auto opened = std::make_pair(int(DecryptOk), QByteArray("secret"));
+    QCOMPARE(pass(first), opened);
+    TestSupport::setPassword(password, secondPassword);
+    QCOMPARE(pass(second), opened);
 }
 
 void TestEncryptedStream::opensslStreams()

@@ -37,6 +37,7 @@ private slots:
     void closedStartupWindowGetsNewWindow();
     void fileOpenEventIsQueued();
     void sameDocumentComesToFront();
+    void documentBeingOpenedComesToFront();
     void worker();
     void programSignals();
 
@@ -210,6 +211,33 @@ void tst_VarniskApplication::sameDocumentComesToFront()
     QCOMPARE(visibleWindows(), windows);
     QCOMPARE(none.unexpected, QStringList());
     showing->close();
+}
+
+void tst_VarniskApplication::documentBeingOpenedComesToFront()
+{
+    // Handed over again while its window still asks for the password: that window comes to the
+    // front, and no second window asks for it too.
+    QTemporaryDir dir;
+    const QString doc = dir.filePath(QStringLiteral("asked.stxt"));
+    QVERIFY(TestSupport::encryptToFile(doc, "text", "pw"));
+    const int before = visibleWindows().size();
+    application->open(doc);
+    const QList<Varnisk*> asking = visibleWindows();
+    application->open(doc);
+    QCOMPARE(visibleWindows(), asking);
+    ModalScript script;
+    script.password("pw");
+    QVERIFY(script.waitUntilDone());
+    QCOMPARE(script.unexpected, QStringList());
+    int showing = 0;
+    for (Varnisk* window : visibleWindows()) {
+        if (window->windowTitle() == QLatin1String("Varnisk - asked.stxt")) {
+            ++showing;
+            window->close();
+        }
+    }
+    QCOMPARE(showing, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(visibleWindows().size(), before, 10000);
 }
 
 void tst_VarniskApplication::worker()
