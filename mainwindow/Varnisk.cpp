@@ -18,6 +18,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -274,6 +275,31 @@ void Varnisk::bringToFront()
     setWindowState(windowState() & ~Qt::WindowMinimized);
     raise();
     activateWindow();
+    // While one of its dialogs waits for an answer (the password of the document being opened)
+    // the window takes no keys: that dialog gets them.
+    if (QWidget* dialog = waitingDialog()) {
+        dialog->raise();
+        dialog->activateWindow();
+    }
+}
+
+QWidget* Varnisk::waitingDialog() const
+{
+    const auto ours = [this](const QWidget* widget) {
+        for (; widget != nullptr; widget = widget->parentWidget()) {
+            if (widget == this)
+                return true;
+        }
+        return false;
+    };
+    if (QWidget* top = QApplication::activeModalWidget(); top != nullptr && ours(top))
+        return top;
+    QWidget* top = nullptr;
+    for (QDialog* dialog : findChildren<QDialog*>()) {
+        if (dialog->isVisible() && dialog->isModal())
+            top = dialog;
+    }
+    return top;
 }
 
 void Varnisk::readSettings()

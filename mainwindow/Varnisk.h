@@ -62,7 +62,7 @@ public:
     // The window of this process that shows the document at `path` (the same file: device and
     // inode), or is opening it (asks for its password, or reads it), if any.
     static Varnisk* windowShowing(const QString& path);
-    // Shows the window above the others, with the keyboard focus.
+    // Shows the window above the others, with the keyboard focus (in the dialog it waits in).
     void bringToFront();
 
     // For a program about to end by a signal; none of them shows a dialog. Writes a modified
@@ -113,6 +113,8 @@ private:
     // True when the password may have been wrong, and so is worth asking again.
     bool openDocument();
     bool named() const { return !documentDir.isEmpty() && !documentName.isEmpty(); }
+    // The modal dialog of this window that waits for an answer, topmost first, if any.
+    QWidget* waitingDialog() const;
     QString documentPath() const;
     // How a save ended.
     enum class SaveOutcome

@@ -216,15 +216,20 @@ void tst_VarniskApplication::sameDocumentComesToFront()
 void tst_VarniskApplication::documentBeingOpenedComesToFront()
 {
     // Handed over again while its window still asks for the password: that window comes to the
-    // front, and no second window asks for it too.
+    // front with the keyboard in its dialog, and no second window asks for it too.
     QTemporaryDir dir;
     const QString doc = dir.filePath(QStringLiteral("asked.stxt"));
     QVERIFY(TestSupport::encryptToFile(doc, "text", "pw"));
     const int before = visibleWindows().size();
     application->open(doc);
     const QList<Varnisk*> asking = visibleWindows();
+    startupWindow->activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == startupWindow, 10000);
     application->open(doc);
     QCOMPARE(visibleWindows(), asking);
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() != nullptr &&
+                                 QApplication::activeWindow()->inherits("PasswordDialog"),
+                             10000);
     ModalScript script;
     script.password("pw");
     QVERIFY(script.waitUntilDone());
